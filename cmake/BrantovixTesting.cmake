@@ -1,0 +1,53 @@
+# Test helpers for both builds.
+#
+# Windows build: brantovix_add_wine_test(NAME
+#     SOURCES files...            test sources (GoogleTest; gtest_main is linked)
+#     LIBRARIES libs...           what the test links
+#     [RESOURCES file.rc]         resources of the test executable itself
+#     [LOCKS names...]            ctest RESOURCE_LOCKs (e.g. "machine" for tests that change
+#                                 the prefix's system directory or shared registry keys)
+#     [NT_MODE])                  run the executable with Windows NT (XP) version answers
+# Every Wine test requires the "wine" fixture, which starts the prefix's wineserver before the
+# first test and stops it after the last, so ctest -j leaves nothing running.
+#
+# Host build: brantovix_add_native_test(NAME SOURCES files... LIBRARIES libs...)
+
+function(brantovix_add_wine_test name)
+  cmake_parse_arguments(T "NT_MODE" "" "SOURCES;LIBRARIES;RESOURCES;LOCKS" ${ARGN})
+  add_executable(${name} ${T_SOURCES} ${T_RESOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
+  target_link_options(${name} PRIVATE ${BRANTOVIX_WINDOWS_LINK_OPTIONS})
+  target_compile_definitions(${name} PRIVATE ${BRANTOVIX_PRODUCT_DEFINITIONS})
+  if(T_NT_MODE)
+    add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/wine-run.sh --nt $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tools/wine/wine-run.sh $<TARGET_FILE:${name}>)
+  endif()
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+    ENVIRONMENT "BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX}")
+  if(T_LOCKS)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+endfunction()
+
+# brantovix_add_wine_script_test(NAME COMMAND args... [LOCKS names...]): a test that is a
+# shell command (a script client, regsvr32) in the same prefix and fixture. The command sees
+# BRANTOVIX_PREFIX and the wrapper tools/wine/wine-run.sh.
+function(brantovix_add_wine_script_test name)
+  cmake_parse_arguments(T "" "" "COMMAND;LOCKS" ${ARGN})
+  add_test(NAME ${name} COMMAND ${T_COMMAND})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
+    ENVIRONMENT "BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX};BRANTOVIX_WINE_RUN=${CMAKE_SOURCE_DIR}/tools/wine/wine-run.sh")
+  if(T_LOCKS)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+endfunction()
+
+function(brantovix_add_native_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
+  target_compile_options(${name} PRIVATE ${BRANTOVIX_HOST_WARNINGS} ${BRANTOVIX_SANITIZER_FLAGS})
+  target_link_options(${name} PRIVATE ${BRANTOVIX_SANITIZER_FLAGS})
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()

@@ -1,0 +1,155 @@
+#include "data_list.h"
+
+namespace {
+
+// Equal when both texts have the same 16-bit units up to and including the terminator; a null
+// text reads as the empty string.
+bool SameText(const OLECHAR* a, const OLECHAR* b) {
+    static const OLECHAR kEmpty[] = {0};
+    if (!a) a = kEmpty;
+    if (!b) b = kEmpty;
+    while (*a && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+}  // namespace
+
+BSTR ToWideString(const char* text) {
+    int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (units <= 0) return nullptr;
+    OLECHAR* buffer = new OLECHAR[units];
+    if (!buffer) return nullptr;
+    BSTR result = nullptr;
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, units) > 0) result = SysAllocString(buffer);
+    delete[] buffer;
+    return result;
+}
+
+DataElement::DataElement() : next_(nullptr), name_(nullptr), value_(nullptr) {}
+
+DataElement::~DataElement() {
+    SysFreeString(name_);
+    SysFreeString(value_);
+}
+
+int DataElement::SetName(const OLECHAR* text) {
+    name_ = SysAllocString(text);
+    return 1;
+}
+
+int DataElement::SetValue(const OLECHAR* text) {
+    value_ = SysAllocString(text);
+    return 1;
+}
+
+int DataElement::CopyName(BSTR* out) const {
+    *out = name_ ? SysAllocStringLen(name_, SysStringLen(name_)) : nullptr;
+    return 1;
+}
+
+int DataElement::CopyValue(BSTR* out) const {
+    *out = value_ ? SysAllocStringLen(value_, SysStringLen(value_)) : nullptr;
+    return 1;
+}
+
+int DataElement::InsertAfter(const OLECHAR* name, const OLECHAR* value) {
+    DataElement* element = new DataElement;
+    if (!element) return 1;   // no memory: nothing is added, as no add reports failure
+    element->SetName(name);
+    element->SetValue(value);
+    element->next_ = next_;
+    next_ = element;
+    return 1;
+}
+
+DataElement* DataElement::FindByIndex(long index) {
+    DataElement* current = this;
+    for (long remaining = index; remaining >= 1; --remaining) {
+        current = current->next_;
+        if (!current) return nullptr;
+    }
+    return current;
+}
+
+DataElement* DataElement::FindByName(const OLECHAR* name) {
+    for (DataElement* current = this; current; current = current->next_) {
+        if (SameText(current->name_, name)) return current;
+    }
+    return nullptr;
+}
+
+unsigned long DataElement::CountFrom() const {
+    // Counted by walking, never stored. A loop rather than recursion: the list may hold a few
+    // thousand elements and the stack of a client thread need not be deep.
+    unsigned long count = 0;
+    for (const DataElement* current = this; current; current = current->next_) ++count;
+    return count;
+}
+
+int DataElement::RemoveNext() {
+    DataElement* removed = next_;
+    if (!removed) return 0;
+    next_ = removed->next_;
+    delete removed;
+    return 1;
+}
+
+int DataElement::RemoveAllAfter() {
+    if (!next_) return 0;
+    while (RemoveNext()) {
+    }
+    return 1;
+}
+
+DataList::DataList() : head_(nullptr) {}
+
+DataList::~DataList() {
+    if (!head_) return;
+    head_->RemoveAllAfter();
+    delete head_;
+}
+
+int DataList::AddPair(const OLECHAR* name, const OLECHAR* value) {
+    if (head_) return head_->InsertAfter(name, value);
+    DataElement* element = new DataElement;
+    if (!element) return 1;
+    element->SetName(name);
+    element->SetValue(value);
+    head_ = element;
+    return 1;
+}
+
+int DataList::AddAnsiPair(const char* name, const char* value) {
+    BSTR wideName = ToWideString(name);
+    BSTR wideValue = ToWideString(value);
+    int result = AddPair(wideName, wideValue);
+    SysFreeString(wideName);
+    SysFreeString(wideValue);
+    return result;
+}
+
+unsigned long DataList::GetCount() const { return head_ ? head_->CountFrom() : 0; }
+
+BSTR DataList::GetNameByIndex(long index) const {
+    DataElement* element = head_ ? head_->FindByIndex(index) : nullptr;
+    BSTR copy = nullptr;
+    if (element) element->CopyName(&copy);
+    return copy;
+}
+
+BSTR DataList::GetValueByIndex(long index) const {
+    DataElement* element = head_ ? head_->FindByIndex(index) : nullptr;
+    BSTR copy = nullptr;
+    if (element) element->CopyValue(&copy);
+    return copy;
+}
+
+BSTR DataList::GetValueByName(const OLECHAR* name) const {
+    DataElement* element = head_ ? head_->FindByName(name) : nullptr;
+    BSTR copy = nullptr;
+    if (element) element->CopyValue(&copy);
+    return copy;
+}

@@ -1,0 +1,56 @@
+// DataList: the ordered name/value pairs that a Drivers object hands to its clients.
+// The first pair is the head; every later pair is inserted directly after the head, so the
+// index order after adding p1..pn is p1, pn, pn-1, ..., p2. Nothing is counted or indexed in
+// advance: every lookup walks the chain from the head.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+class DataElement {
+public:
+    DataElement();
+    virtual ~DataElement();
+
+    int SetName(const OLECHAR* text);
+    int SetValue(const OLECHAR* text);
+    int CopyName(BSTR* out) const;
+    int CopyValue(BSTR* out) const;
+    int InsertAfter(const OLECHAR* name, const OLECHAR* value);
+    DataElement* FindByIndex(long index);
+    DataElement* FindByName(const OLECHAR* name);
+    unsigned long CountFrom() const;
+    int RemoveNext();
+    int RemoveAllAfter();
+
+private:
+    DataElement(const DataElement&) = delete;
+    DataElement& operator=(const DataElement&) = delete;
+
+    DataElement* next_;
+    BSTR name_;
+    BSTR value_;
+};
+
+class DataList {
+public:
+    DataList();
+    virtual ~DataList();
+
+    int AddPair(const OLECHAR* name, const OLECHAR* value);
+    int AddAnsiPair(const char* name, const char* value);
+    unsigned long GetCount() const;
+    BSTR GetNameByIndex(long index) const;
+    BSTR GetValueByIndex(long index) const;
+    BSTR GetValueByName(const OLECHAR* name) const;
+
+private:
+    DataList(const DataList&) = delete;
+    DataList& operator=(const DataList&) = delete;
+
+    DataElement* head_;
+};
+
+// A new BSTR with the text of a zero-terminated ANSI string, converted through the ANSI code
+// page; an empty string gives an empty (non-null) BSTR; null when memory runs out.
+BSTR ToWideString(const char* text);

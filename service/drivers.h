@@ -1,0 +1,53 @@
+// The body of the Drivers class: construction runs the whole inventory and fills the data
+// list; afterwards the ten IOrvService methods only read that list.
+//
+// The body leaves IUnknown to the object wrappers of the server frame (standalone and
+// aggregated forms); IDispatch goes through the registered type library. Its vtable is
+// IOrvService's 17 slots followed by the virtual destructor.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "brantovix_idl.h"
+
+class DataList;
+
+class DriversBody : public IOrvService {
+public:
+    DriversBody();
+    virtual ~DriversBody();
+
+    // IDispatch, answered from IOrvService's type information (interface_type_info.h)
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* dispIds) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispId, REFIID iid, LCID lcid, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argumentError) override;
+
+    // IOrvService
+    HRESULT STDMETHODCALLTYPE GetComponentInfomation(BSTR* information) override;
+    HRESULT STDMETHODCALLTYPE GetDataListSize(long* size) override;
+    HRESULT STDMETHODCALLTYPE GetDataListName(long listIndex, BSTR* name) override;
+    HRESULT STDMETHODCALLTYPE GetDataListValueByIndex(long listIndex, BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE GetDataListValueByName(BSTR name, BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE AddDataElement(BSTR name, BSTR value) override;
+    HRESULT STDMETHODCALLTYPE RemoveDataElementByIndex(long listIndex) override;
+    HRESULT STDMETHODCALLTYPE RemoveDataElementByName(BSTR name) override;
+    HRESULT STDMETHODCALLTYPE SetDataListValue(long listIndex, BSTR value) override;
+    HRESULT STDMETHODCALLTYPE LogDataListToFile(BSTR fileName) override;
+
+    // Writes the enumerator driver file into the system directory from the module's "DRIVER"
+    // 201 resource when the file is absent. 1 when the file was found or a write was
+    // attempted, 0 when it is absent and the module carries no such resource.
+    int DeployEnumeratorDriver();
+
+protected:
+    DataList* dataList_;
+
+private:
+    DriversBody(const DriversBody&) = delete;
+    DriversBody& operator=(const DriversBody&) = delete;
+};

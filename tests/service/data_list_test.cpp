@@ -1,0 +1,109 @@
+#include "data_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Take(BSTR text) {
+    std::wstring result = text ? std::wstring(text, SysStringLen(text)) : L"<null>";
+    SysFreeString(text);
+    return result;
+}
+
+std::vector<std::wstring> NamesByIndex(const DataList& list) {
+    std::vector<std::wstring> names;
+    for (long i = 0; i < static_cast<long>(list.GetCount()); ++i) names.push_back(Take(list.GetNameByIndex(i)));
+    return names;
+}
+
+TEST(DataList, EmptyListAnswersNothing) {
+    DataList list;
+    EXPECT_EQ(0u, list.GetCount());
+    for (long index : {0L, 1L, -1L}) {
+        EXPECT_EQ(nullptr, list.GetNameByIndex(index));
+        EXPECT_EQ(nullptr, list.GetValueByIndex(index));
+    }
+    EXPECT_EQ(nullptr, list.GetValueByName(L""));
+    EXPECT_EQ(nullptr, list.GetValueByName(nullptr));
+}
+
+TEST(DataList, LaterPairsGoDirectlyBehindTheFirst) {
+    DataList list;
+    for (const wchar_t* name : {L"A", L"B", L"C", L"D"}) list.AddPair(name, name);
+    EXPECT_EQ((std::vector<std::wstring>{L"A", L"D", L"C", L"B"}), NamesByIndex(list));
+    EXPECT_EQ(4u, list.GetCount());
+    EXPECT_EQ(L"A", Take(list.GetNameByIndex(-7)));
+    EXPECT_EQ(L"<null>", Take(list.GetNameByIndex(4)));
+    EXPECT_EQ(L"B", Take(list.GetValueByIndex(3)));
+}
+
+TEST(DataList, OnePairAnswersEveryNegativeIndex) {
+    DataList list;
+    list.AddPair(L"A", L"1");
+    EXPECT_EQ(1u, list.GetCount());
+    EXPECT_EQ(L"A", Take(list.GetNameByIndex(0)));
+    EXPECT_EQ(L"1", Take(list.GetValueByIndex(-1)));
+    EXPECT_EQ(L"1", Take(list.GetValueByIndex(LONG_MIN)));
+    EXPECT_EQ(nullptr, list.GetNameByIndex(1));
+}
+
+TEST(DataList, FirstEqualNameInIndexOrderWins) {
+    struct Case {
+        std::vector<std::pair<std::wstring, std::wstring>> pairs;
+        std::wstring expectedOrder;   // values by index
+        std::wstring valueOfX;
+    };
+    const Case cases[] = {
+        {{{L"X", L"1"}, {L"Y", L"2"}, {L"X", L"3"}}, L"132", L"1"},
+        {{{L"Y", L"0"}, {L"X", L"1"}, {L"X", L"2"}}, L"021", L"2"},
+    };
+    for (const Case& c : cases) {
+        DataList list;
+        for (const auto& pair : c.pairs) list.AddPair(pair.first.c_str(), pair.second.c_str());
+        std::wstring order;
+        for (long i = 0; i < 3; ++i) order += Take(list.GetValueByIndex(i));
+        EXPECT_EQ(c.expectedOrder, order);
+        EXPECT_EQ(c.valueOfX, Take(list.GetValueByName(L"X")));
+    }
+}
+
+TEST(DataList, NameLookupIsExactAndCaseSensitive) {
+    DataList list;
+    list.AddPair(L"ABC.VXD", L"04.10.00.2222");
+    EXPECT_EQ(L"04.10.00.2222", Take(list.GetValueByName(L"ABC.VXD")));
+    for (const wchar_t* miss : {L"abc.vxd", L"ABC.VX", L"ABC.VXD ", L""}) {
+        EXPECT_EQ(nullptr, list.GetValueByName(miss)) << miss;
+    }
+}
+
+TEST(DataList, AnsiPairsConvertThroughTheAnsiCodePage) {
+    DataList list;
+    const char name[] = "CAF\xC9.VXD";   // E acute in the ANSI code page
+    list.AddAnsiPair(name, "");
+    wchar_t expected[16];
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, name, -1, expected, 16), 0);
+    EXPECT_EQ(std::wstring(expected), Take(list.GetNameByIndex(0)));
+    BSTR value = list.GetValueByIndex(0);
+    ASSERT_NE(nullptr, value);   // empty, not null
+    EXPECT_EQ(0u, SysStringLen(value));
+    SysFreeString(value);
+}
+
+TEST(DataList, ToWideStringOfEmptyTextIsEmptyNotNull) {
+    BSTR text = ToWideString("");
+    ASSERT_NE(nullptr, text);
+    EXPECT_EQ(0u, SysStringLen(text));
+    SysFreeString(text);
+    EXPECT_EQ(L"Driver Class", Take(ToWideString("Driver Class")));
+}
+
+TEST(DataList, LongListsCountWithoutDeepRecursion) {
+    DataList list;
+    for (int i = 0; i < 5000; ++i) list.AddPair(L"N", L"V");
+    EXPECT_EQ(5000u, list.GetCount());
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs one Windows program in the build's 32-bit Windows 98-mode prefix.
+#   wine-run.sh [--nt] PROGRAM [ARGS...]
+# --nt gives that program (by its file name) Windows NT (XP) version answers instead.
+# The prefix is $BRANTOVIX_PREFIX (default: build/win32/wineprefix of this checkout); it is
+# created on first use, under a lock, so parallel callers share one.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+export BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX:-$here/../../build/win32/wineprefix}
+export WINEPREFIX=$BRANTOVIX_PREFIX
+export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+"$here/prefix.sh" ensure
+if [ "${1:-}" = "--nt" ]; then
+  shift
+  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")" /v Version /d winxp /f \
+    </dev/null >/dev/null 2>&1
+fi
+exec wine "$@"
