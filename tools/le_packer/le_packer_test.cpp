@@ -54,7 +54,7 @@ TEST(LePackerElf, TurnsRelocationsIntoFixupsOfTheRightObjects) {
       {0, 0x001, le::FixupKind::kSelfRelative32, 1, 0},  // call init_code
       {0, 0x00C, le::FixupKind::kOffset32, 0, 8},        // entry + 8
       {0, 0x010, le::FixupKind::kOffset32, 1, 0},        // init_code
-      {0, 0xFFE, le::FixupKind::kOffset32, 0, 6},        // local_code, across the page end
+      {0, 0xFFE, le::FixupKind::kOffset32, 0, 0xB},      // local_code, across the page end
       {1, 0x006, le::FixupKind::kOffset32, 0, 0xC},      // pointer_to_entry
   };
   // The call to local_code, in the same object, needs none.
@@ -77,7 +77,7 @@ TEST(LePackerElf, RefusesWhatItCannotRepresent) {
       {"huge", {{".text", 0x2047}, {".itext", 0x2017}, {".big", 0x2003}}, "entry",
        "object .big is 2097152 bytes; this packer writes objects of at most 1048576 bytes"},
       {"good", {{".text", 0x2047}}, "entry", "section .itext is not placed in any object"},
-      {"good", {{".text", 0x2047}, {".data", 3}}, "entry", "section .data is not in the linked file"},
+      {"good", {{".text", 0x2047}, {".missing", 3}}, "entry", "section .missing is not in the linked file"},
       {"good", kTwoObjects, "missing", "the entry symbol missing is not defined in an object"},
   };
   for (const Case& c : cases) {
@@ -160,8 +160,8 @@ TEST(LePackerImage, LaysOutHeaderObjectsPagesNamesAndFixups) {
                                  0x08, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00,  // self-relative to 2:0
                                  0x07, 0x00, 0x0C, 0x00, 0x01, 0x08, 0x00,  // 1:8
                                  0x07, 0x00, 0x10, 0x00, 0x02, 0x00, 0x00,  // 2:0
-                                 0x07, 0x00, 0xFE, 0x0F, 0x01, 0x06, 0x00}));  // 1:6
-  EXPECT_EQ(page_records(1), (std::vector<uint8_t>{0x07, 0x00, 0xFE, 0xFF, 0x01, 0x06, 0x00}));
+                                 0x07, 0x00, 0xFE, 0x0F, 0x01, 0x0B, 0x00}));  // 1:B
+  EXPECT_EQ(page_records(1), (std::vector<uint8_t>{0x07, 0x00, 0xFE, 0xFF, 0x01, 0x0B, 0x00}));
   EXPECT_EQ(page_records(2), (std::vector<uint8_t>{0x07, 0x00, 0x06, 0x00, 0x01, 0x0C, 0x00}));
 
   // The version resource: its 12-byte header, then the block.
