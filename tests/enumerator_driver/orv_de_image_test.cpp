@@ -1,0 +1,130 @@
+// The built enumerator driver image, read as bytes: the descriptor block that entry
+// ordinal 1 points at, the fixups that the loader needs for it, and the version resource.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Image() {
+  std::ifstream in(ORV_DE_IMAGE, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+uint32_t Dword(const std::vector<uint8_t>& b, size_t at) {
+  return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | uint32_t{b.at(at + 3)} << 24;
+}
+uint16_t Word(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8); }
+
+constexpr size_t kHeader = 0x80;
+
+TEST(OrvDeImage, EntryOrdinalOnePointsAtTheDescriptorBlock) {
+  std::vector<uint8_t> image = Image();
+  ASSERT_GT(image.size(), 0x200u);
+  const size_t entries = kHeader + Dword(image, kHeader + 0x5C);
+  ASSERT_EQ(image.at(entries), 1);      // one entry
+  ASSERT_EQ(image.at(entries + 1), 3);  // 32-bit
+  ASSERT_EQ(Word(image, entries + 2), 1);  // in object 1
+  const uint32_t ddb = Dword(image, entries + 5);
+  const size_t data = Dword(image, kHeader + 0x80);
+  const size_t block = data + ddb;  // object 1 starts at the first data page
+
+  EXPECT_EQ(Dword(image, block + 0x00), 0u);       // DDB_Next
+  EXPECT_EQ(Word(image, block + 0x04), 0x0400);    // DDB_SDK_Version
+  EXPECT_EQ(Word(image, block + 0x06), 0);         // DDB_Req_Device_Number
+  EXPECT_EQ(image[block + 0x08], 1);               // major
+  EXPECT_EQ(image[block + 0x09], 0);               // minor
+  EXPECT_EQ(Word(image, block + 0x0A), 0);         // DDB_Flags
+  EXPECT_EQ(std::string(image.begin() + block + 0x0C, image.begin() + block + 0x14), "ORV_DE  ");
+  EXPECT_EQ(Dword(image, block + 0x14), 0x80000000u);  // DDB_Init_Order
+  EXPECT_EQ(Dword(image, block + 0x34), 0u);           // DDB_Service_Table_Size
+  EXPECT_EQ(Dword(image, block + 0x3C), 0x76657250u);  // DDB_Prev: "Prev"
+  for (size_t field : {0x24u, 0x28u, 0x2Cu, 0x38u, 0x40u, 0x44u, 0x48u, 0x4Cu})
+    EXPECT_EQ(Dword(image, block + field), 0u) << field;
+
+  // The four pointers of the block (control procedure, two API entry points, service
+  // table) each have an absolute fixup into object 1.
+  const size_t page_table = kHeader + Dword(image, kHeader + 0x68);
+  const size_t records = kHeader + Dword(image, kHeader + 0x6C);
+  std::map<uint32_t, uint32_t> absolute;  // source offset in object 1 -> target offset
+  for (size_t at = records + Dword(image, page_table); at < records + Dword(image, page_table + 4);) {
+    uint8_t source = image[at], flags = image[at + 1];
+    int16_t offset = static_cast<int16_t>(Word(image, at + 2));
+    uint8_t object = image[at + 4];
+    uint32_t target = (flags & 0x10) ? Dword(image, at + 5) : Word(image, at + 5);
+    if (source == 0x07 && object == 1) absolute[static_cast<uint32_t>(offset)] = target;
+    at += (flags & 0x10) ? 9 : 7;
+  }
+  for (uint32_t field : {0x18u, 0x1Cu, 0x20u, 0x30u}) {
+    ASSERT_EQ(absolute.count(ddb + field), 1u) << field;
+    EXPECT_EQ(absolute[ddb + field], Dword(image, block + field)) << field;
+  }
+  EXPECT_EQ(Dword(image, block + 0x1C), Dword(image, block + 0x20));  // one API entry
+  EXPECT_EQ(image.at(data + Dword(image, block + 0x1C)), 0xC3);       // that returns at once
+}
+
+struct Node { uint16_t length, value_length; std::string key; size_t value, end; };
+Node ReadNode(const std::vector<uint8_t>& b, size_t at) {
+  Node n;
+  n.length = Word(b, at);
+  n.value_length = Word(b, at + 2);
+  size_t p = at + 4;
+  while (b.at(p)) n.key.push_back(static_cast<char>(b[p++]));
+  n.value = at + ((p + 1 - at + 3) / 4 * 4);
+  n.end = at + n.length;
+  return n;
+}
+
+TEST(OrvDeImage, CarriesItsVersionResource) {
+  std::vector<uint8_t> image = Image();
+  const size_t resource = Dword(image, kHeader + 0xB8);
+  const uint32_t length = Dword(image, kHeader + 0xBC);
+  ASSERT_GT(length, 12u);
+  ASSERT_LE(resource + length, image.size());
+  EXPECT_EQ(image[resource], 0xFF);
+  EXPECT_EQ(Word(image, resource + 1), 16);  // RT_VERSION
+  EXPECT_EQ(image[resource + 3], 0xFF);
+  EXPECT_EQ(Word(image, resource + 4), 1);
+  EXPECT_EQ(Dword(image, resource + 8), length - 12);
+
+  const size_t start = resource + 12;
+  Node root = ReadNode(image, start);
+  EXPECT_EQ(root.key, "VS_VERSION_INFO");
+  EXPECT_EQ(root.length, length - 12);
+  ASSERT_EQ(root.value_length, 52);
+  const uint32_t fixed[] = {0xFEEF04BD, 0x00010000, 0x00040000, 0x000003B6, 0x00040000, 0x000003B6,
+                            0x3F, 0, 0x00010001, 5, 0};
+  for (size_t i = 0; i < std::size(fixed); ++i) EXPECT_EQ(Dword(image, root.value + 4 * i), fixed[i]) << i;
+
+  Node string_info = ReadNode(image, root.value + 52);
+  EXPECT_EQ(string_info.key, "StringFileInfo");
+  Node table = ReadNode(image, string_info.value);
+  EXPECT_EQ(table.key, "040904E4");
+  std::vector<std::pair<std::string, std::string>> strings;
+  for (size_t at = table.value; at < table.end;) {
+    Node s = ReadNode(image, at);
+    strings.emplace_back(s.key, reinterpret_cast<const char*>(&image[s.value]));
+    EXPECT_EQ(s.value_length, strings.back().second.size() + 1);
+    at = start + (s.end - start + 3) / 4 * 4;
+  }
+  ASSERT_EQ(strings.size(), 8u);
+  const std::pair<std::string, std::string> required[] = {
+      {"ProductVersion", "Version 1.00"},
+      {"ProductName", "ORV Driver Enumerator for QELM"},
+      {"InternalName", "HA"},
+      {"FileVersion", "Version 1.00"},
+      {"FileDescription", "Win95/98 Driver Enumerator"}};
+  for (size_t i = 0; i < std::size(required); ++i) EXPECT_EQ(strings[i], required[i]);
+
+  Node var_info = ReadNode(image, start + (string_info.end - start + 3) / 4 * 4);
+  EXPECT_EQ(var_info.key, "VarFileInfo");
+  Node translation = ReadNode(image, var_info.value);
+  EXPECT_EQ(translation.key, "Translation");
+  EXPECT_EQ(Word(image, translation.value), 0x0409);
+  EXPECT_EQ(Word(image, translation.value + 2), 0x04E4);
+}
+
+}  // namespace
