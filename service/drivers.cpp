@@ -33,24 +33,28 @@ bool IsWindows9x() {
 DriversBody::DriversBody() : dataList_(new DataList) {
     if (!dataList_ || !IsWindows9x()) return;
     if (!DeployEnumeratorDriver()) return;
-
     DriverInventory* inventory = new DriverInventory(0);
+    if (!inventory) return;
+    AddInventoryRows(*inventory);
+    delete inventory;
+}
+
+void DriversBody::AddInventoryRows(const DriverInventory& inventory) {
     char* name = new char[kNameBufferSize];
     char* stamp = new char[kStampBufferSize];
     char* dateKey = new char[kDateKeyBufferSize];
     char* date = new char[kDateBufferSize];
-    if (inventory && name && stamp && dateKey && date) {
-        DWORD count = inventory->GetItemCount();
+    if (name && stamp && dateKey && date) {
+        DWORD count = inventory.GetItemCount();
         for (DWORD index = 1; index <= count; ++index) {
-            inventory->GetItemNameAndStamp(name, stamp, index);
+            inventory.GetItemNameAndStamp(name, stamp, index);
             dataList_->AddAnsiPair(name, stamp);
             lstrcpyA(dateKey, kDatePrefix);
             lstrcatA(dateKey, name);
-            inventory->GetItemDate(date, index);
+            inventory.GetItemDate(date, index);
             dataList_->AddAnsiPair(dateKey, date);
         }
     }
-    delete inventory;
     delete[] name;
     delete[] stamp;
     delete[] dateKey;

@@ -12,6 +12,7 @@
 #include "brantovix_idl.h"
 
 class DataList;
+class DriverInventory;
 
 class DriversBody : public IOrvService {
 public:
@@ -45,6 +46,10 @@ public:
     int DeployEnumeratorDriver();
 
 protected:
+    // Adds, for every row of a finished inventory in table order, the pair (file name, version
+    // stamp) and the pair ("DATE-" + file name, date text).
+    void AddInventoryRows(const DriverInventory& inventory);
+
     DataList* dataList_;
 
 private:

@@ -1,0 +1,209 @@
+// The Drivers body on Windows 98: deployment of the enumerator driver file, the list built from
+// the inventory's rows, and the ten methods.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver_inventory.h"
+#include "drivers_fixture.h"
+
+namespace {
+
+std::string SystemFile(const char* name) {
+    char directory[MAX_PATH];
+    GetSystemDirectoryA(directory, MAX_PATH);
+    return std::string(directory) + "\\" + name;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class DriversTest : public testing::Test {
+protected:
+    void SetUp() override {
+        OSVERSIONINFOA version = {sizeof(version)};
+        ASSERT_TRUE(GetVersionExA(&version));
+        ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId)
+            << "the prefix is not in Windows 98 mode";
+        DeleteFileA(driverFile_.c_str());
+    }
+    void TearDown() override { DeleteFileA(driverFile_.c_str()); }
+
+    const std::string driverFile_ = SystemFile("ORV_DE.VXD");
+};
+
+TEST_F(DriversTest, WritesTheDriverFileFromTheModuleResourceWhenAbsent) {
+    ScopedServerModule module(GetModuleHandleA(nullptr));
+    TestDrivers drivers;
+    EXPECT_EQ(ReadFile(DEPLOY_PAYLOAD), ReadFile(driverFile_));
+    EXPECT_FALSE(ReadFile(driverFile_).empty());
+}
+
+TEST_F(DriversTest, KeepsAnExistingDriverFileWhateverItHolds) {
+    WriteFile(driverFile_, "");
+    ScopedServerModule module(GetModuleHandleA(nullptr));
+    TestDrivers drivers;
+    EXPECT_EQ(1, drivers.DeployEnumeratorDriver());
+    EXPECT_EQ("", ReadFile(driverFile_));
+}
+
+TEST_F(DriversTest, WithoutAResourceDeploymentFailsAndTheListStaysEmpty) {
+    // kernel32 carries no "DRIVER" 201 resource.
+    ScopedServerModule module(GetModuleHandleA("kernel32.dll"));
+    TestDrivers drivers;
+    EXPECT_EQ(0, drivers.DeployEnumeratorDriver());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(driverFile_.c_str()));
+    long size = -1;
+    EXPECT_EQ(S_OK, drivers.GetDataListSize(&size));
+    EXPECT_EQ(0, size);
+}
+
+// An inventory whose rows the test chooses, compacted as a real run would leave it.
+class ChosenRowsInventory : public DriverInventory {
+public:
+    ChosenRowsInventory() : DriverInventory(TablesOnly()) {}
+    void Add(const char* name, const char* stamp, WORD year, WORD month, WORD day, bool active) {
+        SYSTEMTIME time = {};
+        time.wYear = year;
+        time.wMonth = month;
+        time.wDay = day;
+        time.wHour = 23;
+        time.wMinute = 30;
+        FILETIME lastWrite;
+        SystemTimeToFileTime(&time, &lastWrite);
+        std::string path = std::string("C:\\WINDOWS\\SYSTEM\\") + name;
+        AddItem(name, path.c_str(), lastWrite.dwLowDateTime, lastWrite.dwHighDateTime);
+        DriverItem& row = items_[itemCount_ - 1];
+        lstrcpyA(row.versionStamp, stamp);
+        row.active = active ? 1 : 0;
+    }
+    void Finish() { CompactItems(); }
+};
+
+class DriversRowsTest : public DriversTest {
+protected:
+    // A body with an empty list (no resource, so no inventory of the machine) to add rows to.
+    ScopedServerModule module_{GetModuleHandleA("kernel32.dll")};
+    TestDrivers drivers_;
+
+    std::vector<std::wstring> Names() {
+        std::vector<std::wstring> names;
+        long size = 0;
+        drivers_.GetDataListSize(&size);
+        for (long i = 0; i < size; ++i) {
+            BSTR name = nullptr;
+            drivers_.GetDataListName(i, &name);
+            names.push_back(TakeText(name));
+        }
+        return names;
+    }
+    std::wstring ValueByName(const wchar_t* name) {
+        BSTR wanted = SysAllocString(name);
+        BSTR value = nullptr;
+        EXPECT_EQ(S_OK, drivers_.GetDataListValueByName(wanted, &value));
+        SysFreeString(wanted);
+        return TakeText(value);
+    }
+};
+
+TEST_F(DriversRowsTest, ThreeRowsGiveNamesThenDatesInReverseBehindTheFirst) {
+    ChosenRowsInventory inventory;
+    inventory.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
+    inventory.Add("UNUSED.VXD", "04.10.00.1111", 1999, 7, 4, false);
+    inventory.Add("B.VXD", "05.00.01.2195", 2000, 1, 2, true);
+    inventory.Add("NOSTAMP.VXD", "", 2000, 1, 2, true);
+    inventory.Add("C.VXD", "04.10.100.0100", 2001, 12, 31, true);
+    inventory.Finish();
+    ASSERT_EQ(3u, inventory.GetItemCount());
+    drivers_.AddInventoryRows(inventory);
+
+    EXPECT_EQ((std::vector<std::wstring>{L"A.VXD", L"DATE-C.VXD", L"C.VXD", L"DATE-B.VXD", L"B.VXD",
+                                         L"DATE-A.VXD"}),
+              Names());
+    EXPECT_EQ(L"04.10.100.0100", ValueByName(L"C.VXD"));
+    // Last written 23:30 UTC: the date is the UTC one.
+    EXPECT_EQ(L"1999/07/04", ValueByName(L"DATE-A.VXD"));
+    EXPECT_EQ(L"2001/12/31", ValueByName(L"DATE-C.VXD"));
+    EXPECT_EQ(L"<null>", ValueByName(L"date-a.vxd"));
+    EXPECT_EQ(L"<null>", ValueByName(L"a.vxd"));
+}
+
+TEST_F(DriversRowsTest, OneRowGivesItsNameThenItsDate) {
+    ChosenRowsInventory inventory;
+    inventory.Add("A.VXD", "04.10.00.2222", 1998, 5, 11, true);
+    inventory.Finish();
+    drivers_.AddInventoryRows(inventory);
+    EXPECT_EQ((std::vector<std::wstring>{L"A.VXD", L"DATE-A.VXD"}), Names());
+}
+
+TEST_F(DriversRowsTest, SameNameTwiceAnswersTheLowerIndex) {
+    ChosenRowsInventory inventory;
+    inventory.Add("X.SYS", "01.00.00.0001", 1999, 1, 1, true);
+    inventory.Add("Y.SYS", "02.00.00.0002", 1999, 1, 1, true);
+    inventory.Add("X.SYS", "03.00.00.0003", 1999, 1, 1, true);
+    inventory.Finish();
+    drivers_.AddInventoryRows(inventory);
+    EXPECT_EQ(L"01.00.00.0001", ValueByName(L"X.SYS"));   // row 1 stands at index 0
+}
+
+TEST_F(DriversRowsTest, ReadingMethodsHandleEveryIndex) {
+    ChosenRowsInventory inventory;
+    inventory.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
+    inventory.Add("B.VXD", "04.10.00.1998", 1999, 7, 4, true);
+    inventory.Finish();
+    drivers_.AddInventoryRows(inventory);
+
+    struct Case {
+        long index;
+        const wchar_t* name;
+        const wchar_t* value;
+    } const cases[] = {
+        {0, L"A.VXD", L"04.10.00.2222"},   {1, L"DATE-B.VXD", L"1999/07/04"},
+        {3, L"DATE-A.VXD", L"1999/07/04"}, {4, L"<null>", L"<null>"},   // the size as index
+        {-1, L"A.VXD", L"04.10.00.2222"},  {LONG_MIN, L"A.VXD", L"04.10.00.2222"},
+        {LONG_MAX, L"<null>", L"<null>"},
+    };
+    for (const Case& c : cases) {
+        BSTR name = reinterpret_cast<BSTR>(1);
+        BSTR value = reinterpret_cast<BSTR>(1);
+        EXPECT_EQ(S_OK, drivers_.GetDataListName(c.index, &name));
+        EXPECT_EQ(S_OK, drivers_.GetDataListValueByIndex(c.index, &value));
+        EXPECT_EQ(c.name, TakeText(name)) << c.index;
+        EXPECT_EQ(c.value, TakeText(value)) << c.index;
+    }
+}
+
+TEST_F(DriversRowsTest, ChangingMethodsAreNotImplementedAndChangeNothing) {
+    ChosenRowsInventory inventory;
+    inventory.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
+    inventory.Finish();
+    drivers_.AddInventoryRows(inventory);
+
+    BSTR text = SysAllocString(L"C:\\WINDOWS\\TEMP\\DRIVERS.LOG");
+    EXPECT_EQ(E_NOTIMPL, drivers_.AddDataElement(text, text));
+    EXPECT_EQ(E_NOTIMPL, drivers_.RemoveDataElementByIndex(0));
+    EXPECT_EQ(E_NOTIMPL, drivers_.RemoveDataElementByName(text));
+    EXPECT_EQ(E_NOTIMPL, drivers_.SetDataListValue(0, text));
+    EXPECT_EQ(E_NOTIMPL, drivers_.LogDataListToFile(text));
+    SysFreeString(text);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\WINDOWS\\TEMP\\DRIVERS.LOG"));
+    EXPECT_EQ((std::vector<std::wstring>{L"A.VXD", L"DATE-A.VXD"}), Names());
+
+    BSTR information = nullptr;
+    EXPECT_EQ(S_OK, drivers_.GetComponentInfomation(&information));
+    EXPECT_EQ(12u, SysStringLen(information));
+    EXPECT_EQ(L"Driver Class", TakeText(information));
+}
+
+}  // namespace
