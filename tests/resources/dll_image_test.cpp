@@ -1,0 +1,177 @@
+// Brantovix.dll as the Windows 98 loader and installers see it: a PE32 i386 DLL with subsystem
+// version 4.0, imports only from the allowed list, the expected exports, and its version block.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Build paths are Unix paths; Wine maps the Unix root to drive Z:.
+std::string WindowsPath(const char* path) { return path[0] == '/' ? std::string("Z:") + path : path; }
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+class PeImage {
+public:
+    explicit PeImage(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        data_ = bytes.str();
+    }
+    bool Valid() const {
+        if (data_.size() < sizeof(IMAGE_DOS_HEADER)) return false;
+        const IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
+        return dos && dos->e_magic == IMAGE_DOS_SIGNATURE && Headers() &&
+               Headers()->Signature == IMAGE_NT_SIGNATURE;
+    }
+    const IMAGE_NT_HEADERS32* Headers() const {
+        const IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
+        return dos ? At<IMAGE_NT_HEADERS32>(dos->e_lfanew) : nullptr;
+    }
+    // File offset of a relative virtual address, or 0 when no section holds it.
+    size_t Offset(DWORD rva) const {
+        const IMAGE_NT_HEADERS32* nt = Headers();
+        const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+        size_t first = reinterpret_cast<const char*>(section) - data_.data();
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const IMAGE_SECTION_HEADER* s = At<IMAGE_SECTION_HEADER>(first + i * sizeof(IMAGE_SECTION_HEADER));
+            if (s && rva >= s->VirtualAddress && rva < s->VirtualAddress + s->SizeOfRawData)
+                return rva - s->VirtualAddress + s->PointerToRawData;
+        }
+        return 0;
+    }
+    template <typename T>
+    const T* At(size_t offset) const {
+        return offset && offset + sizeof(T) <= data_.size() ? reinterpret_cast<const T*>(data_.data() + offset)
+               : offset == 0 && sizeof(T) <= data_.size() ? reinterpret_cast<const T*>(data_.data())
+                                                           : nullptr;
+    }
+    std::string Text(DWORD rva) const {
+        size_t offset = Offset(rva);
+        if (!offset) return "<bad rva>";
+        return std::string(data_.c_str() + offset, strnlen(data_.c_str() + offset, data_.size() - offset));
+    }
+
+    std::vector<std::string> Imports() const {
+        std::vector<std::string> imports;
+        const IMAGE_DATA_DIRECTORY& directory =
+            Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (size_t offset = Offset(directory.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+            const IMAGE_IMPORT_DESCRIPTOR* descriptor = At<IMAGE_IMPORT_DESCRIPTOR>(offset);
+            if (!descriptor || !descriptor->Name) break;
+            std::string dll = Text(descriptor->Name);
+            DWORD thunks = descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk : descriptor->FirstThunk;
+            for (size_t t = Offset(thunks);; t += 4) {
+                const DWORD* thunk = At<DWORD>(t);
+                if (!thunk || !*thunk) break;
+                if (*thunk & IMAGE_ORDINAL_FLAG32)
+                    imports.push_back(dll + "!#" + std::to_string(*thunk & 0xFFFF));
+                else
+                    imports.push_back(dll + "!" + Text(*thunk + 2));
+            }
+        }
+        return imports;
+    }
+
+    std::vector<std::string> Exports() const {
+        std::vector<std::string> exports;
+        const IMAGE_DATA_DIRECTORY& directory =
+            Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+        if (!directory.VirtualAddress) return exports;
+        const IMAGE_EXPORT_DIRECTORY* table = At<IMAGE_EXPORT_DIRECTORY>(Offset(directory.VirtualAddress));
+        if (!table) return exports;
+        for (DWORD i = 0; i < table->NumberOfNames; ++i) {
+            const DWORD* name = At<DWORD>(Offset(table->AddressOfNames) + 4 * i);
+            if (name) exports.push_back(Text(*name));
+        }
+        return exports;
+    }
+
+private:
+    std::string data_;
+};
+
+const std::string kDll = WindowsPath(BRANTOVIX_DLL);
+
+TEST(DllImage, IsAPe32I386DllThatWindows98Loads) {
+    PeImage image(kDll);
+    ASSERT_TRUE(image.Valid()) << kDll;
+    const IMAGE_NT_HEADERS32* nt = image.Headers();
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+    EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+    EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, nt->OptionalHeader.Magic);
+    EXPECT_EQ(4, nt->OptionalHeader.MajorSubsystemVersion);
+    EXPECT_EQ(0, nt->OptionalHeader.MinorSubsystemVersion);
+    EXPECT_LE(nt->OptionalHeader.MajorOperatingSystemVersion, 4);
+}
+
+TEST(DllImage, ImportsOnlyFunctionsWindows98Provides) {
+    std::set<std::string> allowed;
+    std::ifstream list(WindowsPath(ALLOWED_IMPORTS));
+    ASSERT_TRUE(list.good()) << ALLOWED_IMPORTS;
+    for (std::string line; std::getline(list, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        size_t bang = line.find('!');
+        allowed.insert(Lower(line.substr(0, bang)) + line.substr(bang));
+    }
+    ASSERT_GT(allowed.size(), 50u);
+
+    PeImage image(kDll);
+    ASSERT_TRUE(image.Valid());
+    std::vector<std::string> imports = image.Imports();
+    ASSERT_FALSE(imports.empty());
+    for (const std::string& import : imports) {
+        size_t bang = import.find('!');
+        std::string key = Lower(import.substr(0, bang)) + import.substr(bang);
+        EXPECT_TRUE(allowed.count(key)) << "not on the allowed list: " << import;
+    }
+}
+
+TEST(DllImage, ExportsOnlyTheServerEntryPoints) {
+    const std::set<std::string> known = {"DllGetClassObject", "DllCanUnloadNow", "DllRegisterServer",
+                                         "DllUnregisterServer"};
+    PeImage image(kDll);
+    ASSERT_TRUE(image.Valid());
+    for (const std::string& name : image.Exports()) EXPECT_TRUE(known.count(name)) << "unexpected export " << name;
+}
+
+TEST(DllImage, VersionBlockReadsBackThroughTheVersionFunctions) {
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(kDll.c_str(), &handle);
+    ASSERT_GT(size, 0u) << GetLastError();
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(kDll.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(MAKELONG(2001, 1), fixed->dwFileVersionMS);   // 1.2001
+    EXPECT_EQ(MAKELONG(1000, 110), fixed->dwFileVersionLS); // .110.1000
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);   // 1.0
+    EXPECT_EQ(MAKELONG(2, 1), fixed->dwProductVersionLS);   // .1.2
+
+    struct {
+        const char* name;
+        const char* value;
+    } const strings[] = {{"FileDescription", "Brantovix Module"}, {"OLESelfRegister", "Yes"}};
+    for (const auto& entry : strings) {
+        std::string query = std::string("\\StringFileInfo\\040904B0\\") + entry.name;
+        char* text = nullptr;
+        ASSERT_TRUE(VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length))
+            << entry.name;
+        EXPECT_STREQ(entry.value, text);
+    }
+}
+
+}  // namespace
