@@ -54,6 +54,15 @@ void DriverInventory::RunInventory(int /*timing*/) {
     cacheImage_ = nullptr;
     cacheLength_ = 0;
 
+    // 2. The two lists of the enumerator driver, loaded only for these requests.
+    QueryEnumeratorDriver();
+
+    // 7.-9. Which files are in use: the device tree, then the two lists. Each step only sets
+    // flags, so a row marked once is not compared again.
+    ScanDeviceTree();
+    MatchDriverNames();
+    MatchDeviceNames();
+
     // 10. Only the rows that are in use and carry a version stamp survive.
     CompactItems();
 }

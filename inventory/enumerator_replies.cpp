@@ -1,0 +1,44 @@
+#include "enumerator_replies.h"
+
+namespace enumerator_replies {
+
+bool EndsModuleLoop(bool succeeded, uint32_t byteCount) {
+    if (!succeeded) return true;
+    if (byteCount == kIndexPastEnd || byteCount == kNoList) return true;
+    return byteCount < kModuleRecordSize;
+}
+
+void StoreModuleName(char* slot, uint32_t slotSize, const unsigned char* record) {
+    if (slotSize == 0) return;
+    uint32_t length = 0;
+    while (length < kModuleNameBytes && length + 1 < slotSize) {
+        char c = static_cast<char>(record[kModuleNameOffset + length]);
+        if (c == '\0') break;
+        slot[length++] = c;
+    }
+    slot[length] = '\0';
+}
+
+uint32_t DeviceNameCount(bool succeeded, uint32_t byteCount, uint32_t listSize) {
+    if (!succeeded || byteCount > listSize) return 0;
+    return byteCount / kDeviceEntrySize;
+}
+
+uint32_t FindNameInSlots(const char* slots, uint32_t slotSize, uint32_t count, const char* name,
+                         NameComparison compare) {
+    if (slotSize == 0 || slotSize > kLongestSlot) return 0;
+    char bounded[kLongestSlot];
+    for (uint32_t i = 0; i < count; ++i) {
+        const char* slot = slots + i * slotSize;
+        uint32_t length = 0;
+        while (length + 1 < slotSize && slot[length] != '\0') {
+            bounded[length] = slot[length];
+            ++length;
+        }
+        bounded[length] = '\0';
+        if (compare(bounded, name) == 0) return i + 1;
+    }
+    return 0;
+}
+
+}  // namespace enumerator_replies
