@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "driver_inventory.h"
 #include "drivers.h"
 #include "object_map.h"
 #include "server_module.h"
@@ -20,6 +21,28 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+
+// An inventory whose rows the test chooses, compacted as a real run would leave it.
+class ChosenRowsInventory : public DriverInventory {
+public:
+    ChosenRowsInventory() : DriverInventory(TablesOnly()) {}
+    void Add(const char* name, const char* stamp, WORD year, WORD month, WORD day, bool active) {
+        SYSTEMTIME time = {};
+        time.wYear = year;
+        time.wMonth = month;
+        time.wDay = day;
+        time.wHour = 23;
+        time.wMinute = 30;
+        FILETIME lastWrite;
+        SystemTimeToFileTime(&time, &lastWrite);
+        std::string path = std::string("C:\\WINDOWS\\SYSTEM\\") + name;
+        AddItem(name, path.c_str(), lastWrite.dwLowDateTime, lastWrite.dwHighDateTime);
+        DriverItem& row = items_[itemCount_ - 1];
+        lstrcpyA(row.versionStamp, stamp);
+        row.active = active ? 1 : 0;
+    }
+    void Finish() { CompactItems(); }
 };
 
 // A ServerModule whose instance handle is the given module, for the life of one test.

@@ -69,28 +69,6 @@ TEST_F(DriversTest, WithoutAResourceDeploymentFailsAndTheListStaysEmpty) {
     EXPECT_EQ(0, size);
 }
 
-// An inventory whose rows the test chooses, compacted as a real run would leave it.
-class ChosenRowsInventory : public DriverInventory {
-public:
-    ChosenRowsInventory() : DriverInventory(TablesOnly()) {}
-    void Add(const char* name, const char* stamp, WORD year, WORD month, WORD day, bool active) {
-        SYSTEMTIME time = {};
-        time.wYear = year;
-        time.wMonth = month;
-        time.wDay = day;
-        time.wHour = 23;
-        time.wMinute = 30;
-        FILETIME lastWrite;
-        SystemTimeToFileTime(&time, &lastWrite);
-        std::string path = std::string("C:\\WINDOWS\\SYSTEM\\") + name;
-        AddItem(name, path.c_str(), lastWrite.dwLowDateTime, lastWrite.dwHighDateTime);
-        DriverItem& row = items_[itemCount_ - 1];
-        lstrcpyA(row.versionStamp, stamp);
-        row.active = active ? 1 : 0;
-    }
-    void Finish() { CompactItems(); }
-};
-
 class DriversRowsTest : public DriversTest {
 protected:
     // A body with an empty list (no resource, so no inventory of the machine) to add rows to.
