@@ -1,0 +1,141 @@
+// An emulated Windows 98 kernel for one virtual device driver in an ordinary 32-bit
+// process: it does what the system loader and the virtual machine manager do for a
+// dynamically loaded driver. It reads the driver's LE file, maps its objects, applies its
+// fixups, links its descriptor block into a chain of descriptor blocks, calls its control
+// procedure with the system's registers, and serves its dynamic links (int 20h followed by
+// a service identifier): the first time a call site runs, the fault is caught by a vectored
+// exception handler that patches the six bytes into an indirect call of an emulated
+// service, as the system does, and resumes.
+//
+// The emulated services answer from lists the caller sets (the loader's DeviceInfo records
+// and the descriptor blocks) and watch the driver: every list must be read inside the
+// critical section, and every scratch record must be allocated before entering it and freed
+// before leaving it. What the driver does wrong is collected as faults; what it calls is
+// recorded in a trace.
+#ifndef BRANTOVIX_EMULATED_KERNEL_H
+#define BRANTOVIX_EMULATED_KERNEL_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace emulated_kernel {
+
+// Registers for and from a call of the control procedure.
+struct Registers {
+  uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0, ebp = 0, eflags = 0;
+  bool carry() const { return eflags & 1; }
+};
+
+// One entry of the loader's list of dynamically loaded devices.
+struct LoadedModule {
+  std::string name;
+  uint8_t load_count = 1;
+  bool has_name = true;  // false: the record's DI_ModuleName is null
+};
+
+// The request parameters the system passes with W32_DEVICEIOCONTROL.
+struct DIOCParams {
+  uint32_t Internal1, VMHandle, Internal2, dwIoControlCode, lpvInBuffer, cbInBuffer,
+      lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpoOverlapped, hDevice, tagProcess;
+};
+static_assert(sizeof(DIOCParams) == 48, "twelve DWORDs");
+
+// Message numbers.
+constexpr uint32_t kSysDynamicDeviceInit = 0x1B;
+constexpr uint32_t kSysDynamicDeviceExit = 0x1C;
+constexpr uint32_t kPnpNewDevnode = 0x22;
+constexpr uint32_t kW32DeviceIoControl = 0x23;
+
+class Kernel {
+ public:
+  // The process's one kernel (the exception handler is process-wide).
+  static Kernel& Instance();
+
+  // Loads the driver's LE file: maps the objects, applies the fixups, finds the descriptor
+  // block (entry ordinal 1). Replaces a driver loaded before.
+  bool LoadDriver(const std::string& path, std::string* error);
+  void UnloadDriver();
+  bool loaded() const { return !objects_.empty(); }
+
+  // The loaded driver.
+  std::string module_name() const { return module_name_; }  // resident name table entry 0
+  uint8_t* descriptor_block() const { return ddb_; }
+  std::string ddb_name() const;  // the 8 bytes of DDB_Name
+  uint32_t object_count() const { return static_cast<uint32_t>(objects_.size()); }
+  uint8_t* object_base(uint32_t i) const { return objects_[i].base; }
+  uint32_t object_size(uint32_t i) const { return objects_[i].size; }
+
+  // Sets the system's lists. A device whose 8-byte name is the loaded driver's DDB_Name is
+  // the driver's own descriptor block, linked into the chain at that place; every other
+  // device gets a block of its own. Names shorter than 8 bytes are padded with blanks.
+  void SetLists(const std::vector<LoadedModule>& modules, const std::vector<std::string>& devices);
+
+  // Where the lists begin (for tests of the kernel's own checks).
+  uint32_t loader_head() const { return loader_head_; }
+  uint32_t chain_head() const { return chain_head_; }
+
+  // Calls the control procedure with the given registers; returns them as it left them.
+  Registers Control(const Registers& in);
+  Registers Control(uint32_t message) {
+    Registers r;
+    r.eax = message;
+    r.ebx = kVmHandle;
+    return Control(r);
+  }
+  // Sends W32_DEVICEIOCONTROL with a DIOCParams for the request; returns EAX, and the carry
+  // flag through *carry when given.
+  uint32_t DeviceIoControl(uint32_t code, const void* input, uint32_t input_size, void* output,
+                           uint32_t output_size, uint32_t* bytes_returned, bool* carry = nullptr);
+
+  // Makes _HeapAllocate fail (return 0) while set.
+  void set_heap_exhausted(bool exhausted) { heap_exhausted_ = exhausted; }
+
+  // What the driver did wrong, and the services it called ("alloc(35) enter loader free
+  // leave"), since the last call; both are cleared by reading them.
+  std::vector<std::string> TakeFaults();
+  std::string TakeTrace();
+  // Scratch records allocated and not freed.
+  size_t outstanding_allocations() const { return allocations_.size(); }
+  // Dynamic-link call sites patched so far, and service identifiers the kernel does not know.
+  uint32_t patched_call_sites() const { return patched_; }
+
+  static constexpr uint32_t kVmHandle = 0xC1001000;
+
+  // Used by the service stubs and the exception handler.
+  void BeginCriticalSection(uint32_t flags);
+  void EndCriticalSection();
+  uint32_t HeapAllocate(uint32_t size, uint32_t flags);
+  void HeapFree(uint32_t address, uint32_t flags);
+  uint32_t GetDdbList();
+  uint32_t GetDeviceList();
+  void UnknownService(uint32_t id);
+  long HandleException(void* exception_pointers);
+
+ private:
+  Kernel();
+  struct Object {
+    uint8_t* base = nullptr;
+    uint32_t size = 0;
+  };
+  void Fault(const std::string& what);
+  void ProtectLists(bool readable);
+  void FreeLists();
+
+  std::vector<Object> objects_;
+  std::string module_name_;
+  uint8_t* ddb_ = nullptr;
+  uint8_t* lists_ = nullptr;  // the records, names and blocks of the lists
+  uint32_t lists_size_ = 0;
+  uint32_t loader_head_ = 0, chain_head_ = 0;
+  int critical_depth_ = 0;
+  bool heap_exhausted_ = false;
+  std::vector<std::pair<uint32_t, uint32_t>> allocations_;  // address, size
+  std::vector<std::string> faults_;
+  std::string trace_;
+  uint32_t patched_ = 0;
+};
+
+}  // namespace emulated_kernel
+
+#endif

@@ -1,0 +1,129 @@
+/* Entry points of the emulated services. A patched dynamic-link call site calls one of
+ * these through its slot. Each keeps the caller's registers and flags as the real service
+ * does (the C-convention heap services give their result in EAX and, like the real ones,
+ * leave ECX and EDX changed) and calls the kernel's C++ side with the cdecl convention. */
+        .intel_syntax noprefix
+        .text
+
+/* Begin_Critical_Section: flags in ECX; changes nothing. */
+        .globl _EmuStubBeginCriticalSection
+_EmuStubBeginCriticalSection:
+        pushfd
+        pushad
+        push    ecx
+        call    _EmuBeginCriticalSection
+        add     esp, 4
+        popad
+        popfd
+        ret
+
+/* End_Critical_Section: changes nothing. */
+        .globl _EmuStubEndCriticalSection
+_EmuStubEndCriticalSection:
+        pushfd
+        pushad
+        call    _EmuEndCriticalSection
+        popad
+        popfd
+        ret
+
+/* _HeapAllocate(nbytes, flags): C convention, result in EAX. */
+        .globl _EmuStubHeapAllocate
+_EmuStubHeapAllocate:
+        pushfd
+        pushad
+        push    dword ptr [esp + 44]    /* flags */
+        push    dword ptr [esp + 44]    /* nbytes */
+        call    _EmuHeapAllocate
+        add     esp, 8
+        mov     [esp + 28], eax         /* EAX of the pushad frame */
+        mov     dword ptr [esp + 24], 0xCCCCCCCC  /* ECX: not kept by C services */
+        mov     dword ptr [esp + 20], 0xDDDDDDDD  /* EDX */
+        popad
+        popfd
+        ret
+
+/* _HeapFree(address, flags): C convention. */
+        .globl _EmuStubHeapFree
+_EmuStubHeapFree:
+        pushfd
+        pushad
+        push    dword ptr [esp + 44]    /* flags */
+        push    dword ptr [esp + 44]    /* address */
+        call    _EmuHeapFree
+        add     esp, 8
+        mov     [esp + 28], eax
+        mov     dword ptr [esp + 24], 0xCCCCCCCC
+        mov     dword ptr [esp + 20], 0xDDDDDDDD
+        popad
+        popfd
+        ret
+
+/* VMM_GetDDBList: the first descriptor block in EAX. */
+        .globl _EmuStubGetDdbList
+_EmuStubGetDdbList:
+        pushfd
+        pushad
+        call    _EmuGetDdbList
+        mov     [esp + 28], eax
+        popad
+        popfd
+        ret
+
+/* VXDLDR_GetDeviceList: the first DeviceInfo record in EAX. */
+        .globl _EmuStubGetDeviceList
+_EmuStubGetDeviceList:
+        pushfd
+        pushad
+        call    _EmuGetDeviceList
+        mov     [esp + 28], eax
+        popad
+        popfd
+        ret
+
+/* A service the kernel does not provide: answers 0 in EAX. */
+        .globl _EmuStubUnknown
+_EmuStubUnknown:
+        xor     eax, eax
+        ret
+
+/* uint32_t EmuCallWithRegisters(const void *procedure, Registers *registers):
+ * loads EAX, EBX, ECX, EDX, ESI, EDI and EBP from *registers, calls the procedure, and
+ * stores the registers and EFLAGS (taken at once after the call) back. */
+        .globl _EmuCallWithRegisters
+_EmuCallWithRegisters:
+        push    ebp
+        push    ebx
+        push    esi
+        push    edi
+        mov     eax, [esp + 20]         /* procedure */
+        mov     ecx, [esp + 24]         /* registers */
+        push    ecx
+        push    eax
+        mov     ebx, [ecx + 4]
+        mov     edx, [ecx + 12]
+        mov     esi, [ecx + 16]
+        mov     edi, [ecx + 20]
+        mov     ebp, [ecx + 24]
+        mov     eax, [ecx + 0]
+        mov     ecx, [ecx + 8]
+        call    dword ptr [esp]
+        pushfd
+        push    ecx
+        mov     ecx, [esp + 12]         /* registers */
+        mov     [ecx + 0], eax
+        pop     eax
+        mov     [ecx + 8], eax          /* ECX */
+        mov     [ecx + 4], ebx
+        mov     [ecx + 12], edx
+        mov     [ecx + 16], esi
+        mov     [ecx + 20], edi
+        mov     [ecx + 24], ebp
+        pop     eax
+        mov     [ecx + 28], eax         /* EFLAGS */
+        add     esp, 8
+        pop     edi
+        pop     esi
+        pop     ebx
+        pop     ebp
+        ret
