@@ -1,0 +1,172 @@
+// The kernel stand-in end to end: a client process opens "\\.\ORV_DE.vxd" as the inventory
+// does; the platform loads the stand-in (ORV_DE.VXD, beside the client), which hosts the
+// LE image the build produced on the emulated kernel with the lists of the machine
+// description beside it. Each case runs in a directory of its own, removed afterwards.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+bool WriteText(const std::string& path, const std::string& text) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == text.size();
+}
+
+std::string ReadText(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string text(GetFileSize(file, nullptr), '\0');
+  DWORD got = 0;
+  ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
+  CloseHandle(file);
+  text.resize(got);
+  return text;
+}
+
+class KernelStandin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+    static int serial = 0;
+    directory = std::string(temp) + "orv_de_standin_" + std::to_string(GetCurrentProcessId()) + "_" +
+                std::to_string(++serial) + "\\";
+    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_CLIENT, (directory + "client.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_DLL, (directory + "ORV_DE.VXD").c_str(), FALSE));
+  }
+  void TearDown() override {
+    for (const char* name : {"client.exe", "ORV_DE.VXD", "ORV_DE.LE", "ORV_DE.MACHINE", "output.txt"})
+      DeleteFileA((directory + name).c_str());
+    EXPECT_TRUE(RemoveDirectoryA(directory.c_str())) << "left behind: " << directory;
+  }
+  void PlaceImage() { ASSERT_TRUE(CopyFileA(ORV_DE_IMAGE, (directory + "ORV_DE.LE").c_str(), FALSE)); }
+  void Describe(const std::string& text) { ASSERT_TRUE(WriteText(directory + "ORV_DE.MACHINE", text)); }
+
+  // Runs the client in the directory; returns its output lines.
+  std::vector<std::string> RunClient() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    std::string output_path = directory + "output.txt";
+    HANDLE output = CreateFileA(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(output, INVALID_HANDLE_VALUE);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process{};
+    std::string command = "\"" + directory + "client.exe\"";
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(),
+                                  &startup, &process);
+    CloseHandle(output);
+    EXPECT_TRUE(started) << GetLastError();
+    if (!started) return {};
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exit_code = 1;
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    EXPECT_EQ(exit_code, 0u);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    std::vector<std::string> lines;
+    std::string text = ReadText(output_path), line;
+    for (char c : text) {
+      if (c == '\r') continue;
+      if (c == '\n') {
+        lines.push_back(line);
+        line.clear();
+      } else {
+        line += c;
+      }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+  }
+
+  std::string directory;
+};
+
+TEST_F(KernelStandin, ClientReadsTheDescribedListsWithTheDriverItselfAppended) {
+  PlaceImage();
+  Describe(
+      "# a small machine\n"
+      "module VPOWERD 1\n"
+      "module NDIS 3\n"
+      "module A_NAME_LONGER_THAN_16\n"
+      "device VMM\n"
+      "device IOS\n");
+  std::vector<std::string> expected = {
+      "version 1 4 0x00000100",
+      "module 0 1 VPOWERD",
+      "module 1 3 NDIS",
+      "module 2 1 A_NAME_LONGER_TH",
+      "module 3 1 ORV_DE",
+      "end 4 0 0 0xFFFFFFFE",
+      "devices 1 27 0x00000000",
+      "device [VMM     ]",
+      "device [IOS     ]",
+      "device [ORV_DE  ]",
+      "no room 0 0 27",
+      "close 1",
+  };
+  EXPECT_EQ(RunClient(), expected);
+}
+
+TEST_F(KernelStandin, DescriptionPlacesTheDriverAndNamesAnImageElsewhere) {
+  Describe(std::string("image ") + ORV_DE_IMAGE + "\n"
+           "module orv_de 2\n"
+           "module IOS\n"
+           "device ORV_DE\n"
+           "device VMM\n");
+  std::vector<std::string> lines = RunClient();
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(lines[1], "module 0 2 orv_de");
+  EXPECT_EQ(lines[2], "module 1 1 IOS");
+  EXPECT_EQ(lines[3], "end 2 0 0 0xFFFFFFFE");
+  EXPECT_EQ(lines[4], "devices 1 18 0x00000000");
+  EXPECT_EQ(lines[5], "device [ORV_DE  ]");
+  EXPECT_EQ(lines[6], "device [VMM     ]");
+}
+
+TEST_F(KernelStandin, ChainsOf256And257Devices) {
+  for (int devices : {255, 256}) {  // the driver's own block makes 256 and 257
+    SCOPED_TRACE(devices);
+    PlaceImage();
+    std::string text;
+    for (int i = 0; i < devices; ++i) text += "device D" + std::to_string(i) + "\n";
+    Describe(text);
+    std::vector<std::string> lines = RunClient();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "module 0 1 ORV_DE");
+    EXPECT_EQ(lines[3], devices == 255 ? "devices 1 2304 0x00000000" : "devices 0 0 0xFFFFFFFF");
+  }
+}
+
+TEST_F(KernelStandin, OpenFailsWithoutAnImageOrWithABadDescription) {
+  struct Case { bool image; const char* description; };
+  const Case cases[] = {
+      {false, "module IOS\n"},                 // no image to host
+      {true, "module IOS\nvolume C:\n"},       // unknown keyword
+      {true, "device TOOLONGNAME\n"},          // longer than 8
+      {true, "module IOS 256\n"},              // load count out of range
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    DeleteFileA((directory + "ORV_DE.LE").c_str());
+    if (c.image) PlaceImage();
+    Describe(c.description);
+    std::vector<std::string> lines = RunClient();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("open failed ", 0), 0u) << lines[0];
+  }
+}
+
+}  // namespace
