@@ -57,6 +57,15 @@ void DriverInventory::RunInventory(int /*timing*/) {
     // 2. The two lists of the enumerator driver, loaded only for these requests.
     QueryEnumeratorDriver();
 
+    // 3.-6. Version cache, file scan, a stamp for every row (from the cache, or from the file
+    // and then recorded), and the cache written back only when it changed.
+    LoadVersionCache();
+    ScanDriverFiles();
+    for (DWORD row = 0; row < itemCount_; ++row) {
+        if (!LookupVersionCache(row)) UpdateVersionCache(row);
+    }
+    if (cacheDirty_) SaveVersionCache();
+
     // 7.-9. Which files are in use: the device tree, then the two lists. Each step only sets
     // flags, so a row marked once is not compared again.
     ScanDeviceTree();

@@ -1,0 +1,74 @@
+#include "version_cache_image.h"
+
+#include <string.h>
+
+namespace {
+
+void PutCacheWord(uint8_t* bytes, uint32_t value) {
+    bytes[0] = static_cast<uint8_t>(value);
+    bytes[1] = static_cast<uint8_t>(value >> 8);
+    bytes[2] = static_cast<uint8_t>(value >> 16);
+    bytes[3] = static_cast<uint8_t>(value >> 24);
+}
+
+}  // namespace
+
+uint32_t ReadCacheWord(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+uint32_t MeasureCacheEntry(const uint8_t* image, uint32_t length, uint32_t start) {
+    if (!image || start >= length || length - start <= kCacheEntryOverhead) return 0;
+    // Longest path that leaves room for the fields and stays clear of zero bytes.
+    uint32_t longest = length - start - kCacheEntryOverhead;
+    const void* zero = memchr(image + start, 0, longest);
+    if (zero) longest = static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - (image + start));
+    // The device name field that follows the path holds a zero byte within its 9 bytes.
+    const uint32_t shortest = longest > kCacheDeviceNameSize - 1 ? longest - (kCacheDeviceNameSize - 1) : 1;
+    for (uint32_t pathLength = longest; pathLength >= shortest && pathLength > 0; --pathLength) {
+        const uint8_t* tail = image + start + pathLength + kCacheFieldsSize;
+        if (tail[0] == 0 && tail[1] == 0) return pathLength;
+    }
+    return 0;
+}
+
+uint32_t WellFormedCacheLength(const uint8_t* image, uint32_t length) {
+    uint32_t position = 0;
+    while (position < length) {
+        uint32_t pathLength = MeasureCacheEntry(image, length, position);
+        if (pathLength == 0) break;
+        position += pathLength + kCacheEntryOverhead;
+    }
+    return position;
+}
+
+int32_t FindCachedPath(const uint8_t* image, uint32_t length, const char* path, uint32_t pathLength) {
+    if (!image || !path || pathLength == 0) return -1;
+    uint32_t position = 0;
+    while (position < length && position <= static_cast<uint32_t>(INT32_MAX)) {
+        uint32_t entryPathLength = MeasureCacheEntry(image, length, position);
+        if (entryPathLength == 0) return -1;
+        if (entryPathLength == pathLength && memcmp(image + position, path, pathLength) == 0) {
+            return static_cast<int32_t>(position);
+        }
+        position += entryPathLength + kCacheEntryOverhead;
+    }
+    return -1;
+}
+
+void WriteCacheEntryFields(uint8_t* fields, const uint8_t* deviceName, const char* stamp,
+                           uint32_t timeLow, uint32_t timeHigh) {
+    memcpy(fields + kCacheDeviceNameOffset, deviceName, kCacheDeviceNameSize);
+    memcpy(fields + kCacheStampOffset, stamp, kCacheStampSize);
+    PutCacheWord(fields + kCacheTimeLowOffset, timeLow);
+    PutCacheWord(fields + kCacheTimeHighOffset, timeHigh);
+}
+
+void WriteCacheEntry(uint8_t* entry, const char* path, uint32_t pathLength, const uint8_t* deviceName,
+                     const char* stamp, uint32_t timeLow, uint32_t timeHigh) {
+    memcpy(entry, path, pathLength);
+    WriteCacheEntryFields(entry + pathLength, deviceName, stamp, timeLow, timeHigh);
+    entry[pathLength + kCacheFieldsSize] = 0;
+    entry[pathLength + kCacheFieldsSize + 1] = 0;
+}

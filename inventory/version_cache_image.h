@@ -1,0 +1,58 @@
+// The bytes of the version cache ("DDB" value): entries back to back, with no header, count,
+// separator or terminator. One entry for a full path of L bytes:
+//
+//   offset  size  content
+//   0       L     full path, byte for byte, no terminating zero
+//   L       9     device name field, all 9 bytes
+//   L+9     13    first 13 bytes of the version stamp field (zero-filled when shorter)
+//   L+22    4     last-write time, low half, little-endian
+//   L+26    4     last-write time, high half, little-endian
+//   L+30    2     zero
+//
+// Nothing here touches the platform, so the image logic also builds and runs natively.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+const uint32_t kCacheDeviceNameSize = 9;
+const uint32_t kCacheStampSize = 13;
+const uint32_t kCacheFieldsSize = 30;      // device name, stamp and time after the path
+const uint32_t kCacheEntryOverhead = 32;   // the fields and the two trailing zero bytes
+const uint32_t kCacheDeviceNameOffset = 0;  // offsets from the end of the path
+const uint32_t kCacheStampOffset = 9;
+const uint32_t kCacheTimeLowOffset = 22;
+const uint32_t kCacheTimeHighOffset = 26;
+
+// The path length of the entry that starts at `start`, or 0 when no whole entry starts there.
+//
+// The image marks no boundaries, so the path's length is worked out from the bytes. A path
+// holds no zero byte; the device name field after it holds one within its 9 bytes (it is empty,
+// or up to 8 characters and a zero); an entry ends in two zero bytes; the next entry starts
+// with a path byte, which is never zero. So the path ends at most 8 bytes before the first zero
+// byte after `start`, and at the latest there: of those lengths, the longest whose entry fits
+// in the image and ends in two zero bytes is taken. In an image of whole entries this is the
+// stored length: a longer candidate ends up to 8 bytes into the next entry and would need zero
+// bytes where that entry's path lies, and every full path is longer than 8 bytes.
+uint32_t MeasureCacheEntry(const uint8_t* image, uint32_t length, uint32_t start);
+
+// The length of the leading run of whole entries: the whole image when it is well formed,
+// less when it ends in a truncated entry or in bytes that are not an entry.
+uint32_t WellFormedCacheLength(const uint8_t* image, uint32_t length);
+
+// The position of the entry whose path is exactly the given `pathLength` bytes, or -1. Only
+// entries reached by walking the image from its start are considered, so a path that is the
+// leading part of another stored path, or that occurs inside another entry's bytes, is never
+// found there; the walk stops at the first bytes that are not a whole entry.
+int32_t FindCachedPath(const uint8_t* image, uint32_t length, const char* path, uint32_t pathLength);
+
+// The 30 field bytes that follow a path: device name, stamp, low and high half of the time.
+// `deviceName` is 9 bytes, `stamp` at least 13 (only the first 13 are taken, as they are).
+void WriteCacheEntryFields(uint8_t* fields, const uint8_t* deviceName, const char* stamp,
+                           uint32_t timeLow, uint32_t timeHigh);
+
+// A whole entry of pathLength + 32 bytes at `entry`.
+void WriteCacheEntry(uint8_t* entry, const char* path, uint32_t pathLength, const uint8_t* deviceName,
+                     const char* stamp, uint32_t timeLow, uint32_t timeHigh);
+
+uint32_t ReadCacheWord(const uint8_t* bytes);   // 4 bytes, little-endian

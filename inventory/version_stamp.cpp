@@ -1,0 +1,55 @@
+#include "version_stamp.h"
+
+#include <windows.h>
+
+namespace {
+
+// Owned buffer for the version information; the product's allocation gives null on failure.
+class VersionInfoBuffer {
+public:
+    explicit VersionInfoBuffer(DWORD size) : bytes_(new BYTE[size]) {}
+    ~VersionInfoBuffer() { delete[] bytes_; }
+    BYTE* get() const { return bytes_; }
+
+private:
+    BYTE* bytes_;
+    VersionInfoBuffer(const VersionInfoBuffer&) = delete;
+    VersionInfoBuffer& operator=(const VersionInfoBuffer&) = delete;
+};
+
+}  // namespace
+
+int ReadVersionStamp(const char* path, char* stamp) {
+    stamp[0] = '\0';
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    // The root block starts with its total length and its value length, two 16-bit words.
+    if (size < 2 * sizeof(WORD)) return 0;
+    VersionInfoBuffer info(size);
+    if (!info.get()) return 0;
+    if (!GetFileVersionInfoA(path, 0, size, info.get())) return 0;
+    const WORD rootValueLength = reinterpret_cast<const WORD*>(info.get())[1];
+    if (rootValueLength == 0) return 0;   // no fixed file information
+
+    void* value = nullptr;
+    UINT valueLength = sizeof(VS_FIXEDFILEINFO);
+    if (!VerQueryValueA(info.get(), "\\", &value, &valueLength) || !value) return 0;
+    // A damaged resource may point the record elsewhere: read it only inside the buffer.
+    const BYTE* record = static_cast<const BYTE*>(value);
+    if (record < info.get() || record + sizeof(VS_FIXEDFILEINFO) > info.get() + size) return 0;
+    const VS_FIXEDFILEINFO* fixed = reinterpret_cast<const VS_FIXEDFILEINFO*>(record);
+
+    const int major = HIWORD(fixed->dwFileVersionMS);
+    const int minor = LOWORD(fixed->dwFileVersionMS);
+    int third = HIWORD(fixed->dwFileVersionLS);
+    int fourth = LOWORD(fixed->dwFileVersionLS);
+    // Build numbers written into the wrong half (a large third and a small fourth number) are
+    // put back in place.
+    if (third > 99 && fourth <= 99) {
+        const int exchanged = third;
+        third = fourth;
+        fourth = exchanged;
+    }
+    wsprintfA(stamp, "%02d.%02d.%02d.%04d", major, minor, third, fourth);
+    return 1;
+}
