@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,19 @@ class EnumeratorDriver : public ::testing::Test {
 };
 
 TEST_F(EnumeratorDriver, ImageIsMappedWithItsDescriptorBlock) {
+  // A fresh copy, before any call site is patched: its dynamic links name the six services.
+  std::string error;
+  ASSERT_TRUE(kernel.LoadDriver(ORV_DE_IMAGE, &error)) << error;
+  std::set<uint32_t> services;
+  const uint8_t* code = kernel.object_base(0);
+  for (uint32_t at = 0; at + 6 <= kernel.object_size(0); ++at) {
+    uint32_t id;
+    std::memcpy(&id, code + at + 2, 4);
+    if (code[at] == 0xCD && code[at + 1] == 0x20 && (id >> 16) != 0 && (id >> 16) < 0x100) services.insert(id);
+  }
+  EXPECT_EQ(services, (std::set<uint32_t>{0x0001001F, 0x00010020, 0x0001004F, 0x00010051, 0x0001013F, 0x00270005}));
+  SetUp();
+
   EXPECT_EQ(kernel.module_name(), "ORV_DE");
   EXPECT_EQ(kernel.ddb_name(), "ORV_DE  ");
   ASSERT_EQ(kernel.object_count(), 2u);
