@@ -41,18 +41,19 @@ class KernelStandin : public ::testing::Test {
                 std::to_string(++serial) + "\\";
     ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
     ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_CLIENT, (directory + "client.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(INVENTORY_CLIENT_PROBE, (directory + "inventory.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_DLL, (directory + "ORV_DE.VXD").c_str(), FALSE));
   }
   void TearDown() override {
-    for (const char* name : {"client.exe", "ORV_DE.VXD", "ORV_DE.LE", "ORV_DE.MACHINE", "output.txt"})
+    for (const char* name : {"client.exe", "inventory.exe", "ORV_DE.VXD", "ORV_DE.LE", "ORV_DE.MACHINE", "output.txt"})
       DeleteFileA((directory + name).c_str());
     EXPECT_TRUE(RemoveDirectoryA(directory.c_str())) << "left behind: " << directory;
   }
   void PlaceImage() { ASSERT_TRUE(CopyFileA(ORV_DE_IMAGE, (directory + "ORV_DE.LE").c_str(), FALSE)); }
   void Describe(const std::string& text) { ASSERT_TRUE(WriteText(directory + "ORV_DE.MACHINE", text)); }
 
-  // Runs the client in the directory; returns its output lines.
-  std::vector<std::string> RunClient() {
+  // Runs a client program in the directory; returns its output lines.
+  std::vector<std::string> RunClient(const char* program = "client.exe") {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     std::string output_path = directory + "output.txt";
     HANDLE output = CreateFileA(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
@@ -63,7 +64,7 @@ class KernelStandin : public ::testing::Test {
     startup.hStdOutput = output;
     startup.hStdError = output;
     PROCESS_INFORMATION process{};
-    std::string command = "\"" + directory + "client.exe\"";
+    std::string command = "\"" + directory + program + "\"";
     BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(),
                                   &startup, &process);
     CloseHandle(output);
@@ -118,6 +119,24 @@ TEST_F(KernelStandin, ClientReadsTheDescribedListsWithTheDriverItselfAppended) {
       "close 1",
   };
   EXPECT_EQ(RunClient(), expected);
+}
+
+// The inventory's own client, as the product runs it, against the real driver image.
+TEST_F(KernelStandin, InventoryClientFillsItsListsFromTheRealDriver) {
+  PlaceImage();
+  Describe(
+      "module VPOWERD 1\n"
+      "module SIXTEEN_CHARS_16 2\n"
+      "device VMM\n"
+      "device IOS\n");
+  std::vector<std::string> lines = RunClient("inventory.exe");
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "driver VPOWERD");
+  EXPECT_EQ(lines[1].rfind("driver SIXTEEN_CHARS_1", 0), 0u) << lines[1];  // what a slot keeps of 16
+  EXPECT_EQ(lines[2], "driver ORV_DE");
+  std::vector<std::string> devices(lines.begin() + 3, lines.end());
+  EXPECT_EQ(devices, (std::vector<std::string>{"device [VMM     ]", "device [IOS     ]", "device [ORV_DE  ]",
+                                               "match ORV_DE.VXD 3 IOS 2"}));
 }
 
 TEST_F(KernelStandin, DescriptionPlacesTheDriverAndNamesAnImageElsewhere) {
