@@ -1,0 +1,317 @@
+// The plug-and-play registry scan on device trees built in the platform's real registry:
+// device nodes under HKEY_DYN_DATA "Config Manager\Enum" (held in the platform server's
+// memory, written through the API), hardware keys under HKEY_LOCAL_MACHINE "Enum" and class
+// keys under "System\CurrentControlSet\Services\Class". Every key the tests create carries
+// this process's tag and is removed afterwards; the platform's own device nodes stay as they
+// are and mark none of the rows used here.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "driver_inventory.h"
+
+namespace {
+
+const char kDeviceTree[] = "Config Manager\\Enum";
+const char kEnum[] = "Enum";
+const char kClassRoot[] = "System\\CurrentControlSet\\Services\\Class";
+
+class ScanInventory : public DriverInventory {
+public:
+    ScanInventory() : DriverInventory(TablesOnly()) {}
+    using DriverInventory::FindItemByFileName;
+    using DriverInventory::MarkListedFiles;
+    using DriverInventory::ScanDeviceTree;
+
+    void AddRow(const std::string& name, const char* directory = "C:\\WINDOWS\\SYSTEM") {
+        AddItem(name.c_str(), (std::string(directory) + "\\" + name).c_str(), 0, 0);
+    }
+    DWORD& Active(DWORD row) { return items_[row].active; }
+    std::set<DWORD> ActiveRows() const {
+        std::set<DWORD> rows;
+        for (DWORD i = 0; i < itemCount_; ++i) {
+            if (items_[i].active) rows.insert(i);
+        }
+        return rows;
+    }
+};
+
+bool KeyExists(HKEY root, const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// The platform's key deletion does not take subkeys with it.
+void DeleteTree(HKEY root, const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        char name[1024];
+        for (;;) {
+            DWORD length = sizeof(name);
+            if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            DeleteTree(key, name);
+        }
+        RegCloseKey(key);
+    }
+    RegDeleteKeyA(root, path.c_str());
+}
+
+// Removes a key on destruction if it was not there at construction and holds nothing then.
+class CreatedIfMissing {
+public:
+    CreatedIfMissing(HKEY root, const std::string& path)
+        : root_(root), path_(path), existed_(KeyExists(root, path)) {}
+    ~CreatedIfMissing() {
+        if (!existed_) RegDeleteKeyA(root_, path_.c_str());   // fails while it has subkeys
+    }
+
+private:
+    HKEY root_;
+    std::string path_;
+    bool existed_;
+};
+
+// A device tree of this test's own: node N points at hardware key TAG\N, whose "Driver"
+// names class TAG\CLASS.
+class DeviceTree {
+public:
+    DeviceTree()
+        : tag_("BTVX" + std::to_string(GetCurrentProcessId())),
+          treeKey_(HKEY_DYN_DATA, kDeviceTree), enumKey_(HKEY_LOCAL_MACHINE, kEnum),
+          classKey_(HKEY_LOCAL_MACHINE, kClassRoot) {}
+    ~DeviceTree() {
+        for (const std::string& node : nodes_) DeleteTree(HKEY_DYN_DATA, NodePath(node));
+        DeleteTree(HKEY_LOCAL_MACHINE, std::string(kEnum) + "\\" + tag_);
+        DeleteTree(HKEY_LOCAL_MACHINE, std::string(kClassRoot) + "\\" + tag_);
+    }
+
+    std::string NodePath(const std::string& node) const { return std::string(kDeviceTree) + "\\" + tag_ + "_" + node; }
+    std::string HardwareKey(const std::string& node) const { return tag_ + "\\" + node; }
+    std::string ClassName(const std::string& driverClass) const { return tag_ + "\\" + driverClass; }
+    std::string HardwarePath(const std::string& node) const { return std::string(kEnum) + "\\" + HardwareKey(node); }
+    std::string ClassPath(const std::string& driverClass) const {
+        return std::string(kClassRoot) + "\\" + ClassName(driverClass);
+    }
+
+    // A device node without values.
+    void AddNode(const std::string& node) {
+        nodes_.push_back(node);
+        CreateKey(HKEY_DYN_DATA, NodePath(node));
+    }
+    // The whole chain of one node: device node, hardware key, "Driver" naming the class key.
+    void AddChain(const std::string& node, const std::string& driverClass) {
+        AddNode(node);
+        SetString(HKEY_DYN_DATA, NodePath(node), "HardWareKey", HardwareKey(node));
+        SetString(HKEY_LOCAL_MACHINE, HardwarePath(node), "Driver", ClassName(driverClass));
+        CreateKey(HKEY_LOCAL_MACHINE, ClassPath(driverClass));
+    }
+    void SetClassValue(const std::string& driverClass, const char* name, const std::string& text) {
+        SetString(HKEY_LOCAL_MACHINE, ClassPath(driverClass), name, text);
+    }
+
+    static void CreateKey(HKEY root, const std::string& path) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr)) << path;
+        RegCloseKey(key);
+    }
+    // Stores data bytes as they are: no terminator is added.
+    static void SetValue(HKEY root, const std::string& path, const char* name, DWORD type,
+                         const std::string& data) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr)) << path;
+        LONG result = RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                                     static_cast<DWORD>(data.size()));
+        RegCloseKey(key);
+        ASSERT_EQ(ERROR_SUCCESS, result) << path << " " << name;
+    }
+    static void DeleteValue(HKEY root, const std::string& path, const char* name) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key));
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, name));
+        RegCloseKey(key);
+    }
+    static void SetString(HKEY root, const std::string& path, const char* name, const std::string& text) {
+        SetValue(root, path, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
+    }
+
+private:
+    std::string tag_;
+    // Declared before the trees so that they are removed after them.
+    CreatedIfMissing treeKey_, enumKey_, classKey_;
+    std::vector<std::string> nodes_;
+};
+
+// Rows of a small machine, in table order.
+const std::string kLongName = std::string(296, 'L') + ".VXD";   // too long for a list piece
+const std::vector<std::string> kRows = {"VPOWERD.VXD", "PCI.VXD", "IOS.VXD", "PXI", "A.VXD",
+                                        "B.VXD", kLongName, "ESDI_506.PDR"};
+enum Row : DWORD { kVpowerd, kPci, kIos, kPxi, kA, kB, kLong, kEsdi };
+
+struct ClassValue {
+    const char* name;
+    DWORD type;
+    std::string data;   // exact bytes stored
+};
+
+std::string Sz(const std::string& text) { return std::string(text.c_str(), text.size() + 1); }
+
+struct ListCase {
+    const char* what;
+    std::vector<ClassValue> values;
+    std::set<DWORD> marked;
+};
+
+TEST(DeviceTreeScan, ClassKeyValuesMarkTheRowsTheirListNames) {
+    const std::string tooLong = Sz("a.vxd," + std::string(1100, 'x'));
+    const std::string fillsNoZero = "a.vxd," + std::string(1024 - 6, 'x');         // 1024 bytes
+    const std::string fitsExactly = Sz("a.vxd," + std::string(1023 - 6, 'x'));     // 1023 + zero
+    const DWORD pxi = 'P' | ('X' << 8) | ('I' << 16);
+    const ListCase cases[] = {
+        {"DeviceVxDs of two names", {{"DeviceVxDs", REG_SZ, Sz("vpowerd.vxd,pci.vxd")}}, {kVpowerd, kPci}},
+        {"a blank after the comma", {{"DeviceVxDs", REG_SZ, Sz("vpowerd.vxd, pci.vxd")}}, {kVpowerd}},
+        {"Driver wins over DeviceVxDs",
+         {{"DeviceVxDs", REG_SZ, Sz("pci.vxd")}, {"Driver", REG_SZ, Sz("ios.vxd")}}, {kIos}},
+        {"DeviceVxDs wins over PortDriver",
+         {{"PortDriver", REG_SZ, Sz("esdi_506.pdr")}, {"DeviceVxDs", REG_SZ, Sz("pci.vxd")}}, {kPci}},
+        {"PortDriver", {{"PortDriver", REG_SZ, Sz("ESDI_506.PDR")}}, {kEsdi}},
+        {"MTD", {{"MTD", REG_SZ, Sz("a.vxd")}}, {kA}},
+        {"MouseDriver", {{"MouseDriver", REG_SZ, Sz("b.vxd")}}, {kB}},
+        {"none of the five values", {{"Drivers", REG_SZ, Sz("pci.vxd")}}, {}},
+        {"empty pieces", {{"DeviceVxDs", REG_SZ, Sz(",,ios.vxd,")}}, {kIos}},
+        {"empty list", {{"DeviceVxDs", REG_SZ, Sz("")}}, {}},
+        {"a path matches no row", {{"DeviceVxDs", REG_SZ, Sz("C:\\WINDOWS\\SYSTEM\\PCI.VXD")}}, {}},
+        {"a piece over 255 characters is skipped",
+         {{"DeviceVxDs", REG_SZ, Sz(kLongName + ",pci.vxd")}}, {kPci}},
+        // Bad data: the value buffer holds 1024 bytes.
+        {"value longer than the buffer counts as absent",
+         {{"Driver", REG_SZ, tooLong}, {"DeviceVxDs", REG_SZ, Sz("pci.vxd")}}, {kPci}},
+        {"1024 bytes without a zero count as absent",
+         {{"Driver", REG_BINARY, fillsNoZero}, {"DeviceVxDs", REG_SZ, Sz("ios.vxd")}}, {kIos}},
+        {"1023 characters and the zero fit", {{"Driver", REG_SZ, fitsExactly}}, {kA}},
+        {"string stored without its zero", {{"Driver", REG_SZ, "ios.vxd"}}, {kIos}},
+        {"binary data without a zero", {{"Driver", REG_BINARY, "pci.vxd"}}, {kPci}},
+        {"a number is read as its bytes",
+         {{"Driver", REG_DWORD, std::string(reinterpret_cast<const char*>(&pxi), 4)}}, {kPxi}},
+        {"a multi-string gives its first string",
+         {{"Driver", REG_MULTI_SZ, std::string("a.vxd\0b.vxd\0\0", 14)}}, {kA}},
+    };
+    for (const ListCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceTree tree;
+        tree.AddChain("NODE", "0000");
+        for (const ClassValue& v : c.values) {
+            DeviceTree::SetValue(HKEY_LOCAL_MACHINE, tree.ClassPath("0000"), v.name, v.type, v.data);
+        }
+        ScanInventory inventory;
+        for (const std::string& row : kRows) inventory.AddRow(row);
+        inventory.ScanDeviceTree();
+        EXPECT_EQ(c.marked, inventory.ActiveRows());
+    }
+}
+
+TEST(DeviceTreeScan, NodesThatFailAtAnyStageAreSkippedAndTheScanGoesOn) {
+    DeviceTree tree;
+    // Nodes are visited in the platform's enumeration order; the working ones sit among the
+    // broken ones either way.
+    tree.AddChain("A_WORKS", "VPOWERD");
+    tree.SetClassValue("VPOWERD", "DeviceVxDs", "vpowerd.vxd");
+
+    tree.AddNode("B_NO_HARDWARE_KEY_VALUE");
+    tree.AddNode("C_HARDWARE_KEY_GONE");
+    DeviceTree::SetString(HKEY_DYN_DATA, tree.NodePath("C_HARDWARE_KEY_GONE"), "HardWareKey",
+                          tree.HardwareKey("NOT_THERE"));
+    tree.AddChain("D_NO_DRIVER_VALUE", "A");
+    tree.SetClassValue("A", "Driver", "a.vxd");
+    DeviceTree::DeleteValue(HKEY_LOCAL_MACHINE, tree.HardwarePath("D_NO_DRIVER_VALUE"), "Driver");
+    tree.AddChain("E_CLASS_KEY_GONE", "B");
+    tree.SetClassValue("B", "Driver", "b.vxd");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, tree.ClassPath("B").c_str());
+    // Values longer than the value buffer, and key paths longer than 1023 characters.
+    tree.AddNode("F_HARDWARE_KEY_TOO_LONG");
+    DeviceTree::SetString(HKEY_DYN_DATA, tree.NodePath("F_HARDWARE_KEY_TOO_LONG"), "HardWareKey",
+                          std::string(1100, 'h'));
+    tree.AddNode("G_ENUM_PATH_TOO_LONG");   // "Enum\" + 1019 characters: 1024
+    DeviceTree::SetString(HKEY_DYN_DATA, tree.NodePath("G_ENUM_PATH_TOO_LONG"), "HardWareKey",
+                          std::string(1019, 'h'));
+    tree.AddChain("H_CLASS_PATH_TOO_LONG", "UNUSED");   // class root + "\" + 984 characters: 1024
+    DeviceTree::SetString(HKEY_LOCAL_MACHINE, tree.HardwarePath("H_CLASS_PATH_TOO_LONG"), "Driver",
+                          std::string(984, 'c'));
+
+    tree.AddChain("I_WORKS", "PCI");
+    tree.SetClassValue("PCI", "DeviceVxDs", "pci.vxd");
+    tree.AddChain("J_SAME_CLASS_AGAIN", "VPOWERD");
+    // A hardware key value stored without its zero still leads to its key.
+    tree.AddChain("K_UNTERMINATED_HARDWARE_KEY", "IOS");
+    tree.SetClassValue("IOS", "Driver", "ios.vxd");
+    const std::string hardwareKey = tree.HardwareKey("K_UNTERMINATED_HARDWARE_KEY");
+    DeviceTree::SetValue(HKEY_DYN_DATA, tree.NodePath("K_UNTERMINATED_HARDWARE_KEY"), "HardWareKey",
+                         REG_SZ, hardwareKey);
+
+    ScanInventory inventory;
+    for (const std::string& row : kRows) inventory.AddRow(row);
+    inventory.ScanDeviceTree();
+    EXPECT_EQ((std::set<DWORD>{kVpowerd, kPci, kIos}), inventory.ActiveRows());
+}
+
+TEST(DeviceTreeScan, OnlyTheFirstOfTwoSameNamedRowsIsMarked) {
+    DeviceTree tree;
+    tree.AddChain("NODE", "0000");
+    tree.SetClassValue("0000", "DeviceVxDs", "pci.vxd");
+    ScanInventory inventory;
+    inventory.AddRow("PCI.VXD", "C:\\WINDOWS\\SYSTEM");
+    inventory.AddRow("PCI.VXD", "C:\\WINDOWS\\SYSTEM\\IOSUBSYS");
+    inventory.ScanDeviceTree();
+    EXPECT_EQ((std::set<DWORD>{0}), inventory.ActiveRows());
+}
+
+TEST(DeviceTreeScan, MarkListedFilesSetsTheFlagToOneWhateverItWas) {
+    ScanInventory inventory;
+    for (const std::string& row : kRows) inventory.AddRow(row);
+    inventory.Active(kPci) = 9;
+    inventory.MarkListedFiles("Pci.Vxd,nothing.vxd,ios.vxd");
+    EXPECT_EQ(1u, inventory.Active(kPci));
+    EXPECT_EQ(1u, inventory.Active(kIos));
+    EXPECT_EQ((std::set<DWORD>{kPci, kIos}), inventory.ActiveRows());
+}
+
+TEST(DeviceTreeScan, FindItemByFileNameGivesTheFirstEqualRowCountingFromOne) {
+    ScanInventory inventory;
+    EXPECT_EQ(0u, inventory.FindItemByFileName("PCI.VXD"));   // no rows
+    for (const std::string& row : kRows) inventory.AddRow(row);
+    inventory.AddRow("PCI.VXD");
+    EXPECT_EQ(1u, inventory.FindItemByFileName("vpowerd.VXD"));
+    EXPECT_EQ(2u, inventory.FindItemByFileName("pci.vxd"));
+    EXPECT_EQ(0u, inventory.FindItemByFileName("PCI"));
+    EXPECT_EQ(0u, inventory.FindItemByFileName(""));
+}
+
+TEST(DeviceTreeScan, NothingIsMarkedWithoutTheDeviceTreeKey) {
+    // The platform may hold the key already; an empty one is taken away for the test and put
+    // back after it.
+    const bool existed = KeyExists(HKEY_DYN_DATA, kDeviceTree);
+    if (existed) {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kDeviceTree, 0, KEY_READ, &key));
+        DWORD subkeys = 0;
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+        if (subkeys != 0) GTEST_SKIP() << "the platform holds device nodes of its own";
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_DYN_DATA, kDeviceTree));
+    }
+    ScanInventory inventory;
+    for (const std::string& row : kRows) inventory.AddRow(row);
+    inventory.ScanDeviceTree();
+    const bool absentDuringScan = !KeyExists(HKEY_DYN_DATA, kDeviceTree);
+    if (existed) DeviceTree::CreateKey(HKEY_DYN_DATA, kDeviceTree);
+    ASSERT_TRUE(absentDuringScan);
+    EXPECT_TRUE(inventory.ActiveRows().empty());
+}
+
+}  // namespace
