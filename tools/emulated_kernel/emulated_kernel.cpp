@@ -23,8 +23,7 @@ uint32_t EmuHeapAllocate(uint32_t size, uint32_t flags) {
   return emulated_kernel::Kernel::Instance().HeapAllocate(size, flags);
 }
 uint32_t EmuHeapFree(uint32_t address, uint32_t flags) {
-  emulated_kernel::Kernel::Instance().HeapFree(address, flags);
-  return 0;
+  return emulated_kernel::Kernel::Instance().HeapFree(address, flags) ? 1 : 0;
 }
 uint32_t EmuGetDdbList() { return emulated_kernel::Kernel::Instance().GetDdbList(); }
 uint32_t EmuGetDeviceList() { return emulated_kernel::Kernel::Instance().GetDeviceList(); }
@@ -356,7 +355,7 @@ uint32_t Kernel::HeapAllocate(uint32_t size, uint32_t flags) {
   return reinterpret_cast<uint32_t>(block);
 }
 
-void Kernel::HeapFree(uint32_t address, uint32_t flags) {
+bool Kernel::HeapFree(uint32_t address, uint32_t flags) {
   trace_ += "free ";
   if (flags != 0) Fault("_HeapFree with flags " + Hex(flags));
   if (critical_depth_ != 1) Fault("scratch record freed outside the critical section");
@@ -364,10 +363,11 @@ void Kernel::HeapFree(uint32_t address, uint32_t flags) {
     if (it->first == address) {
       allocations_.erase(it);
       ::HeapFree(GetProcessHeap(), 0, reinterpret_cast<void*>(address));
-      return;
+      return true;
     }
   }
   Fault("_HeapFree of " + Hex(address) + ", which was not allocated");
+  return false;
 }
 
 uint32_t Kernel::GetDdbList() {

@@ -106,7 +106,7 @@ class Kernel {
   void BeginCriticalSection(uint32_t flags);
   void EndCriticalSection();
   uint32_t HeapAllocate(uint32_t size, uint32_t flags);
-  void HeapFree(uint32_t address, uint32_t flags);
+  bool HeapFree(uint32_t address, uint32_t flags);  // true: the block was allocated
   uint32_t GetDdbList();
   uint32_t GetDeviceList();
   void UnknownService(uint32_t id);

@@ -23,6 +23,8 @@ constexpr char kDescriptionName[] = "ORV_DE.MACHINE";
 constexpr char kDefaultImageName[] = "ORV_DE.LE";
 
 bool driver_open = false;
+// Requests may come from any thread; the emulated kernel serves one at a time.
+CRITICAL_SECTION request_lock;
 
 std::string DirectoryOf(HMODULE module) {
   char path[MAX_PATH];
@@ -92,6 +94,8 @@ bool OpenDriver(HMODULE self) {
     kernel.UnloadDriver();
     return false;
   }
+  kernel.TakeTrace();
+  for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
   driver_open = true;
   return true;
 }
@@ -113,8 +117,14 @@ extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD in
     SetLastError(ERROR_NOT_READY);
     return FALSE;
   }
-  uint32_t status = Kernel::Instance().DeviceIoControl(code, input, input_size, output, output_size,
-                                                       reinterpret_cast<uint32_t*>(bytes_returned));
+  EnterCriticalSection(&request_lock);
+  Kernel& kernel = Kernel::Instance();
+  uint32_t status = kernel.DeviceIoControl(code, input, input_size, output, output_size,
+                                           reinterpret_cast<uint32_t*>(bytes_returned));
+  // Nothing is kept from one request to the next; what the driver did wrong is reported.
+  kernel.TakeTrace();
+  for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
+  LeaveCriticalSection(&request_lock);
   if (status == 0) return TRUE;
   SetLastError(status);
   return FALSE;
@@ -123,8 +133,14 @@ extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD in
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     DisableThreadLibraryCalls(instance);
-    return OpenDriver(instance) ? TRUE : FALSE;
+    InitializeCriticalSection(&request_lock);
+    if (OpenDriver(instance)) return TRUE;
+    DeleteCriticalSection(&request_lock);
+    return FALSE;
   }
-  if (reason == DLL_PROCESS_DETACH) CloseDriver();
+  if (reason == DLL_PROCESS_DETACH) {
+    CloseDriver();
+    DeleteCriticalSection(&request_lock);
+  }
   return TRUE;
 }
