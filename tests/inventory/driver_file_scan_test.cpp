@@ -1,0 +1,140 @@
+// The driver file scan on the prefix's real driver directories: the system directory (which
+// also holds the platform's own driver files), "System32\Drivers" under the Windows directory
+// and "IoSubSys" under the system directory. Rows are checked against an independent listing
+// of the same directories and patterns, and the test's own files by their unique names.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver_file_image.h"
+#include "driver_machine.h"
+#include "stepped_inventory.h"
+
+namespace {
+
+using driver_fixtures::BuildVersionedPe;
+using driver_fixtures::GetDriverDirectories;
+using driver_fixtures::ListDriverFiles;
+using driver_fixtures::ListedFile;
+using driver_fixtures::PlacedFiles;
+using driver_fixtures::UtcFileTime;
+
+bool DirectoryExists(const std::string& directory) {
+    const DWORD attributes = GetFileAttributesA(directory.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string CurrentDirectory() {
+    char directory[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof(directory), directory);
+    return directory;
+}
+
+// Every row equals the listing's entry at the same place: name, full path, time.
+void ExpectRowsAsListed(SteppedInventory& inventory, const std::vector<ListedFile>& listing, size_t count) {
+    ASSERT_EQ(count, inventory.Count());
+    for (DWORD i = 0; i < inventory.Count(); ++i) {
+        const DriverItem& row = inventory.Row(i);
+        EXPECT_EQ(listing[i].name, row.fileName) << "row " << i;
+        EXPECT_EQ(listing[i].directory + "\\" + listing[i].name, row.fullPath) << "row " << i;
+        EXPECT_EQ(listing[i].lastWrite.dwLowDateTime, row.lastWriteLow) << "row " << i;
+        EXPECT_EQ(listing[i].lastWrite.dwHighDateTime, row.lastWriteHigh) << "row " << i;
+        EXPECT_EQ('\0', row.versionStamp[0]) << "the scan reads no stamp";
+    }
+}
+
+class DriverFileScan : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directories_ = GetDriverDirectories();
+        ASSERT_FALSE(DirectoryExists(directories_.ioSubSys)) << "left over by another run: " << directories_.ioSubSys;
+    }
+    void TearDown() override { SetCurrentDirectoryA(startDirectory_.c_str()); }
+
+    driver_fixtures::DriverDirectories directories_;
+    PlacedFiles files_;
+    const std::string startDirectory_ = CurrentDirectory();
+};
+
+TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
+    const FILETIME evening = UtcFileTime(1999, 7, 4, 23, 30);
+    const FILETIME other = UtcFileTime(2001, 12, 31, 0, 0, 5);
+    const std::vector<uint8_t> image = BuildVersionedPe({4, 10, 0, 2222});
+    struct Placed {
+        std::string directory, name, upper;
+        FILETIME time;
+    } placed[] = {
+        {directories_.system, "bvxscan_pdr.pdr", "BVXSCAN_PDR.PDR", other},
+        {directories_.system, "BvxScan_Drv.Drv", "BVXSCAN_DRV.DRV", other},
+        {directories_.system, "bvxscan_a.vxd", "BVXSCAN_A.VXD", evening},
+        {directories_.system, "BVXDUP.SYS", "BVXDUP.SYS", other},
+        {directories_.drivers, "BVXDUP.SYS", "BVXDUP.SYS", evening},
+        {directories_.ioSubSys, "bvxscan_w.wdm", "BVXSCAN_W.WDM", other},
+        {directories_.ioSubSys, "BVXSCAN_3.386", "BVXSCAN_3.386", other},
+    };
+    for (const Placed& p : placed) ASSERT_FALSE(files_.Place(p.directory, p.name, image, p.time).empty()) << p.name;
+    ASSERT_FALSE(files_.Place(directories_.ioSubSys, "BVXSCAN_NOT.DLL", image, other).empty());
+    // A directory whose name matches a pattern is taken like a file.
+    const std::string subdirectory = directories_.ioSubSys + "\\BVXSCAN_DIR.VXD";
+    ASSERT_TRUE(files_.EnsureDirectory(subdirectory));
+
+    const std::vector<ListedFile> listing = ListDriverFiles();
+    SteppedInventory inventory;
+    EXPECT_EQ(1, inventory.ScanDriverFiles());
+    ExpectRowsAsListed(inventory, listing, listing.size());
+
+    // The test's own rows: upper-case names, the directory text as the platform gives it.
+    std::vector<std::string> own;
+    for (DWORD i = 0; i < inventory.Count(); ++i) {
+        const std::string name = inventory.Row(i).fileName;
+        if (name.compare(0, 3, "BVX") == 0) own.push_back(inventory.Row(i).fullPath);
+    }
+    const std::vector<std::string> expected = {
+        directories_.system + "\\BVXSCAN_A.VXD",      directories_.system + "\\BVXSCAN_DRV.DRV",
+        directories_.system + "\\BVXDUP.SYS",         directories_.system + "\\BVXSCAN_PDR.PDR",
+        directories_.drivers + "\\BVXDUP.SYS",        directories_.ioSubSys + "\\BVXSCAN_DIR.VXD",
+        directories_.ioSubSys + "\\BVXSCAN_3.386",    directories_.ioSubSys + "\\BVXSCAN_W.WDM",
+    };
+    EXPECT_EQ(expected, own);
+    EXPECT_NE(std::string::npos, directories_.drivers.find("\\System32\\Drivers"));
+
+    // The time is the file's UTC last-write time; its date text is that of the UTC day.
+    const long row = inventory.FindRow(directories_.system + "\\BVXSCAN_A.VXD");
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(evening.dwLowDateTime, inventory.Row(row).lastWriteLow);
+    EXPECT_EQ(evening.dwHighDateTime, inventory.Row(row).lastWriteHigh);
+    char date[32] = {};
+    ASSERT_EQ(1, inventory.GetItemDate(date, static_cast<DWORD>(row) + 1));
+    EXPECT_STREQ("1999/07/04", date);
+
+    EXPECT_EQ(0, lstrcmpiA(directories_.ioSubSys.c_str(), CurrentDirectory().c_str()))
+        << "the scan leaves the last directory it entered current";
+}
+
+TEST_F(DriverFileScan, MissingDirectoryContributesNothing) {
+    const std::vector<ListedFile> listing = ListDriverFiles();
+    SteppedInventory inventory;
+    inventory.ScanDriverFiles();
+    ExpectRowsAsListed(inventory, listing, listing.size());
+    for (DWORD i = 0; i < inventory.Count(); ++i) {
+        EXPECT_EQ(std::string::npos, std::string(inventory.Row(i).fullPath).find("IoSubSys"));
+    }
+    EXPECT_EQ(0, lstrcmpiA(directories_.drivers.c_str(), CurrentDirectory().c_str()));
+}
+
+TEST_F(DriverFileScan, The1024thFileIsNotAdded) {
+    const size_t present = ListDriverFiles().size();
+    ASSERT_LT(present, 1023u);
+    const FILETIME time = UtcFileTime(2000, 1, 1, 0, 0);
+    for (size_t i = 0; present + i < 1025; ++i) {
+        ASSERT_FALSE(files_.Place(directories_.ioSubSys, "BVXFILL" + std::to_string(i) + ".VXD", {}, time).empty());
+    }
+    const std::vector<ListedFile> listing = ListDriverFiles();
+    ASSERT_EQ(1025u, listing.size());
+    SteppedInventory inventory;
+    inventory.ScanDriverFiles();
+    ExpectRowsAsListed(inventory, listing, 1023);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// The machine side of inventory tests and the benchmark: the three driver directories as the
+// inventory forms them, driver files placed there with chosen last-write times and removed
+// again, a bare listing of the same directories and patterns, and raw access to the version
+// cache key.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace driver_fixtures {
+
+extern const char kCacheKey[];   // under HKEY_LOCAL_MACHINE
+extern const char* const kDriverPatterns[6];
+
+struct DriverDirectories {
+    std::string system;    // GetSystemDirectoryA
+    std::string drivers;   // GetWindowsDirectoryA + "\System32\Drivers"
+    std::string ioSubSys;  // GetSystemDirectoryA + "\IoSubSys"
+    std::vector<std::string> InScanOrder() const { return {system, drivers, ioSubSys}; }
+};
+DriverDirectories GetDriverDirectories();
+
+FILETIME UtcFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second = 0);
+bool SetLastWriteTime(const std::string& path, const FILETIME& lastWrite);
+
+// One file as a directory search reports it: scan directory, upper-case name, last-write time.
+struct ListedFile {
+    std::string directory;
+    std::string name;
+    FILETIME lastWrite;
+};
+// What the scan should find, searched independently: every directory in order, every pattern
+// in order, entries in the order the search returns them.
+std::vector<ListedFile> ListDriverFiles();
+
+// Files and directories a test or the benchmark puts into the driver directories; all are
+// removed when it goes (files first, then the directories it created).
+class PlacedFiles {
+public:
+    PlacedFiles() = default;
+    ~PlacedFiles();
+    // Creates (or replaces) directory\name with `bytes` and sets its last-write time; creates
+    // the directory when it is missing. Returns the full path, or "" on failure.
+    std::string Place(const std::string& directory, const std::string& name, const std::vector<uint8_t>& bytes,
+                      const FILETIME& lastWrite);
+    bool EnsureDirectory(const std::string& directory);
+    void RemoveAll();
+
+private:
+    std::vector<std::string> files_;
+    std::vector<std::string> directories_;
+    PlacedFiles(const PlacedFiles&) = delete;
+    PlacedFiles& operator=(const PlacedFiles&) = delete;
+};
+
+// Raw registry values of the cache key. Read returns false when the key or value is absent.
+bool ReadCacheValue(const char* name, std::vector<uint8_t>* bytes, DWORD* type = nullptr);
+bool WriteCacheValue(const char* name, DWORD type, const std::vector<uint8_t>& bytes);
+bool CacheKeyExists();
+// Deletes the cache key with its values (the parents stay).
+void DeleteCacheKey();
+
+// Keeps the cache key as it was found (its "DDB" and "Description" values, or its absence) and
+// puts it back when it goes.
+class CacheKeyBackup {
+public:
+    CacheKeyBackup();
+    ~CacheKeyBackup();
+
+private:
+    bool existed_;
+    bool hadImage_, hadDescription_;
+    DWORD imageType_, descriptionType_;
+    std::vector<uint8_t> image_, description_;
+    CacheKeyBackup(const CacheKeyBackup&) = delete;
+    CacheKeyBackup& operator=(const CacheKeyBackup&) = delete;
+};
+
+}  // namespace driver_fixtures
