@@ -60,3 +60,26 @@ HRESULT ServerModule::AddTerminationCallback(TerminationCallback callback, DWORD
     LeaveCriticalSection(&typeInfoLock);
     return S_OK;
 }
+
+HRESULT ServerModule::GetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    HRESULT result = S_OK;
+    for (ObjectMapEntry* entry = objectMap; entry && entry->classId; ++entry) {
+        if (!entry->createClassObject || !IsEqualCLSID(clsid, *entry->classId)) continue;
+        if (!entry->classObject) {
+            // Tested again under the lock: concurrent callers make exactly one factory.
+            EnterCriticalSection(&objectMapLock);
+            if (!entry->classObject) {
+                result = entry->createClassObject(reinterpret_cast<void*>(entry->createInstance),
+                                                  IID_IUnknown,
+                                                  reinterpret_cast<void**>(&entry->classObject));
+            }
+            LeaveCriticalSection(&objectMapLock);
+        }
+        if (entry->classObject) result = entry->classObject->QueryInterface(iid, out);
+        break;
+    }
+    if (!*out && result == S_OK) return CLASS_E_CLASSNOTAVAILABLE;
+    return result;
+}

@@ -1,0 +1,79 @@
+#include "class_factory.h"
+
+#include "interface_table.h"
+#include "server_module.h"
+
+namespace {
+
+const InterfaceTableEntry kClassFactoryInterfaces[] = {
+    {&IID_IClassFactory, 0},
+    {nullptr, 0},
+};
+
+void LockModule() {
+    if (ServerModule* module = ServerModule::Current()) module->Lock();
+}
+
+void UnlockModule() {
+    if (ServerModule* module = ServerModule::Current()) module->Unlock();
+}
+
+}  // namespace
+
+ClassFactory::ClassFactory(InstanceCreator creator) : count_(0), creator_(creator) {
+    InitializeCriticalSection(&countLock_);
+}
+
+ClassFactory::~ClassFactory() { DeleteCriticalSection(&countLock_); }
+
+HRESULT ClassFactory::QueryInterface(REFIID iid, void** out) {
+    return QueryInterfaceFromTable(this, kClassFactoryInterfaces, iid, out);
+}
+
+ULONG ClassFactory::AddRef() {
+    EnterCriticalSection(&countLock_);
+    LONG count = InterlockedIncrement(&count_);
+    if (count == 2) LockModule();
+    LeaveCriticalSection(&countLock_);
+    return static_cast<ULONG>(count);
+}
+
+ULONG ClassFactory::Release() {
+    EnterCriticalSection(&countLock_);
+    LONG count = InterlockedDecrement(&count_);
+    LeaveCriticalSection(&countLock_);
+    if (count == 0) {
+        delete this;
+    } else if (count == 1) {
+        UnlockModule();
+    }
+    return static_cast<ULONG>(count);
+}
+
+HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    // An aggregated object can only hand its non-delegating IUnknown to the outer object.
+    if (outer && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    return creator_(outer, iid, out);
+}
+
+HRESULT ClassFactory::LockServer(BOOL lock) {
+    if (lock) {
+        LockModule();
+    } else {
+        UnlockModule();
+    }
+    return S_OK;
+}
+
+HRESULT CreateClassFactory(void* context, REFIID iid, void** out) {
+    ClassFactory* factory = new ClassFactory(reinterpret_cast<InstanceCreator>(context));
+    if (!factory) {
+        if (out) *out = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    HRESULT result = factory->QueryInterface(iid, out);
+    if (FAILED(result)) delete factory;
+    return result;
+}

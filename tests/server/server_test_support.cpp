@@ -1,0 +1,156 @@
+#include "server_test_support.h"
+
+#include <vector>
+
+namespace {
+
+const char kMakerKey[] = "SOFTWARE\\Orvane";
+
+std::string WindowsPath(const char* path) {
+    std::string result = path[0] == '/' ? std::string("Z:") + path : path;
+    for (char& c : result) {
+        if (c == '/') c = '\\';
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string ServerDllPath() { return WindowsPath(BRANTOVIX_DLL); }
+
+std::wstring Widen(const std::string& text) {
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> wide(length > 0 ? length : 1);
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+    return std::wstring(wide.data());
+}
+
+LoadedServer::LoadedServer() {
+    module = LoadLibraryA(ServerDllPath().c_str());
+    if (!module) return;
+    getClassObject = reinterpret_cast<GetClassObjectFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    canUnloadNow = reinterpret_cast<CanUnloadNowFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+}
+
+LoadedServer::~LoadedServer() {
+    if (module) FreeLibrary(module);
+}
+
+std::string DeployedDriverPath() {
+    char directory[MAX_PATH] = {};
+    GetSystemDirectoryA(directory, MAX_PATH);
+    return std::string(directory) + "\\ORV_DE.VXD";
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+MachineStateGuard::MachineStateGuard()
+    : driverFileExisted_(FileExists(DeployedDriverPath())),
+      makerKeyExisted_(KeyExists(HKEY_LOCAL_MACHINE, kMakerKey)) {}
+
+MachineStateGuard::~MachineStateGuard() {
+    if (!driverFileExisted_) DeleteFileA(DeployedDriverPath().c_str());
+    if (!makerKeyExisted_) DeleteKeyTree(HKEY_LOCAL_MACHINE, kMakerKey);
+}
+
+DWORD RunProgram(const std::string& commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return static_cast<DWORD>(-1);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::string ReadString(HKEY root, const std::string& path, const std::string& name, bool* present) {
+    if (present) *present = false;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+    char data[1024] = {};
+    DWORD size = sizeof(data) - 1;
+    DWORD type = 0;
+    LONG status = RegQueryValueExA(key, name.empty() ? nullptr : name.c_str(), nullptr, &type,
+                                   reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return "";
+    if (present) *present = true;
+    return std::string(data);
+}
+
+void DeleteKeyTree(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    char name[256];
+    for (;;) {
+        DWORD length = sizeof(name);
+        if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        DeleteKeyTree(root, path + "\\" + name);
+    }
+    RegCloseKey(key);
+    RegDeleteKeyA(root, path.c_str());
+}
+
+namespace {
+
+void SnapshotInto(HKEY root, const std::string& path, const std::string& label,
+                  std::map<std::string, std::string>* snapshot) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    (*snapshot)[label] = "";
+    for (DWORD index = 0;; ++index) {
+        char name[1024];
+        DWORD nameLength = sizeof(name);
+        BYTE data[2048];
+        DWORD dataSize = sizeof(data);
+        DWORD type = 0;
+        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) {
+            break;
+        }
+        std::string text = std::to_string(type) + ":";
+        text.append(reinterpret_cast<char*>(data), dataSize);
+        (*snapshot)[label + "|" + name] = text;
+    }
+    std::vector<std::string> subkeys;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD length = sizeof(name);
+        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        subkeys.push_back(name);
+    }
+    RegCloseKey(key);
+    for (const std::string& subkey : subkeys) {
+        SnapshotInto(root, path + "\\" + subkey, label + "\\" + subkey, snapshot);
+    }
+}
+
+}  // namespace
+
+std::map<std::string, std::string> SnapshotKey(HKEY root, const std::string& path) {
+    std::map<std::string, std::string> snapshot;
+    SnapshotInto(root, path, path, &snapshot);
+    return snapshot;
+}
