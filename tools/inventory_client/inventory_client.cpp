@@ -1,22 +1,15 @@
-// The main job's client: creates a Drivers object and prints every element of its list, in
-// index order, as name and value.
+// The main job's client: creates a Drivers object through COM from its ProgID, as any client
+// of the registered server does, and prints every element of its list, in index order, as
+// name and value.
+#include <windows.h>
+#include <objbase.h>
 #include <stdio.h>
 
-#include "drivers.h"
-#include "object_map.h"
-#include "server_module.h"
+#include "brantovix_idl.h"
 
 namespace {
 
-class LocalDrivers : public DriversBody {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-};
+const wchar_t kProgId[] = L"Brantovix.Drivers.1";
 
 void Print(const char* label, BSTR text) {
     char ansi[1024] = "";
@@ -24,30 +17,54 @@ void Print(const char* label, BSTR text) {
     printf("%s%s", label, text ? ansi : "(null)");
 }
 
+int PrintInventory() {
+    CLSID classId;
+    HRESULT result = CLSIDFromProgID(kProgId, &classId);
+    if (FAILED(result)) {
+        printf("Brantovix.Drivers.1 is not registered (0x%08lX): register Brantovix.dll first.\n",
+               static_cast<unsigned long>(result));
+        return 1;
+    }
+    IOrvService* drivers = nullptr;
+    result = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOrvService,
+                              reinterpret_cast<void**>(&drivers));
+    if (FAILED(result)) {
+        printf("Creating Brantovix.Drivers.1 failed (0x%08lX).\n", static_cast<unsigned long>(result));
+        return 1;
+    }
+    BSTR information = nullptr;
+    drivers->GetComponentInfomation(&information);
+    Print("Component: ", information);
+    printf("\n");
+    SysFreeString(information);
+
+    long size = 0;
+    drivers->GetDataListSize(&size);
+    if (size == 0) printf("The Drivers list is empty: no driver file was found in use.\n");
+    for (long i = 0; i < size; ++i) {
+        BSTR name = nullptr, value = nullptr;
+        drivers->GetDataListName(i, &name);
+        drivers->GetDataListValueByIndex(i, &value);
+        printf("%4ld  ", i);
+        Print("", name);
+        Print(" = ", value);
+        printf("\n");
+        SysFreeString(name);
+        SysFreeString(value);
+    }
+    printf("%ld element(s)\n", size);
+    drivers->Release();
+    return 0;
+}
+
 }  // namespace
 
 int main() {
-    ServerModule module;
-    ObjectMapEntry map[1] = {};
-    module.Initialize(map, GetModuleHandleA(nullptr));
-    {
-        LocalDrivers drivers;
-        long size = 0;
-        drivers.GetDataListSize(&size);
-        if (size == 0) printf("The Drivers list is empty: no driver file was found in use.\n");
-        for (long i = 0; i < size; ++i) {
-            BSTR name = nullptr, value = nullptr;
-            drivers.GetDataListName(i, &name);
-            drivers.GetDataListValueByIndex(i, &value);
-            printf("%4ld  ", i);
-            Print("", name);
-            Print(" = ", value);
-            printf("\n");
-            SysFreeString(name);
-            SysFreeString(value);
-        }
-        printf("%ld element(s)\n", size);
+    if (FAILED(CoInitialize(nullptr))) {
+        printf("COM could not be initialised.\n");
+        return 1;
     }
-    module.Terminate();
-    return 0;
+    int status = PrintInventory();
+    CoUninitialize();
+    return status;
 }
