@@ -1,0 +1,110 @@
+// What the registrar script parser needs, built for the host: a registry held in memory, a
+// code page (single-byte, or double-byte with lead bytes 0x81-0x9F and 0xE0-0xFC), and task
+// memory whose allocations a test can make fail. Used by the parser's native tests and by
+// its fuzz driver.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "registry_target.h"
+#include "script_code_page.h"
+
+// Task memory: the next `count` allocations succeed, then every one fails; -1 (the start)
+// never fails. Returns the number of allocations made since the last call.
+void FailTaskMemoryAfter(int count);
+long TaskMemoryAllocationCount();
+
+class HostCodePage : public ScriptCodePage {
+public:
+    explicit HostCodePage(bool doubleByte = false) : doubleByte(doubleByte) {}
+
+    static bool IsLeadByte(unsigned char byte) {
+        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    }
+
+    const char* Next(const char* text) const override;
+    int CompareNoCase(const char* left, const char* right) const override;
+    // Characters below 0x80 become one byte; in the double-byte code page a character
+    // 0xLLTT with a lead byte LL and a trail TT becomes the two bytes LL TT; others are "?".
+    int WideToAnsi(const wchar_t* wide, char* out, int capacity) const override;
+    // Decimal digits with blanks around them; more than 32 bits: overflow.
+    int32_t ParseUnsigned(const char* text, uint32_t* value) const override;
+
+private:
+    bool doubleByte;
+};
+
+// A registry in memory with the behaviour the parser meets on the platform: names compare
+// without regard to case, a key that has subkeys cannot be deleted, a key opened for reading
+// refuses writes, handles stay valid (and refuse work) after their key is deleted.
+class MemoryRegistry : public RegistryTarget {
+public:
+    MemoryRegistry();
+    ~MemoryRegistry() override;
+
+    long OpenKey(RegistryKey parent, const char* name, RegistryAccess access, RegistryKey* key) override;
+    long CreateKey(RegistryKey parent, const char* name, RegistryKey* key) override;
+    long CloseKey(RegistryKey key) override;
+    long SetValue(RegistryKey key, const char* name, uint32_t type, const uint8_t* data, uint32_t size) override;
+    long DeleteValue(RegistryKey key, const char* name) override;
+    long DeleteKey(RegistryKey parent, const char* name) override;
+    long QueryKeyCounts(RegistryKey key, uint32_t* subKeys, uint32_t* values) override;
+    long EnumFirstSubKey(RegistryKey key, char* name, uint32_t capacity) override;
+    long EnumFirstValueName(RegistryKey key, char* name, uint32_t capacity) override;
+
+    // Test set-up and inspection, by paths such as "HKCR\CLSID\{...}".
+    void AddKey(const std::string& path);
+    void AddString(const std::string& path, const std::string& valueName, const std::string& text);
+    void MakeReadOnly(const std::string& path);  // opens for reading only; writes refused
+    void FailCreate(const std::string& name) { failCreate.insert(Fold(name)); }
+    void FailClose(const std::string& name) { failClose.insert(Fold(name)); }
+
+    // Every key and value under every root, one line each, sorted:
+    //   HKCR\A\B
+    //   HKCR\A\B:@ = sz:text          (the default value)
+    //   HKCR\A\B:Name = dword:12345678 / hex:0a,ff / sz:text
+    std::string Dump() const;
+    // Paths of deleted keys and "path:name" of deleted values, in order.
+    const std::vector<std::string>& Deletions() const { return deletions; }
+    void ClearDeletions() { deletions.clear(); }
+    size_t OpenHandles() const { return handles.size(); }
+
+private:
+    struct Value {
+        std::string name;
+        uint32_t type;
+        std::vector<uint8_t> data;
+    };
+    struct Node {
+        std::string name;
+        std::string path;
+        bool deleted = false;
+        bool readOnly = false;
+        std::vector<Value> values;
+        std::vector<std::shared_ptr<Node>> subKeys;
+    };
+    struct Handle {
+        std::shared_ptr<Node> node;
+        bool writable;
+    };
+
+    static std::string Fold(const std::string& text);
+    std::shared_ptr<Node> Resolve(RegistryKey key, bool* writable) const;
+    std::shared_ptr<Node> FindChild(const Node& node, const char* name) const;
+    std::shared_ptr<Node> Walk(const std::string& path, bool create);
+    RegistryKey NewHandle(const std::shared_ptr<Node>& node, bool writable);
+    static void DumpNode(const Node& node, std::vector<std::string>& lines);
+
+    std::map<RegistryKey, std::shared_ptr<Node>> roots;
+    std::map<RegistryKey, Handle> handles;
+    RegistryKey nextHandle;
+    std::set<std::string> failCreate;
+    std::set<std::string> failClose;
+    std::vector<std::string> deletions;
+};
