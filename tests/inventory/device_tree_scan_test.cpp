@@ -3,8 +3,10 @@
 // the rows used here.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_tree_fixture.h"
@@ -146,6 +148,73 @@ TEST(DeviceTreeScan, NodesThatFailAtAnyStageAreSkippedAndTheScanGoesOn) {
     for (const std::string& row : kRows) inventory.AddRow(row);
     inventory.ScanDeviceTree();
     EXPECT_EQ((std::set<DWORD>{kVpowerd, kPci, kIos}), inventory.ActiveRows());
+}
+
+TEST(DeviceTreeScan, NodesComingAndGoingDuringTheScanAreSeenOrMissedWithoutHarm) {
+    DeviceTree tree;
+    tree.AddChain("STABLE", "STABLE");
+    tree.SetClassValue("STABLE", "DeviceVxDs", "pci.vxd");
+    tree.AddChain("CHURN", "CHURN");
+    tree.SetClassValue("CHURN", "DeviceVxDs", "ios.vxd");
+    const int kExtraNodes = 8;
+    for (int i = 0; i < kExtraNodes; ++i) tree.AddNode("EXTRA" + std::to_string(i));
+
+    // Another thread removes and re-creates device nodes, a hardware key value and a class
+    // key while the scans run, so that opens fail midway and enumeration indexes shift.
+    std::atomic<bool> stop(false);
+    std::thread churn([&] {
+        const std::string classPath = tree.ClassPath("CHURN");
+        const std::string nodePath = tree.NodePath("CHURN");
+        const std::string hardwareKey = tree.HardwareKey("CHURN");
+        const std::string list = "ios.vxd";
+        for (unsigned round = 0; !stop; ++round) {
+            const std::string extra = tree.NodePath("EXTRA" + std::to_string(round % kExtraNodes));
+            HKEY key;
+            if (round % 2 == 0) {
+                RegDeleteKeyA(HKEY_DYN_DATA, extra.c_str());
+                RegDeleteKeyA(HKEY_LOCAL_MACHINE, classPath.c_str());
+                if (RegOpenKeyExA(HKEY_DYN_DATA, nodePath.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+                    RegDeleteValueA(key, "HardWareKey");
+                    RegCloseKey(key);
+                }
+            } else {
+                if (RegCreateKeyExA(HKEY_DYN_DATA, extra.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &key, nullptr) == ERROR_SUCCESS) {
+                    RegCloseKey(key);
+                }
+                if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, classPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &key, nullptr) == ERROR_SUCCESS) {
+                    RegSetValueExA(key, "DeviceVxDs", 0, REG_SZ, reinterpret_cast<const BYTE*>(list.c_str()),
+                                   static_cast<DWORD>(list.size() + 1));
+                    RegCloseKey(key);
+                }
+                if (RegOpenKeyExA(HKEY_DYN_DATA, nodePath.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+                    RegSetValueExA(key, "HardWareKey", 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(hardwareKey.c_str()),
+                                   static_cast<DWORD>(hardwareKey.size() + 1));
+                    RegCloseKey(key);
+                }
+            }
+        }
+    });
+
+    const int kScans = 200;
+    int stableSeen = 0;
+    bool onlyListedRows = true;
+    for (int scan = 0; scan < kScans; ++scan) {
+        ScanInventory inventory;
+        for (const std::string& row : kRows) inventory.AddRow(row);
+        inventory.ScanDeviceTree();
+        for (DWORD row : inventory.ActiveRows()) {
+            if (row != kPci && row != kIos) onlyListedRows = false;
+        }
+        if (inventory.ActiveRows().count(kPci)) ++stableSeen;
+    }
+    stop = true;
+    churn.join();
+    EXPECT_TRUE(onlyListedRows);
+    // Seen or missed as the indexes shift, but not lost for good.
+    EXPECT_GT(stableSeen, 0);
 }
 
 TEST(DeviceTreeScan, OnlyTheFirstOfTwoSameNamedRowsIsMarked) {
