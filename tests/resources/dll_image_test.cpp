@@ -174,4 +174,24 @@ TEST(DllImage, VersionBlockReadsBackThroughTheVersionFunctions) {
     }
 }
 
+TEST(DllImage, CarriesTheBuiltEnumeratorDriverImageByteForByte) {
+    std::ifstream in(WindowsPath(ENUMERATOR_DRIVER_IMAGE), std::ios::binary);
+    ASSERT_TRUE(in.good()) << ENUMERATOR_DRIVER_IMAGE;
+    std::ostringstream built;
+    built << in.rdbuf();
+    ASSERT_GT(built.str().size(), 0u);
+
+    HMODULE dll = LoadLibraryExA(kDll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, dll) << GetLastError();
+    HRSRC resource = FindResourceA(dll, MAKEINTRESOURCEA(201), "DRIVER");
+    ASSERT_NE(nullptr, resource) << "no resource DRIVER 201";
+    HGLOBAL loaded = LoadResource(dll, resource);
+    const char* bytes = static_cast<const char*>(LockResource(loaded));
+    std::string embedded(bytes, SizeofResource(dll, resource));
+    FreeLibrary(dll);
+    EXPECT_TRUE(embedded == built.str()) << "resource of " << embedded.size() << " bytes, image of "
+                                         << built.str().size();
+    EXPECT_EQ("MZ", embedded.substr(0, 2));
+}
+
 }  // namespace
