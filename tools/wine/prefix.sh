@@ -30,6 +30,7 @@ start)
 stop)
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
+  rm -f "$WINEPREFIX.lock"
   ;;
 *) echo "usage: prefix.sh ensure|start|stop" >&2; exit 2 ;;
 esac
