@@ -1,0 +1,408 @@
+// The version cache on the prefix's real registry and driver directories: the first run
+// records every row and creates the key, an unchanged run takes every stamp from the cache and
+// writes nothing, a changed time rewrites the entry in place, a path that is the leading part
+// of another stored path never lands in that entry, damaged "DDB" values lose nothing but
+// themselves, and a key that cannot be created shows its box and writes nothing.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "driver_file_image.h"
+#include "driver_machine.h"
+#include "stepped_inventory.h"
+#include "version_cache_image.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using driver_fixtures::BuildVersionedNe;
+using driver_fixtures::BuildVersionedPe;
+using driver_fixtures::CacheKeyBackup;
+using driver_fixtures::PlacedFiles;
+using driver_fixtures::ReadCacheValue;
+using driver_fixtures::UtcFileTime;
+using driver_fixtures::WriteCacheValue;
+
+const char kDescription[] =
+    "This key enables faster processing of data.  If deleted, it will be recreated, but the "
+    "process will take 9-15 seconds longer than normal.";
+const char kParentKey[] = "SOFTWARE\\Orvane\\Service\\DCOM";
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+void PutWord(Bytes* out, DWORD value) {
+    for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+// The entry a row should have, laid out here independently of the product's image code.
+Bytes ExpectedEntry(const DriverItem& row, const char* stamp) {
+    Bytes entry = Text(row.fullPath);
+    entry.insert(entry.end(), 9, 0);   // device names are empty: nothing fills them
+    char field[13] = {};
+    strncpy(field, stamp, sizeof(field));
+    entry.insert(entry.end(), field, field + sizeof(field));
+    PutWord(&entry, row.lastWriteLow);
+    PutWord(&entry, row.lastWriteHigh);
+    entry.push_back(0);
+    entry.push_back(0);
+    return entry;
+}
+
+Bytes CacheValue(DWORD* type = nullptr) {
+    Bytes bytes;
+    ReadCacheValue("DDB", &bytes, type);
+    return bytes;
+}
+
+int32_t FindPath(const Bytes& image, const std::string& path) {
+    return FindCachedPath(image.data(), static_cast<uint32_t>(image.size()), path.data(),
+                          static_cast<uint32_t>(path.size()));
+}
+
+// MessageBoxA as the product calls it, through this executable's import table, recorded and
+// then shown for real (without a display it returns at once).
+struct RecordedBox {
+    int calls;
+    HWND owner;
+    std::string text, caption;
+    UINT style;
+    int result;
+};
+RecordedBox g_box;
+decltype(&MessageBoxA) g_realMessageBox = nullptr;
+
+int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    ++g_box.calls;
+    g_box.owner = owner;
+    g_box.text = text ? text : "";
+    g_box.caption = caption ? caption : "";
+    g_box.style = style;
+    g_box.result = g_realMessageBox(owner, text, caption, style);
+    return g_box.result;
+}
+
+// Replaces this executable's import of dll!function (the product code linked into it calls
+// through that slot); returns the previous target.
+void* PatchImport(const char* dll, const char* function, void* replacement) {
+    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (names->u1.Ordinal & IMAGE_ORDINAL_FLAG32) continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+            DWORD protection = 0;
+            VirtualProtect(&slots->u1.Function, sizeof(DWORD), PAGE_READWRITE, &protection);
+            void* previous = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<DWORD>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof(DWORD), protection, &protection);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+struct RecordedWrite {
+    std::string name;
+    DWORD type;
+    Bytes data;
+};
+std::vector<RecordedWrite> g_writes;
+decltype(&RegSetValueExA) g_realSetValue = nullptr;
+
+LONG WINAPI RecordSetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
+    g_writes.push_back({name ? name : "", type, data ? Bytes(data, data + size) : Bytes()});
+    return g_realSetValue(key, name, reserved, type, data, size);
+}
+
+// What reading "Description" back gives: the 137 characters, then the terminating zero that
+// the platform adds when it stores a string written without one and followed by a zero byte
+// in memory (Windows NT and Wine count it; Windows 95/98 store the 137 bytes as given).
+Bytes DescriptionAsStored() {
+    Bytes stored = Text(kDescription);
+    stored.push_back(0);
+    return stored;
+}
+
+// The driver files of these tests, one per directory and kind.
+struct CacheFiles {
+    std::string versioned, unversioned, wide, sixteenBit;
+};
+
+class VersionCache : public ::testing::Test {
+protected:
+    void SetUp() override {
+        driver_fixtures::DeleteCacheKey();
+        ASSERT_FALSE(driver_fixtures::CacheKeyExists());
+        const auto directories = driver_fixtures::GetDriverDirectories();
+        paths_.versioned = files_.Place(directories.system, "BVXCACHE_A.VXD", BuildVersionedPe({4, 10, 0, 2222}), time_);
+        paths_.unversioned = files_.Place(directories.drivers, "BVXCACHE_B.SYS", Text("no version"), time_);
+        paths_.wide = files_.Place(directories.ioSubSys, "BVXCACHE_C.386", BuildVersionedPe({4, 10, 100, 100}), time_);
+        paths_.sixteenBit = files_.Place(directories.ioSubSys, "BVXCACHE_D.DRV", BuildVersionedNe({4, 0, 950, 3}), time_);
+        for (const std::string* path : {&paths_.versioned, &paths_.unversioned, &paths_.wide, &paths_.sixteenBit}) {
+            ASSERT_FALSE(path->empty());
+        }
+    }
+
+    // Runs steps 3 to 6 once on a fresh inventory; `hits` receives the rows served by the cache.
+    void Run(SteppedInventory* inventory, DWORD* hits) { *hits = inventory->RunCacheSteps(); }
+
+    std::string StampOf(SteppedInventory& inventory, const std::string& path) {
+        const long row = inventory.FindRow(path);
+        return row < 0 ? "<no row>" : inventory.Row(row).versionStamp;
+    }
+
+    Bytes ExpectedImage(SteppedInventory& inventory) {
+        Bytes image;
+        for (DWORD i = 0; i < inventory.Count(); ++i) {
+            const Bytes entry = ExpectedEntry(inventory.Row(i), inventory.Row(i).versionStamp);
+            image.insert(image.end(), entry.begin(), entry.end());
+        }
+        return image;
+    }
+
+    CacheKeyBackup backup_;   // declared first: restored last, after the files are gone
+    PlacedFiles files_;
+    const FILETIME time_ = UtcFileTime(1999, 7, 4, 23, 30);
+    CacheFiles paths_;
+};
+
+TEST_F(VersionCache, FirstRunRecordsEveryRowAndCreatesTheKey) {
+    SteppedInventory inventory;
+    DWORD hits = 99;
+    Run(&inventory, &hits);
+    EXPECT_EQ(0u, hits);
+    EXPECT_TRUE(inventory.Dirty());
+    ASSERT_TRUE(driver_fixtures::CacheKeyExists());
+
+    EXPECT_EQ("04.10.00.2222", StampOf(inventory, paths_.versioned));
+    EXPECT_EQ("", StampOf(inventory, paths_.unversioned));
+    EXPECT_EQ("04.10.100.0100", StampOf(inventory, paths_.wide));   // whole when read from the file
+    EXPECT_EQ("04.00.03.0950", StampOf(inventory, paths_.sixteenBit));
+
+    // Every row has its entry, in row order, also the rows without a stamp.
+    DWORD type = 0;
+    const Bytes image = CacheValue(&type);
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    EXPECT_EQ(ExpectedImage(inventory), image);
+    size_t expectedLength = 0;
+    for (DWORD i = 0; i < inventory.Count(); ++i) expectedLength += strlen(inventory.Row(i).fullPath) + 32;
+    EXPECT_EQ(expectedLength, image.size());
+    const int32_t unversioned = FindPath(image, paths_.unversioned);
+    ASSERT_GE(unversioned, 0);
+    EXPECT_EQ(Bytes(13, 0), Bytes(image.begin() + unversioned + paths_.unversioned.size() + 9,
+                                  image.begin() + unversioned + paths_.unversioned.size() + 22));
+
+    Bytes description;
+    ASSERT_TRUE(ReadCacheValue("Description", &description, &type));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(DescriptionAsStored(), description);
+}
+
+// The product's own calls, as they leave it: "DDB" as REG_BINARY with the whole image, then
+// "Description" as REG_SZ with 137 bytes, no terminating zero among them.
+TEST_F(VersionCache, SaveWritesBothValuesWithTheirExactLengths) {
+    g_writes.clear();
+    g_realSetValue = reinterpret_cast<decltype(&RegSetValueExA)>(
+        PatchImport("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(&RecordSetValue)));
+    ASSERT_NE(nullptr, g_realSetValue);
+    SteppedInventory inventory;
+    DWORD hits = 0;
+    Run(&inventory, &hits);
+    PatchImport("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(g_realSetValue));
+
+    ASSERT_EQ(2u, g_writes.size());
+    EXPECT_EQ("DDB", g_writes[0].name);
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), g_writes[0].type);
+    EXPECT_EQ(CacheValue(), g_writes[0].data);
+    EXPECT_EQ("Description", g_writes[1].name);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), g_writes[1].type);
+    EXPECT_EQ(137u, g_writes[1].data.size());
+    EXPECT_EQ(Text(kDescription), g_writes[1].data);
+}
+
+TEST_F(VersionCache, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {
+    {
+        SteppedInventory first;
+        DWORD hits = 0;
+        Run(&first, &hits);
+    }
+    const Bytes firstImage = CacheValue();
+    // A sentinel that any save would overwrite.
+    const Bytes sentinel = {'s', 'e', 'n', 't', 'i', 'n', 'e', 'l', 0};
+    ASSERT_TRUE(WriteCacheValue("Description", REG_SZ, sentinel));
+    // New contents under the old time: only a run that opened the file could notice.
+    ASSERT_FALSE(files_.Place(driver_fixtures::GetDriverDirectories().system, "BVXCACHE_A.VXD",
+                              BuildVersionedPe({5, 0, 2195, 1}), time_).empty());
+
+    SteppedInventory second;
+    DWORD hits = 0;
+    Run(&second, &hits);
+    EXPECT_EQ(second.Count(), hits);
+    EXPECT_FALSE(second.Dirty());
+    EXPECT_EQ("04.10.00.2222", StampOf(second, paths_.versioned)) << "the cached stamp, not the file's";
+    EXPECT_EQ("04.10.100.010", StampOf(second, paths_.wide)) << "13 characters survive the cache";
+    EXPECT_EQ("", StampOf(second, paths_.unversioned));
+    EXPECT_EQ("04.00.03.0950", StampOf(second, paths_.sixteenBit));
+    EXPECT_EQ(firstImage, CacheValue());
+    Bytes description;
+    ReadCacheValue("Description", &description);
+    EXPECT_EQ(sentinel, description);
+
+    // Now the time changes too: the file is read and its entry rewritten in place.
+    const FILETIME later = UtcFileTime(2002, 2, 2, 2, 2);
+    ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, later));
+    SteppedInventory third;
+    Run(&third, &hits);
+    EXPECT_EQ(third.Count() - 1, hits);
+    EXPECT_EQ("05.00.01.2195", StampOf(third, paths_.versioned));
+    const Bytes thirdImage = CacheValue();
+    ASSERT_EQ(firstImage.size(), thirdImage.size());
+    const int32_t entry = FindPath(thirdImage, paths_.versioned);
+    ASSERT_EQ(FindPath(firstImage, paths_.versioned), entry);
+    const size_t fields = entry + paths_.versioned.size();
+    Bytes expected = firstImage;
+    const Bytes rewritten = ExpectedEntry(third.Row(third.FindRow(paths_.versioned)), "05.00.01.2195");
+    std::copy(rewritten.begin(), rewritten.end(), expected.begin() + entry);
+    EXPECT_EQ(expected, thirdImage);
+    EXPECT_EQ(later.dwLowDateTime, ReadCacheWord(thirdImage.data() + fields + 22));
+    EXPECT_EQ(later.dwHighDateTime, ReadCacheWord(thirdImage.data() + fields + 26));
+    ReadCacheValue("Description", &description);
+    EXPECT_EQ(DescriptionAsStored(), description);
+}
+
+TEST_F(VersionCache, PathThatLeadsAnotherStoredPathGetsAnEntryOfItsOwn) {
+    // An earlier entry for the path with one more character, holding this file's own time.
+    const std::string longer = paths_.versioned + "X";
+    Bytes other = Text(longer);
+    other.insert(other.end(), 9, 0);
+    const Bytes otherStamp = Text("99.99.99.9999");
+    other.insert(other.end(), otherStamp.begin(), otherStamp.end());
+    PutWord(&other, time_.dwLowDateTime);
+    PutWord(&other, time_.dwHighDateTime);
+    other.push_back(0);
+    other.push_back(0);
+    ASSERT_TRUE(WriteCacheValue("DDB", REG_BINARY, other));
+
+    SteppedInventory first;
+    DWORD hits = 0;
+    Run(&first, &hits);
+    EXPECT_EQ(0u, hits);
+    EXPECT_EQ("04.10.00.2222", StampOf(first, paths_.versioned));
+    const Bytes image = CacheValue();
+    ASSERT_GE(image.size(), other.size());
+    EXPECT_EQ(other, Bytes(image.begin(), image.begin() + other.size())) << "the other entry is untouched";
+    const int32_t own = FindPath(image, paths_.versioned);
+    EXPECT_GE(own, static_cast<int32_t>(other.size()));
+
+    ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, UtcFileTime(2003, 3, 3, 3, 3)));
+    SteppedInventory second;
+    Run(&second, &hits);
+    const Bytes updated = CacheValue();
+    ASSERT_EQ(image.size(), updated.size());
+    EXPECT_EQ(other, Bytes(updated.begin(), updated.begin() + other.size())) << "the other entry is untouched";
+    EXPECT_EQ(own, FindPath(updated, paths_.versioned));
+}
+
+// Damaged values: nothing crashes, the rows behind the damage are read from their files, and
+// the save leaves a value that is whole entries only, one for every row.
+TEST_F(VersionCache, DamagedValuesMissAndAreReplacedByWholeEntries) {
+    Bytes good;
+    {
+        SteppedInventory first;
+        DWORD hits = 0;
+        Run(&first, &hits);
+        good = CacheValue();
+    }
+    Bytes truncated(good.begin(), good.end() - 5);
+    Bytes garbage;
+    for (int i = 0; i < 300; ++i) garbage.push_back(static_cast<uint8_t>(i * 37 + 11));
+    const struct {
+        const char* what;
+        DWORD type;
+        Bytes value;
+        bool present;
+    } cases[] = {
+        {"no value", REG_BINARY, {}, false},
+        {"zero length", REG_BINARY, {}, true},
+        {"last entry cut short", REG_BINARY, truncated, true},
+        {"garbage", REG_BINARY, garbage, true},
+        {"oversized, no entry in it", REG_BINARY, Bytes(1 << 20, 'A'), true},
+        {"zeros", REG_BINARY, Bytes(4096, 0), true},
+        {"text", REG_SZ, Text("not a cache"), true},
+        {"number", REG_DWORD, {1, 2, 3, 4}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        driver_fixtures::DeleteCacheKey();
+        if (c.present) ASSERT_TRUE(WriteCacheValue("DDB", c.type, c.value));
+
+        SteppedInventory damaged;
+        DWORD hits = 0;
+        Run(&damaged, &hits);
+        EXPECT_EQ("04.10.00.2222", StampOf(damaged, paths_.versioned));
+        EXPECT_EQ("04.10.100.0100", StampOf(damaged, paths_.wide));
+        EXPECT_EQ("04.00.03.0950", StampOf(damaged, paths_.sixteenBit));
+
+        DWORD type = 0;
+        const Bytes saved = CacheValue(&type);
+        EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+        EXPECT_EQ(saved.size(), WellFormedCacheLength(saved.data(), static_cast<uint32_t>(saved.size())));
+        for (DWORD i = 0; i < damaged.Count(); ++i) EXPECT_GE(FindPath(saved, damaged.Row(i).fullPath), 0);
+
+        SteppedInventory next;
+        Run(&next, &hits);
+        EXPECT_EQ(next.Count(), hits) << "the saved value serves every row";
+    }
+}
+
+// Windows keeps no non-volatile key under a volatile one: with the cache key's parent made
+// volatile, RegCreateKeyExA for the cache key fails (ERROR_CHILD_MUST_BE_VOLATILE), which is
+// how these tests make the key impossible to create.
+TEST_F(VersionCache, KeyThatCannotBeCreatedShowsTheBoxAndWritesNothing) {
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParentKey) == ERROR_SUCCESS ||
+                                     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParentKey) == ERROR_FILE_NOT_FOUND
+                                 ? ERROR_SUCCESS
+                                 : ERROR_ACCESS_DENIED)
+        << "the parent key holds other keys";
+    HKEY parent = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kParentKey, 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, &parent, nullptr));
+    RegCloseKey(parent);
+    struct VolatileParent {
+        ~VolatileParent() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParentKey); }
+    } removeParent;
+    HKEY probe = nullptr;
+    SetLastError(0xDEADBEEF);
+    ASSERT_EQ(ERROR_CHILD_MUST_BE_VOLATILE,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, driver_fixtures::kCacheKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE, nullptr, &probe, nullptr));
+
+    g_box = RecordedBox();
+    g_realMessageBox = reinterpret_cast<decltype(&MessageBoxA)>(
+        PatchImport("user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox)));
+    ASSERT_NE(nullptr, g_realMessageBox);
+    SteppedInventory inventory;
+    DWORD hits = 0;
+    Run(&inventory, &hits);
+    PatchImport("user32.dll", "MessageBoxA", reinterpret_cast<void*>(g_realMessageBox));
+
+    EXPECT_EQ(1, g_box.calls);
+    EXPECT_EQ(nullptr, g_box.owner);
+    EXPECT_EQ("Unable to create key", g_box.text);
+    EXPECT_EQ("SaveCacheToReg", g_box.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK), g_box.style);
+    EXPECT_FALSE(driver_fixtures::CacheKeyExists());
+    EXPECT_EQ("04.10.00.2222", StampOf(inventory, paths_.versioned)) << "the run goes on with its stamps";
+    std::printf("MessageBoxA without a display returned %d\n", g_box.result);
+}
+
+}  // namespace
