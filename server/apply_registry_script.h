@@ -15,7 +15,8 @@ struct ScriptReplacement {
 
 // Loads resource "REGISTRY" resourceId from the module file of ServerModule::Current(),
 // replaces "%MODULE%" (any case) by the module's path and the extra placeholders by their
-// values, and registers or unregisters what the script describes. S_OK, or the failure of
+// values, and registers or unregisters what the script describes. The module path is made
+// fit for a quoted token (its single quotes doubled); extra values are placed as they are. S_OK, or the failure of
 // the load (HRESULT_FROM_WIN32), E_OUTOFMEMORY, E_FAIL or DISP_E_EXCEPTION.
 HRESULT ApplyRegistryScript(UINT resourceId, BOOL registering, const ScriptReplacement* extra = nullptr);
 
