@@ -17,6 +17,8 @@
 
 namespace {
 
+// regsvr32's exit code when DllRegisterServer or DllUnregisterServer returns a failure.
+const DWORD kExportFailed = 5;
 const std::string kClassKey = "CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}";
 const std::string kClassId = "{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}";
 const std::string kLibraryKey = "TypeLib\\{3F0A52FC-6D1E-11D3-9B27-0050DA4C81E6}";
@@ -182,6 +184,29 @@ TEST_F(SelfRegistrationTest, RegisterTwiceThenUnregister) {
     const std::map<std::string, std::string> unregistered = RegistrationSnapshot();
     EXPECT_EQ(0u, RunRegsvr32("/u /s"));
     EXPECT_EQ(unregistered, RegistrationSnapshot());
+}
+
+// The same server built without its "TYPELIB" resource (the build makes it for this test).
+TEST_F(SelfRegistrationTest, ModuleWithoutTypeLibraryTakesTheTlbBesideItOrReportsTheFailure) {
+    const std::string module = WindowsPath(SERVER_WITHOUT_TYPELIB);
+    const std::string beside = module.substr(0, module.rfind('.')) + ".tlb";
+    const std::string registerModule = "regsvr32 /s \"" + module + "\"";
+    DeleteFileA(beside.c_str());
+
+    // No type library at all: the class is not usable, and regsvr32 hears that the export failed.
+    EXPECT_EQ(kExportFailed, RunProgram(registerModule));
+
+    ASSERT_TRUE(CopyFileA(WindowsPath(TYPE_LIBRARY_FILE).c_str(), beside.c_str(), FALSE));
+    EXPECT_EQ(0u, RunProgram(registerModule));
+    EXPECT_EQ(Lower(module), Lower(ReadString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "")));
+    EXPECT_EQ(Lower(beside), Lower(ReadString(HKEY_CLASSES_ROOT, kLibraryKey + "\\1.0\\0\\win32", "")));
+    EXPECT_EQ(Lower(DirectoryOf(beside)),
+              Lower(ReadString(HKEY_CLASSES_ROOT, kLibraryKey + "\\1.0\\HELPDIR", "")));
+
+    EXPECT_EQ(0u, RunProgram("regsvr32 /u /s \"" + module + "\""));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kLibraryKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32"));
+    DeleteFileA(beside.c_str());
 }
 
 TEST_F(SelfRegistrationTest, RegisteredClassIsCreatedThroughCom) {

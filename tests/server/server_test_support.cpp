@@ -6,6 +6,8 @@ namespace {
 
 const char kMakerKey[] = "SOFTWARE\\Orvane";
 
+}  // namespace
+
 std::string WindowsPath(const char* path) {
     std::string result = path[0] == '/' ? std::string("Z:") + path : path;
     for (char& c : result) {
@@ -13,8 +15,6 @@ std::string WindowsPath(const char* path) {
     }
     return result;
 }
-
-}  // namespace
 
 std::string ServerDllPath() { return WindowsPath(BRANTOVIX_DLL); }
 

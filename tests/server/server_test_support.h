@@ -7,7 +7,9 @@
 #include <map>
 #include <string>
 
-// The built Brantovix.dll as a Windows path (Wine maps the Unix root to drive Z:).
+// A build path as a Windows path (Wine maps the Unix root to drive Z:).
+std::string WindowsPath(const char* path);
+// The built Brantovix.dll as a Windows path.
 std::string ServerDllPath();
 std::wstring Widen(const std::string& text);
 
