@@ -44,6 +44,11 @@ HRESULT FailingCreator(void*, REFIID, void** out) {
     *out = nullptr;
     return E_OUTOFMEMORY;
 }
+// Slow enough that a second caller arrives while the first is still creating.
+HRESULT CreateSlowly(void* context, REFIID iid, void** out) {
+    Sleep(100);
+    return CreateCountingClassObject(context, iid, out);
+}
 void RecordStartStop(BOOL starting) { g_startStop.push_back(starting); }
 void RecordTermination(DWORD context) { g_terminations.push_back(context); }
 
@@ -55,6 +60,7 @@ TEST(ServerModule, ClassObjectIsCreatedOnceCachedAndReleasedAtDetach) {
         {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
     };
     g_startStop.clear();
+    g_creations = 0;
     ServerModule module;
     module.Initialize(map, GetModuleHandleA(nullptr));
     EXPECT_EQ(&module, ServerModule::Current());
@@ -92,6 +98,49 @@ TEST(ServerModule, FailedCreationIsReturnedAndNothingIsCached) {
     EXPECT_EQ(nullptr, map[0].classObject);
     EXPECT_EQ(E_POINTER, module.GetClassObject(kServedClass, IID_IUnknown, nullptr));
     module.Terminate();
+}
+
+struct ConcurrentCall {
+    ServerModule* module;
+    HANDLE start;
+    void* out;
+    HRESULT result;
+};
+
+DWORD WINAPI GetClassObjectWhenStarted(void* parameter) {
+    ConcurrentCall* call = static_cast<ConcurrentCall*>(parameter);
+    WaitForSingleObject(call->start, INFINITE);
+    call->result = call->module->GetClassObject(kServedClass, IID_IUnknown, &call->out);
+    return 0;
+}
+
+TEST(ServerModule, ConcurrentFirstCallersShareOneClassObject) {
+    ObjectMapEntry map[] = {
+        {&kServedClass, nullptr, CreateSlowly, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
+    };
+    g_creations = 0;
+    ServerModule module;
+    module.Initialize(map, GetModuleHandleA(nullptr));
+    HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ConcurrentCall calls[2] = {{&module, start, nullptr, E_FAIL}, {&module, start, nullptr, E_FAIL}};
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i) {
+        threads[i] = CreateThread(nullptr, 0, GetClassObjectWhenStarted, &calls[i], 0, nullptr);
+        ASSERT_NE(nullptr, threads[i]);
+    }
+    SetEvent(start);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (int i = 0; i < 2; ++i) {
+        CloseHandle(threads[i]);
+        EXPECT_EQ(S_OK, calls[i].result);
+        EXPECT_EQ(static_cast<void*>(&g_classObject), calls[i].out);
+        g_classObject.Release();
+    }
+    CloseHandle(start);
+    EXPECT_EQ(1, g_creations);
+    module.Terminate();
+    EXPECT_EQ(0u, g_classObject.count);
 }
 
 TEST(ServerModule, TerminationCallbacksRunNewestFirstAndLocksCountBothWays) {
