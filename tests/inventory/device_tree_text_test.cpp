@@ -9,6 +9,8 @@
 
 #include "device_tree_text.h"
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
 namespace {
 
 using device_tree_text::ForEachListedName;
@@ -116,6 +118,28 @@ TEST(DeviceTreeText, SkipsPiecesLongerThan255Characters) {
     EXPECT_EQ((std::vector<std::string>{"a.vxd", "b.vxd"}), Pieces("a.vxd," + tooLong + ",b.vxd"));
     EXPECT_EQ((std::vector<std::string>{"a.vxd"}), Pieces("a.vxd," + farTooLong));
     EXPECT_EQ((std::vector<std::string>{"c.vxd"}), Pieces(farTooLong + ",c.vxd"));
+}
+
+// The fuzz driver (device_lists_fuzz.cpp) on generated inputs: lists of names, commas and
+// zeros, long runs, and reported lengths near and far from the data's.
+TEST(DeviceTreeText, FuzzDriverOnGeneratedValuesAndReplies) {
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    const char alphabet[] = "abcXYZ.,, \\0";
+    for (int round = 0; round < 4000; ++round) {
+        std::vector<uint8_t> input(5 + next() % 2600);
+        input[0] = static_cast<uint8_t>(next());
+        for (size_t i = 1; i < 5; ++i) input[i] = static_cast<uint8_t>(next());
+        const uint32_t runLength = 1 + next() % 300;
+        for (size_t i = 5; i < input.size();) {
+            const char c = (next() % 50 == 0) ? '\0' : alphabet[next() % (sizeof(alphabet) - 1)];
+            for (uint32_t k = 0; k < (next() % 4 == 0 ? runLength : 1) && i < input.size(); ++k) input[i++] = c;
+        }
+        ASSERT_EQ(0, LLVMFuzzerTestOneInput(input.data(), input.size())) << "round " << round;
+    }
 }
 
 }  // namespace
