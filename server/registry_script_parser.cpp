@@ -324,17 +324,21 @@ ScriptResult RegistryScriptParser::UnregisterEntries(RegistryKey parent, Level& 
     ScriptResult result = ReadToken();
     if (result != kScriptSucceeded) return result;
     while (token[0] != '}') {
-        // Neither word removes anything when unregistering; the entry is a key entry.
+        // Neither word removes anything when unregistering; the entry is a key entry, read
+        // token for token as registering reads it: after "Delete" comes the key name itself,
+        // after "ForceRemove" the rest of an entry.
+        bool deleteEntry = false;
         if (IsKeyword("ForceRemove") || IsKeyword("Delete")) {
+            deleteEntry = IsKeyword("Delete");
             result = ReadToken();
             if (result != kScriptSucceeded) return result;
         }
-        if (IsKeyword("NoRemove")) {
+        if (!deleteEntry && IsKeyword("NoRemove")) {
             level.deleteFlag = false;
             result = ReadToken();
             if (result != kScriptSucceeded) return result;
         }
-        if (IsKeyword("val")) {
+        if (!deleteEntry && IsKeyword("val")) {
             result = ReadValueName();
             if (result == kScriptSucceeded) result = ReadToken();
             if (result != kScriptSucceeded) return result;

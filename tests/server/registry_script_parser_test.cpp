@@ -207,6 +207,31 @@ TEST_F(RegistryScriptParserTest, NeverDeletedKeysSurviveForcedRemoval) {
               registry.Dump());
 }
 
+// Unregistering reads an entry token for token as registering does, so that the undoing of a
+// failed root block and a later unregistration walk the very entries that were registered.
+TEST_F(RegistryScriptParserTest, ModifiersAreReadAlikeInBothDirections) {
+    const char kOthers[] = "HKCU\\NoRemove\nHKCU\\val\nHKCU\\val\\sub\n";
+    const struct {
+        const char* script;
+        std::string registered;
+    } cases[] = {
+        {"HKCU { Delete val }", "HKCU\\NoRemove\n"},  // "val" is the name of a key to delete
+        {"HKCU { Delete NoRemove = s 'skipped' }", "HKCU\\val\nHKCU\\val\\sub\n"},
+        {"HKCU { ForceRemove K { val V = s 'v' } }", std::string("HKCU\\K\nHKCU\\K:V = sz:v|\n") + kOthers},
+        {"HKCU { NoRemove K = s 'k' }", std::string("HKCU\\K\nHKCU\\K:@ = sz:k|\n") + kOthers},
+    };
+    for (const auto& c : cases) {
+        MemoryRegistry fresh;
+        fresh.AddKey("HKCU\\val\\sub");
+        fresh.AddKey("HKCU\\NoRemove");
+        RegistryScriptParser parser(fresh, replacements, codePage);
+        EXPECT_EQ(kScriptSucceeded, parser.ProcessScript(c.script, true)) << c.script;
+        EXPECT_EQ(c.registered, fresh.Dump()) << c.script;
+        EXPECT_EQ(kScriptSucceeded, parser.ProcessScript(c.script, false)) << c.script;
+        EXPECT_EQ(0u, fresh.OpenHandles());
+    }
+}
+
 // Scripts that register on an empty registry, and what they leave.
 struct RegisterCase {
     const char* name;
