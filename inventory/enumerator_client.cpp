@@ -27,11 +27,12 @@ void DriverInventory::QueryEnumeratorDriver() {
                                 FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (device == INVALID_HANDLE_VALUE) return;
 
-    // Module names by index until the driver has no more. The record is cleared and the byte
-    // count reset before every request, so a reply that writes neither ends the loop instead
-    // of repeating the previous name.
+    // Module names by index until the driver has no more. The byte count is reset and the
+    // record cleared before every request: a reply that sets no count ends the loop, and no
+    // slot can receive a name left over from the previous record.
     BYTE record[kModuleRecordSize];
     DWORD index = 0;
+    driverNameCount_ = 0;
     while (driverNameCount_ < kDriverNameSlots) {
         memset(record, 0, sizeof(record));
         DWORD byteCount = 0;
