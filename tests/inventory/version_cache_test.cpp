@@ -312,6 +312,41 @@ TEST_F(VersionCache, PathThatLeadsAnotherStoredPathGetsAnEntryOfItsOwn) {
     EXPECT_EQ(own, FindPath(updated, paths_.versioned));
 }
 
+// The inventory's own run performs the same steps: its construction leaves the cache value
+// behind (the rows themselves are compacted away unless something marks them in use), and a
+// second construction over unchanged files writes nothing.
+TEST_F(VersionCache, WholeInventoryRunKeepsTheCache) {
+    delete new DriverInventory(0);
+    const Bytes image = CacheValue();
+    const struct {
+        const std::string* path;
+        const char* stamp;
+    } expected[] = {{&paths_.versioned, "04.10.00.2222"},
+                    {&paths_.unversioned, ""},
+                    {&paths_.wide, "04.10.100.0100"},
+                    {&paths_.sixteenBit, "04.00.03.0950"}};
+    for (const auto& e : expected) {
+        const int32_t entry = FindPath(image, *e.path);
+        ASSERT_GE(entry, 0) << *e.path;
+        char field[13] = {};
+        strncpy(field, e.stamp, sizeof(field));
+        const uint8_t* stored = image.data() + entry + e.path->size() + 9;
+        EXPECT_EQ(Bytes(field, field + 13), Bytes(stored, stored + 13)) << *e.path;
+        EXPECT_EQ(time_.dwLowDateTime, ReadCacheWord(stored + 13)) << *e.path;
+        EXPECT_EQ(time_.dwHighDateTime, ReadCacheWord(stored + 17)) << *e.path;
+    }
+    Bytes description;
+    ReadCacheValue("Description", &description);
+    EXPECT_EQ(DescriptionAsStored(), description);
+
+    const Bytes sentinel = {'s', 'e', 'n', 't', 'i', 'n', 'e', 'l', 0};
+    ASSERT_TRUE(WriteCacheValue("Description", REG_SZ, sentinel));
+    delete new DriverInventory(0);
+    EXPECT_EQ(image, CacheValue());
+    ReadCacheValue("Description", &description);
+    EXPECT_EQ(sentinel, description);
+}
+
 // Damaged values: nothing crashes, the rows behind the damage are read from their files, and
 // the save leaves a value that is whole entries only, one for every row.
 TEST_F(VersionCache, DamagedValuesMissAndAreReplacedByWholeEntries) {
