@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, registers Brantovix.dll with regsvr32 in the
-# Windows 98-mode prefix, and creates a Drivers object through COM, printing every element of
-# its list in index order.
+# The main job: installs what is missing, builds, and in the Windows 98-mode prefix provisions
+# a sample Windows 98 SE machine (or the machine file named as the argument), registers
+# Brantovix.dll with regsvr32, creates the Drivers object from a VBScript client through the
+# script host and prints the inventory, with the cost of a first and a second run.
+#   tools/run.sh [MACHINE_FILE]
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/setup.sh"
@@ -9,9 +11,4 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 export BRANTOVIX_PREFIX=$top/build/win32/wineprefix
 "$top/tools/wine/prefix.sh" start
 trap '"$top/tools/wine/prefix.sh" stop' EXIT
-dll=$(WINEPREFIX=$BRANTOVIX_PREFIX WINEDEBUG=-all winepath -w "$top/build/win32/server/Brantovix.dll")
-if ! "$top/tools/wine/wine-run.sh" regsvr32 /s "$dll"; then
-  echo "regsvr32 could not register $dll" >&2
-  exit 1
-fi
-"$top/tools/wine/wine-run.sh" "$top/build/win32/tools/inventory_client/inventory_client.exe"
+"$top/tools/main_job/main_job.sh" "$@"
