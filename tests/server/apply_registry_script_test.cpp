@@ -30,6 +30,7 @@ const UINT kOddBinaryScript = 203;
 const UINT kUnknownPlaceholderScript = 204;
 const UINT kWhitespaceScript = 205;
 const UINT kExtraScript = 206;
+const UINT kDwordTextScript = 207;
 
 // The module's script, line by line: TABs of indentation and text; each line ends in CR LF.
 const struct {
@@ -228,6 +229,7 @@ TEST_F(OwnScripts, FailuresWriteNothing) {
         {kOddBinaryScript, E_FAIL},
         {kUnknownPlaceholderScript, DISP_E_EXCEPTION},
         {kWhitespaceScript, DISP_E_EXCEPTION},
+        {kDwordTextScript, DISP_E_EXCEPTION},  // a "D" text that VarUI4FromStr refuses
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.result, Run(c.id, TRUE)) << c.id;
