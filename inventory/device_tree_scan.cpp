@@ -28,7 +28,7 @@ const DWORD kNameBufferSize = 1024;
 const DWORD kValueBufferSize = 1024;
 const DWORD kPathBufferSize = 1024;
 
-// Every key is opened with full access, as the configuration manager's own readers do.
+// Every key is opened with full access (KEY_ALL_ACCESS), although the scan only reads.
 bool OpenKey(HKEY parent, const char* path, RegistryKey& key) {
     return RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, key.receive()) == ERROR_SUCCESS;
 }
