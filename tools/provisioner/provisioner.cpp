@@ -157,6 +157,21 @@ std::vector<RecordLine> ReadRecord() {
   return lines;
 }
 
+// Deletes a file; gone already counts as deleted. A file that another process has open (an
+// inventory reading its version resource, a script host still shutting down) is tried again
+// for a few seconds.
+bool DeleteIfPresent(const std::string& path) {
+  for (int attempt = 0;; ++attempt) {
+    if (DeleteFileA(path.c_str()) || !Exists(path)) return true;
+    DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 30) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(100);
+  }
+}
+
 HKEY RootByName(const std::string& name) {
   if (name == "HKEY_DYN_DATA") return HKEY_DYN_DATA;
   if (name == "HKEY_LOCAL_MACHINE") return HKEY_LOCAL_MACHINE;
@@ -173,7 +188,7 @@ bool RemoveRecorded() {
     const std::vector<std::string>& f = lines[i].fields;
     const std::string& kind = f[0];
     if (kind == "file" && f.size() == 2) {
-      if (!DeleteFileA(f[1].c_str()) && Exists(f[1])) clean = Fail("cannot delete " + f[1] + ": " + LastErrorText(GetLastError()));
+      if (!DeleteIfPresent(f[1])) clean = Fail("cannot delete " + f[1] + ": " + LastErrorText(GetLastError()));
     } else if (kind == "dir" && f.size() == 2) {
       // Only when empty: whatever someone else put there since stays, and so does the directory.
       if (!RemoveDirectoryA(f[1].c_str()) && Exists(f[1]))
@@ -194,8 +209,8 @@ bool RemoveRecorded() {
       clean = Fail("unknown line in " + RecordPath() + ": " + kind);
     }
   }
-  if (clean && !DeleteFileA(RecordPath().c_str()) && Exists(RecordPath()))
-    return Fail("cannot delete " + RecordPath());
+  if (clean && !DeleteIfPresent(RecordPath()))
+    return Fail("cannot delete " + RecordPath() + ": " + LastErrorText(GetLastError()));
   return clean;
 }
 
