@@ -192,9 +192,16 @@ TEST_F(SelfRegistrationTest, ModuleWithoutTypeLibraryTakesTheTlbBesideItOrReport
     const std::string beside = module.substr(0, module.rfind('.')) + ".tlb";
     const std::string registerModule = "regsvr32 /s \"" + module + "\"";
     DeleteFileA(beside.c_str());
+    // Clears the marks; its result depends on whether the class key exists at all.
+    RunProgram("regsvr32 /u /s \"" + module + "\"");
 
-    // No type library at all: the class is not usable, and regsvr32 hears that the export failed.
+    // No type library at all: the class is not usable, and regsvr32 hears that the export
+    // failed. The maker's category is skipped; the two standard categories are still marked.
     EXPECT_EQ(kExportFailed, RunProgram(registerModule));
+    const std::string marks = kClassKey + "\\Implemented Categories\\";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, marks + kOrvServiceCategory));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, marks + kSafeForInitializing));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, marks + kSafeForScripting));
 
     ASSERT_TRUE(CopyFileA(WindowsPath(TYPE_LIBRARY_FILE).c_str(), beside.c_str(), FALSE));
     EXPECT_EQ(0u, RunProgram(registerModule));
