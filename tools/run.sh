@@ -8,7 +8,7 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/setup.sh"
 "$top/tools/build.sh" >/dev/null
-export BRANTOVIX_PREFIX=$top/build/win32/wineprefix
+export BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX:-$top/build/win32/wineprefix}
 "$top/tools/wine/prefix.sh" start
 trap '"$top/tools/wine/prefix.sh" stop' EXIT
 "$top/tools/main_job/main_job.sh" "$@"

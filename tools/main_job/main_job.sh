@@ -9,7 +9,7 @@
 # 4. prints the inventory as the VBScript client examples/list_drivers.vbs reads it.
 # The machine stays provisioned and the DLL registered; tools/provisioner/README.md says how
 # to take them away.
-set -eu
+set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 export BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX:-$top/build/win32/wineprefix}
