@@ -20,14 +20,17 @@ uint32_t ReadCacheWord(const uint8_t* bytes) {
 
 uint32_t MeasureCacheEntry(const uint8_t* image, uint32_t length, uint32_t start) {
     if (!image || start >= length || length - start <= kCacheEntryOverhead) return 0;
-    // Longest path that leaves room for the fields and stays clear of zero bytes.
-    uint32_t longest = length - start - kCacheEntryOverhead;
-    const void* zero = memchr(image + start, 0, longest);
-    if (zero) longest = static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - (image + start));
-    // The device name field that follows the path holds a zero byte within its 9 bytes.
-    const uint32_t shortest = longest > kCacheDeviceNameSize - 1 ? longest - (kCacheDeviceNameSize - 1) : 1;
+    // The longest path that leaves room for the fields; the first zero byte must lie within
+    // the path's room and the device name field after it.
+    const uint32_t room = length - start - kCacheEntryOverhead;
+    const uint8_t* entry = image + start;
+    const void* zero = memchr(entry, 0, room + kCacheDeviceNameSize);
+    if (!zero) return 0;
+    const uint32_t firstZero = static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - entry);
+    const uint32_t longest = firstZero < room ? firstZero : room;
+    const uint32_t shortest = firstZero > kCacheDeviceNameSize - 1 ? firstZero - (kCacheDeviceNameSize - 1) : 1;
     for (uint32_t pathLength = longest; pathLength >= shortest && pathLength > 0; --pathLength) {
-        const uint8_t* tail = image + start + pathLength + kCacheFieldsSize;
+        const uint8_t* tail = entry + pathLength + kCacheFieldsSize;
         if (tail[0] == 0 && tail[1] == 0) return pathLength;
     }
     return 0;

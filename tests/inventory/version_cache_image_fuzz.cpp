@@ -44,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(p + pathLength + kCacheEntryOverhead <= wellFormed);
         Check(memcmp(image.data() + p, path, pathLength) == 0);
         Check(MeasureCacheEntry(image.data(), length, p) == pathLength);
+        // The device name a hit hands to the row is a zero-terminated string.
+        Check(memchr(image.data() + p + pathLength, 0, kCacheDeviceNameSize) != nullptr);
     }
 
     // Appending a whole entry to the well-formed part keeps it whole and makes the path

@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,8 @@ TEST(VersionCacheImage, EmptyOrBrokenImagesHoldNoPathBehindTheBreak) {
     garbageFirst.insert(garbageFirst.begin(), {'X', 0, 'Y'});
     Bytes nonZeroTail = whole;
     nonZeroTail[first - 1] = 1;
+    Bytes fullDeviceName = whole;   // the last entry's 9 device name bytes, none of them zero
+    std::fill(fullDeviceName.begin() + first + strlen(kPathR), fullDeviceName.begin() + first + strlen(kPathR) + 9, 'D');
     const struct {
         const char* what;
         Bytes image;
@@ -122,6 +125,7 @@ TEST(VersionCacheImage, EmptyOrBrokenImagesHoldNoPathBehindTheBreak) {
         // "X" and the next 30 bytes happen to form an entry; what follows does not.
         {"garbage in front", garbageFirst, 33, -1, -1},
         {"first entry's trailing byte not zero", nonZeroTail, 0, -1, -1},
+        {"device name without a zero byte", fullDeviceName, first, 0, -1},
         {"zeros only", Bytes(200, 0), 0, -1, -1},
         {"no zero at all", Bytes(200, 'A'), 0, -1, -1},
     };
