@@ -52,7 +52,11 @@ int32_t FindCachedPath(const uint8_t* image, uint32_t length, const char* path, 
     while (position < length && position <= static_cast<uint32_t>(INT32_MAX)) {
         uint32_t entryPathLength = MeasureCacheEntry(image, length, position);
         if (entryPathLength == 0) return -1;
-        if (entryPathLength == pathLength && memcmp(image + position, path, pathLength) == 0) {
+        // Stored paths mostly share their directory and differ in the file name: the last
+        // byte rules most of them out before the whole comparison.
+        if (entryPathLength == pathLength &&
+            image[position + pathLength - 1] == static_cast<uint8_t>(path[pathLength - 1]) &&
+            memcmp(image + position, path, pathLength) == 0) {
             return static_cast<int32_t>(position);
         }
         position += entryPathLength + kCacheEntryOverhead;
