@@ -402,6 +402,45 @@ TEST_F(VersionCache, DamagedValuesMissAndAreReplacedByWholeEntries) {
     }
 }
 
+// Another process rewrites "DDB" between the two reads of the load, making it longer: the
+// second read does not fit, the value counts as absent and every row is read from its file.
+decltype(&RegQueryValueExA) g_realQueryValue = nullptr;
+Bytes g_grownValue;
+
+LONG WINAPI QueryValueWhileItGrows(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                   LPDWORD size) {
+    const LONG status = g_realQueryValue(key, name, reserved, type, data, size);
+    if (!data && name && lstrcmpA(name, "DDB") == 0 && !g_grownValue.empty()) {
+        WriteCacheValue("DDB", REG_BINARY, g_grownValue);
+        g_grownValue.clear();
+    }
+    return status;
+}
+
+TEST_F(VersionCache, ValueThatGrowsBetweenTheTwoReadsCountsAsAbsent) {
+    Bytes good;
+    {
+        SteppedInventory first;
+        DWORD hits = 0;
+        Run(&first, &hits);
+        good = CacheValue();
+    }
+    g_grownValue = good;
+    g_grownValue.insert(g_grownValue.end(), good.begin(), good.begin() + 40);
+    g_realQueryValue = reinterpret_cast<decltype(&RegQueryValueExA)>(
+        PatchImport("advapi32.dll", "RegQueryValueExA", reinterpret_cast<void*>(&QueryValueWhileItGrows)));
+    ASSERT_NE(nullptr, g_realQueryValue);
+    SteppedInventory inventory;
+    DWORD hits = 99;
+    Run(&inventory, &hits);
+    PatchImport("advapi32.dll", "RegQueryValueExA", reinterpret_cast<void*>(g_realQueryValue));
+
+    EXPECT_TRUE(g_grownValue.empty()) << "the value was rewritten between the reads";
+    EXPECT_EQ(0u, hits);
+    EXPECT_EQ("04.10.00.2222", StampOf(inventory, paths_.versioned));
+    EXPECT_EQ(good, CacheValue()) << "the rows' entries, written over the grown value";
+}
+
 // Windows keeps no non-volatile key under a volatile one: with the cache key's parent made
 // volatile, RegCreateKeyExA for the cache key fails (ERROR_CHILD_MUST_BE_VOLATILE), which is
 // how these tests make the key impossible to create.
