@@ -1,8 +1,9 @@
 // The version cache on the prefix's real registry and driver directories: the first run
 // records every row and creates the key, an unchanged run takes every stamp from the cache and
 // writes nothing, a changed time rewrites the entry in place, a path that is the leading part
-// of another stored path never lands in that entry, damaged "DDB" values lose nothing but
-// themselves, and a key that cannot be created shows its box and writes nothing.
+// of another stored path never lands in that entry, damaged "DDB" values (and one that grows
+// while it is read) lose nothing but themselves, both values are written with their exact
+// lengths, and a key that cannot be created shows its box and writes nothing.
 #include <gtest/gtest.h>
 
 #include <string.h>
