@@ -163,8 +163,8 @@ TEST(VersionCacheImage, FuzzDriverOnDamagedImages) {
     const Bytes image = Entries({{kPathQ, kNoDevice, kStamp, 1, 2},
                                  {kPathR, kDevice, kLongStamp, 3, 4},
                                  {kPathP, kNoDevice, "", 5, 6}});
-    uint32_t seed = 12345;
-    auto next = [&seed]() { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    uint32_t state = 12345;
+    auto next = [&state]() { return state = state * 1103515245u + 12345u, state >> 8; };
     for (int round = 0; round < 20000; ++round) {
         const std::string path = round % 3 == 0 ? kPathP : round % 3 == 1 ? kPathQ : kPathR;
         Bytes input(1, static_cast<uint8_t>(path.size()));

@@ -10,7 +10,7 @@
 //     malformed script or a failed allocation can fail, and both are found before any write);
 //   - a script that registers can be unregistered.
 //
-// BRANTOVIX_FUZZ_ITERATIONS sets the number of inputs (default 8000); BRANTOVIX_FUZZ_SEED the seed.
+// BRANTOVIX_FUZZ_ITERATIONS sets the number of inputs (default 8000); BRANTOVIX_FUZZ_START the generator's starting state.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -45,7 +45,7 @@ const char* const kTokens[] = {
 
 class Random {
 public:
-    explicit Random(uint64_t seed) : state(seed ? seed : 0x9E3779B97F4A7C15ull) {}
+    explicit Random(uint64_t start) : state(start ? start : 0x9E3779B97F4A7C15ull) {}
     uint32_t Next() {
         state ^= state << 13;
         state ^= state >> 7;
@@ -121,7 +121,7 @@ long Setting(const char* name, long fallback) {
 
 TEST(RegistryScriptParserFuzz, MutatedScriptsKeepTheirPromises) {
     long iterations = Setting("BRANTOVIX_FUZZ_ITERATIONS", 8000);
-    Random random(static_cast<uint64_t>(Setting("BRANTOVIX_FUZZ_SEED", 20011110)));
+    Random random(static_cast<uint64_t>(Setting("BRANTOVIX_FUZZ_START", 20011110)));
     HostCodePage singleByte(false);
     HostCodePage doubleByte(true);
     ReplacementMap replacements;
