@@ -46,3 +46,9 @@ add_custom_target(brantovix_type_library DEPENDS ${BRANTOVIX_GENERATED_DIR}/bran
 
 # The Wine prefix that every test and the main job run in.
 set(BRANTOVIX_PREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of this build (32-bit, Windows 98 mode)")
+# The build creates the prefix (32-bit, Windows 98 mode) so that tests and the main job find it.
+add_custom_command(OUTPUT ${BRANTOVIX_PREFIX}/.brantovix-ready
+  COMMAND ${CMAKE_COMMAND} -E env BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX}
+          ${CMAKE_SOURCE_DIR}/tools/wine/prefix.sh ensure
+  COMMENT "Wine prefix in Windows 98 mode")
+add_custom_target(wine_prefix ALL DEPENDS ${BRANTOVIX_PREFIX}/.brantovix-ready)
