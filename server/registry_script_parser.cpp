@@ -10,7 +10,7 @@ namespace {
 
 struct RootKeyName {
     const char* name;
-    RegistryKey key;
+    ScriptKey key;
 };
 
 // Searched in this order, case-insensitively.
@@ -59,29 +59,29 @@ class DryRunTarget : public RegistryTarget {
 public:
     explicit DryRunTarget(bool registering) : registering(registering) {}
 
-    long OpenKey(RegistryKey, const char*, RegistryAccess, RegistryKey* key) override {
+    long OpenKey(ScriptKey, const char*, RegistryAccess, ScriptKey* key) override {
         if (!registering) return kRegistryFileNotFound;
         *key = kDryKey;
         return kRegistrySuccess;
     }
-    long CreateKey(RegistryKey, const char*, RegistryKey* key) override {
+    long CreateKey(ScriptKey, const char*, ScriptKey* key) override {
         *key = kDryKey;
         return kRegistrySuccess;
     }
-    long CloseKey(RegistryKey) override { return kRegistrySuccess; }
-    long SetValue(RegistryKey, const char*, uint32_t, const uint8_t*, uint32_t) override { return kRegistrySuccess; }
-    long DeleteValue(RegistryKey, const char*) override { return kRegistrySuccess; }
-    long DeleteKey(RegistryKey, const char*) override { return kRegistrySuccess; }
-    long QueryKeyCounts(RegistryKey, uint32_t* subKeys, uint32_t* values) override {
+    long CloseKey(ScriptKey) override { return kRegistrySuccess; }
+    long SetValue(ScriptKey, const char*, uint32_t, const uint8_t*, uint32_t) override { return kRegistrySuccess; }
+    long DeleteValue(ScriptKey, const char*) override { return kRegistrySuccess; }
+    long DeleteKey(ScriptKey, const char*) override { return kRegistrySuccess; }
+    long QueryKeyCounts(ScriptKey, uint32_t* subKeys, uint32_t* values) override {
         *subKeys = 0;
         *values = 0;
         return kRegistrySuccess;
     }
-    long EnumFirstSubKey(RegistryKey, char*, uint32_t) override { return kRegistryNoMoreItems; }
-    long EnumFirstValueName(RegistryKey, char*, uint32_t) override { return kRegistryNoMoreItems; }
+    long EnumFirstSubKey(ScriptKey, char*, uint32_t) override { return kRegistryNoMoreItems; }
+    long EnumFirstValueName(ScriptKey, char*, uint32_t) override { return kRegistryNoMoreItems; }
 
 private:
-    static const RegistryKey kDryKey = 1;
+    static const ScriptKey kDryKey = 1;
     bool registering;
 };
 
@@ -126,7 +126,7 @@ private:
 
 // What a block keeps while its entries are handled.
 struct RegistryScriptParser::Level {
-    RegistryKey currentKey;   // the key of the block's last key entry, if open
+    ScriptKey currentKey;   // the key of the block's last key entry, if open
     bool deleteFlag;          // cleared by "NoRemove" for the rest of the block
     bool recovery;            // the block is parsed without touching the registry
     char keyName[kNameBufferSize];
@@ -169,8 +169,8 @@ ScriptResult RegistryScriptParser::WalkScript(bool registering) {
     do {
         ScriptResult result = ReadToken();
         if (result != kScriptSucceeded) return result;
-        RegistryKey root = FindRootKey(token);
-        if (root == kNoRegistryKey) return kScriptException;
+        ScriptKey root = FindRootKey(token);
+        if (root == kNoScriptKey) return kScriptException;
         result = ReadToken();
         if (result != kScriptSucceeded) return result;
         if (token[0] != '{') return kScriptException;
@@ -241,22 +241,22 @@ ScriptResult RegistryScriptParser::SubstitutePlaceholders(const char* text, char
     return kScriptSucceeded;
 }
 
-ScriptResult RegistryScriptParser::ProcessBlock(RegistryKey parent, bool registering, bool recovery) {
+ScriptResult RegistryScriptParser::ProcessBlock(ScriptKey parent, bool registering, bool recovery) {
     if (depth >= kMaxBlockDepth) return kScriptException;
     ++depth;
     Level level;
-    level.currentKey = kNoRegistryKey;
+    level.currentKey = kNoScriptKey;
     level.deleteFlag = true;
     level.recovery = recovery;
     level.keyName[0] = 0;
     ScriptResult result = registering ? RegisterEntries(parent, level) : UnregisterEntries(parent, level);
-    if (level.currentKey != kNoRegistryKey) target->CloseKey(level.currentKey);
+    if (level.currentKey != kNoScriptKey) target->CloseKey(level.currentKey);
     --depth;
     return result;
 }
 
 // The block's entries up to its "}", registering. The current token is the block's "{".
-ScriptResult RegistryScriptParser::RegisterEntries(RegistryKey parent, Level& level) {
+ScriptResult RegistryScriptParser::RegisterEntries(ScriptKey parent, Level& level) {
     ScriptResult result = ReadToken();
     if (result != kScriptSucceeded) return result;
     while (token[0] != '}') {
@@ -293,13 +293,13 @@ ScriptResult RegistryScriptParser::RegisterEntries(RegistryKey parent, Level& le
         } else {
             result = CheckKeyName(token);
             if (result != kScriptSucceeded) return result;
-            RegistryKey key = kNoRegistryKey;
+            ScriptKey key = kNoScriptKey;
             if (target->OpenKey(parent, token, RegistryAccess::kAll, &key) != kRegistrySuccess &&
                 target->OpenKey(parent, token, RegistryAccess::kRead, &key) != kRegistrySuccess &&
                 target->CreateKey(parent, token, &key) != kRegistrySuccess) {
                 return kScriptException;
             }
-            if (level.currentKey != kNoRegistryKey) target->CloseKey(level.currentKey);
+            if (level.currentKey != kNoScriptKey) target->CloseKey(level.currentKey);
             level.currentKey = key;
             keyEntry = true;
             result = ReadToken();
@@ -320,7 +320,7 @@ ScriptResult RegistryScriptParser::RegisterEntries(RegistryKey parent, Level& le
 }
 
 // The block's entries up to its "}", unregistering. The current token is the block's "{".
-ScriptResult RegistryScriptParser::UnregisterEntries(RegistryKey parent, Level& level) {
+ScriptResult RegistryScriptParser::UnregisterEntries(ScriptKey parent, Level& level) {
     ScriptResult result = ReadToken();
     if (result != kScriptSucceeded) return result;
     while (token[0] != '}') {
@@ -355,10 +355,10 @@ ScriptResult RegistryScriptParser::UnregisterEntries(RegistryKey parent, Level& 
         // Recovery mode for this entry when the block is in it or the key is missing: the
         // entry is parsed over, nothing is touched.
         bool recovery = level.recovery;
-        RegistryKey key = kNoRegistryKey;
+        ScriptKey key = kNoScriptKey;
         if (!recovery) {
-            if (level.currentKey != kNoRegistryKey) target->CloseKey(level.currentKey);
-            level.currentKey = kNoRegistryKey;
+            if (level.currentKey != kNoScriptKey) target->CloseKey(level.currentKey);
+            level.currentKey = kNoScriptKey;
             if (target->OpenKey(parent, level.keyName, RegistryAccess::kRead, &key) == kRegistrySuccess) {
                 level.currentKey = key;
             } else {
@@ -372,7 +372,7 @@ ScriptResult RegistryScriptParser::UnregisterEntries(RegistryKey parent, Level& 
         if (!recovery && !HasSubKeys(key) && !HasNamedValues(key)) {
             // Nothing below the key that could be someone else's: it goes, and its value
             // clause and block are only parsed over.
-            level.currentKey = kNoRegistryKey;
+            level.currentKey = kNoScriptKey;
             if (target->CloseKey(key) != kRegistrySuccess) return kScriptException;
             if (level.deleteFlag) target->DeleteKey(parent, level.keyName);
             recovery = true;
@@ -383,13 +383,13 @@ ScriptResult RegistryScriptParser::UnregisterEntries(RegistryKey parent, Level& 
         result = SkipValueClause();
         if (result != kScriptSucceeded) return result;
         if (strcmp(token, "{") == 0) {
-            result = ProcessBlock(descend ? key : kNoRegistryKey, false, recovery);
+            result = ProcessBlock(descend ? key : kNoScriptKey, false, recovery);
             if (result != kScriptSucceeded) return result;
             result = ReadToken();
             if (result != kScriptSucceeded) return result;
         }
         if (descend && !HasSubKeys(key)) {
-            level.currentKey = kNoRegistryKey;
+            level.currentKey = kNoScriptKey;
             if (target->CloseKey(key) != kRegistrySuccess) return kScriptException;
             if (level.deleteFlag) target->DeleteKey(parent, level.keyName);
         }
@@ -461,7 +461,7 @@ ScriptResult RegistryScriptParser::SkipValueClause() {
     return result;
 }
 
-ScriptResult RegistryScriptParser::WriteValue(RegistryKey key, const char* name) {
+ScriptResult RegistryScriptParser::WriteValue(ScriptKey key, const char* name) {
     ScriptResult result = ReadToken();
     if (result != kScriptSucceeded) return result;
     char type = 0;
@@ -504,9 +504,9 @@ ScriptResult RegistryScriptParser::WriteValue(RegistryKey key, const char* name)
     return ReadToken();
 }
 
-long RegistryScriptParser::DeleteKeyTree(RegistryKey parent, const char* name, int treeDepth) {
+long RegistryScriptParser::DeleteKeyTree(ScriptKey parent, const char* name, int treeDepth) {
     if (treeDepth >= kMaxDeleteDepth) return kRegistryBadKey;
-    RegistryKey key = kNoRegistryKey;
+    ScriptKey key = kNoScriptKey;
     long error = target->OpenKey(parent, name, RegistryAccess::kReadWrite, &key);
     if (error != kRegistrySuccess) return error;
     // Some systems refuse to delete a key that has subkeys: empty the tree bottom-up.
@@ -538,7 +538,7 @@ ScriptResult RegistryScriptParser::CheckKeyName(const char* name) const {
     return kScriptSucceeded;
 }
 
-bool RegistryScriptParser::HasSubKeys(RegistryKey key) {
+bool RegistryScriptParser::HasSubKeys(ScriptKey key) {
     uint32_t subKeys = 0;
     uint32_t values = 0;
     // A key that cannot be asked counts as holding subkeys, so it is not removed.
@@ -547,7 +547,7 @@ bool RegistryScriptParser::HasSubKeys(RegistryKey key) {
 }
 
 // The unnamed default value alone does not count.
-bool RegistryScriptParser::HasNamedValues(RegistryKey key) {
+bool RegistryScriptParser::HasNamedValues(ScriptKey key) {
     uint32_t subKeys = 0;
     uint32_t values = 0;
     if (target->QueryKeyCounts(key, &subKeys, &values) != kRegistrySuccess) return false;
@@ -573,11 +573,11 @@ bool RegistryScriptParser::IsNeverDeleted(const char* name) const {
     return false;
 }
 
-RegistryKey RegistryScriptParser::FindRootKey(const char* name) const {
+ScriptKey RegistryScriptParser::FindRootKey(const char* name) const {
     for (const RootKeyName& root : kRootKeys) {
         if (codePage.CompareNoCase(name, root.name) == 0) return root.key;
     }
-    return kNoRegistryKey;
+    return kNoScriptKey;
 }
 
 // The bytes of the character at text: 2 for a double-byte character, 1 otherwise, 0 at the

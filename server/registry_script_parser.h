@@ -66,21 +66,21 @@ private:
     struct Level;
 
     ScriptResult WalkScript(bool registering);
-    ScriptResult ProcessBlock(RegistryKey parent, bool registering, bool recovery);
-    ScriptResult RegisterEntries(RegistryKey parent, Level& level);
-    ScriptResult UnregisterEntries(RegistryKey parent, Level& level);
+    ScriptResult ProcessBlock(ScriptKey parent, bool registering, bool recovery);
+    ScriptResult RegisterEntries(ScriptKey parent, Level& level);
+    ScriptResult UnregisterEntries(ScriptKey parent, Level& level);
     ScriptResult ReadToken();
     ScriptResult ReadValueName();
     ScriptResult SkipValueClause();
-    ScriptResult WriteValue(RegistryKey key, const char* valueName);
-    long DeleteKeyTree(RegistryKey parent, const char* name, int depth);
+    ScriptResult WriteValue(ScriptKey key, const char* valueName);
+    long DeleteKeyTree(ScriptKey parent, const char* name, int depth);
 
     ScriptResult CheckKeyName(const char* name) const;
-    bool HasSubKeys(RegistryKey key);
-    bool HasNamedValues(RegistryKey key);
+    bool HasSubKeys(ScriptKey key);
+    bool HasNamedValues(ScriptKey key);
     bool IsKeyword(const char* keyword) const;
     bool IsNeverDeleted(const char* name) const;
-    RegistryKey FindRootKey(const char* name) const;
+    ScriptKey FindRootKey(const char* name) const;
     size_t CharacterLength(const char* text) const;
     void SkipWhitespace();
 

@@ -7,17 +7,17 @@
 #include <stdint.h>
 
 // An open key, or one of the predefined root keys below. On the Win32 target it is the HKEY.
-typedef uintptr_t RegistryKey;
+typedef uintptr_t ScriptKey;
 
-const RegistryKey kNoRegistryKey = 0;
+const ScriptKey kNoScriptKey = 0;
 // The predefined keys carry the platform's fixed handle values.
-const RegistryKey kClassesRootKey = 0x80000000u;
-const RegistryKey kCurrentUserKey = 0x80000001u;
-const RegistryKey kLocalMachineKey = 0x80000002u;
-const RegistryKey kUsersKey = 0x80000003u;
-const RegistryKey kPerformanceDataKey = 0x80000004u;
-const RegistryKey kCurrentConfigKey = 0x80000005u;
-const RegistryKey kDynDataKey = 0x80000006u;
+const ScriptKey kClassesRootKey = 0x80000000u;
+const ScriptKey kCurrentUserKey = 0x80000001u;
+const ScriptKey kLocalMachineKey = 0x80000002u;
+const ScriptKey kUsersKey = 0x80000003u;
+const ScriptKey kPerformanceDataKey = 0x80000004u;
+const ScriptKey kCurrentConfigKey = 0x80000005u;
+const ScriptKey kDynDataKey = 0x80000006u;
 
 // Value types, with the platform's numbers.
 const uint32_t kRegistryString = 1;   // REG_SZ
@@ -44,20 +44,20 @@ public:
     virtual ~RegistryTarget() {}
 
     // Each call answers like its Win32 counterpart: 0 for success, else a system error code.
-    virtual long OpenKey(RegistryKey parent, const char* name, RegistryAccess access, RegistryKey* key) = 0;
+    virtual long OpenKey(ScriptKey parent, const char* name, RegistryAccess access, ScriptKey* key) = 0;
     // RegCreateKeyExA: no class, non-volatile, KEY_ALL_ACCESS, default security.
-    virtual long CreateKey(RegistryKey parent, const char* name, RegistryKey* key) = 0;
-    virtual long CloseKey(RegistryKey key) = 0;
+    virtual long CreateKey(ScriptKey parent, const char* name, ScriptKey* key) = 0;
+    virtual long CloseKey(ScriptKey key) = 0;
     // name null: the key's default value.
-    virtual long SetValue(RegistryKey key, const char* name, uint32_t type, const uint8_t* data, uint32_t size) = 0;
-    virtual long DeleteValue(RegistryKey key, const char* name) = 0;
+    virtual long SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data, uint32_t size) = 0;
+    virtual long DeleteValue(ScriptKey key, const char* name) = 0;
     // RegDeleteKeyA: on some systems it also removes the subtree, on others it refuses a key
     // that has subkeys; the parser empties a tree itself before deleting it.
-    virtual long DeleteKey(RegistryKey parent, const char* name) = 0;
+    virtual long DeleteKey(ScriptKey parent, const char* name) = 0;
     // RegQueryInfoKeyA: the numbers of subkeys and of values (the default value included).
-    virtual long QueryKeyCounts(RegistryKey key, uint32_t* subKeys, uint32_t* values) = 0;
+    virtual long QueryKeyCounts(ScriptKey key, uint32_t* subKeys, uint32_t* values) = 0;
     // RegEnumKeyExA and RegEnumValueA at index 0: the first subkey's name, the first value's
     // name, into a buffer of capacity bytes.
-    virtual long EnumFirstSubKey(RegistryKey key, char* name, uint32_t capacity) = 0;
-    virtual long EnumFirstValueName(RegistryKey key, char* name, uint32_t capacity) = 0;
+    virtual long EnumFirstSubKey(ScriptKey key, char* name, uint32_t capacity) = 0;
+    virtual long EnumFirstValueName(ScriptKey key, char* name, uint32_t capacity) = 0;
 };

@@ -4,7 +4,7 @@
 
 namespace {
 
-HKEY AsHandle(RegistryKey key) { return reinterpret_cast<HKEY>(key); }
+HKEY AsHandle(ScriptKey key) { return reinterpret_cast<HKEY>(key); }
 
 REGSAM AccessMask(RegistryAccess access) {
     switch (access) {
@@ -20,38 +20,38 @@ REGSAM AccessMask(RegistryAccess access) {
 
 }  // namespace
 
-long Win32RegistryTarget::OpenKey(RegistryKey parent, const char* name, RegistryAccess access, RegistryKey* key) {
+long Win32RegistryTarget::OpenKey(ScriptKey parent, const char* name, RegistryAccess access, ScriptKey* key) {
     HKEY opened = nullptr;
     LONG error = RegOpenKeyExA(AsHandle(parent), name, 0, AccessMask(access), &opened);
-    if (error == ERROR_SUCCESS) *key = reinterpret_cast<RegistryKey>(opened);
+    if (error == ERROR_SUCCESS) *key = reinterpret_cast<ScriptKey>(opened);
     return error;
 }
 
-long Win32RegistryTarget::CreateKey(RegistryKey parent, const char* name, RegistryKey* key) {
+long Win32RegistryTarget::CreateKey(ScriptKey parent, const char* name, ScriptKey* key) {
     HKEY created = nullptr;
     DWORD disposition = 0;
     LONG error = RegCreateKeyExA(AsHandle(parent), name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                  nullptr, &created, &disposition);
-    if (error == ERROR_SUCCESS) *key = reinterpret_cast<RegistryKey>(created);
+    if (error == ERROR_SUCCESS) *key = reinterpret_cast<ScriptKey>(created);
     return error;
 }
 
-long Win32RegistryTarget::CloseKey(RegistryKey key) { return RegCloseKey(AsHandle(key)); }
+long Win32RegistryTarget::CloseKey(ScriptKey key) { return RegCloseKey(AsHandle(key)); }
 
-long Win32RegistryTarget::SetValue(RegistryKey key, const char* name, uint32_t type, const uint8_t* data,
+long Win32RegistryTarget::SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data,
                                    uint32_t size) {
     return RegSetValueExA(AsHandle(key), name, 0, type, data, size);
 }
 
-long Win32RegistryTarget::DeleteValue(RegistryKey key, const char* name) {
+long Win32RegistryTarget::DeleteValue(ScriptKey key, const char* name) {
     return RegDeleteValueA(AsHandle(key), name);
 }
 
-long Win32RegistryTarget::DeleteKey(RegistryKey parent, const char* name) {
+long Win32RegistryTarget::DeleteKey(ScriptKey parent, const char* name) {
     return RegDeleteKeyA(AsHandle(parent), name);
 }
 
-long Win32RegistryTarget::QueryKeyCounts(RegistryKey key, uint32_t* subKeys, uint32_t* values) {
+long Win32RegistryTarget::QueryKeyCounts(ScriptKey key, uint32_t* subKeys, uint32_t* values) {
     DWORD subKeyCount = 0;
     DWORD valueCount = 0;
     LONG error = RegQueryInfoKeyA(AsHandle(key), nullptr, nullptr, nullptr, &subKeyCount, nullptr, nullptr,
@@ -63,13 +63,13 @@ long Win32RegistryTarget::QueryKeyCounts(RegistryKey key, uint32_t* subKeys, uin
     return error;
 }
 
-long Win32RegistryTarget::EnumFirstSubKey(RegistryKey key, char* name, uint32_t capacity) {
+long Win32RegistryTarget::EnumFirstSubKey(ScriptKey key, char* name, uint32_t capacity) {
     DWORD size = capacity;
     FILETIME written;
     return RegEnumKeyExA(AsHandle(key), 0, name, &size, nullptr, nullptr, nullptr, &written);
 }
 
-long Win32RegistryTarget::EnumFirstValueName(RegistryKey key, char* name, uint32_t capacity) {
+long Win32RegistryTarget::EnumFirstValueName(ScriptKey key, char* name, uint32_t capacity) {
     DWORD size = capacity;
     return RegEnumValueA(AsHandle(key), 0, name, &size, nullptr, nullptr, nullptr, nullptr);
 }

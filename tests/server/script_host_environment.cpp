@@ -24,7 +24,7 @@ const int32_t kOverflow = static_cast<int32_t>(0x8002000Au);      // DISP_E_OVER
 const int32_t kTypeMismatch = static_cast<int32_t>(0x80020005u);  // DISP_E_TYPEMISMATCH
 
 const struct {
-    RegistryKey key;
+    ScriptKey key;
     const char* name;
 } kRootNames[] = {
     {kClassesRootKey, "HKCR"},       {kCurrentUserKey, "HKCU"}, {kLocalMachineKey, "HKLM"},
@@ -119,7 +119,7 @@ std::string MemoryRegistry::Fold(const std::string& text) {
     return folded;
 }
 
-std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Resolve(RegistryKey key, bool* writable) const {
+std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Resolve(ScriptKey key, bool* writable) const {
     auto root = roots.find(key);
     if (root != roots.end()) {
         *writable = true;
@@ -139,13 +139,13 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindChild(const Node& node
     return nullptr;
 }
 
-RegistryKey MemoryRegistry::NewHandle(const std::shared_ptr<Node>& node, bool writable) {
-    RegistryKey key = nextHandle++;
+ScriptKey MemoryRegistry::NewHandle(const std::shared_ptr<Node>& node, bool writable) {
+    ScriptKey key = nextHandle++;
     handles[key] = Handle{node, writable};
     return key;
 }
 
-long MemoryRegistry::OpenKey(RegistryKey parent, const char* name, RegistryAccess access, RegistryKey* key) {
+long MemoryRegistry::OpenKey(ScriptKey parent, const char* name, RegistryAccess access, ScriptKey* key) {
     bool writable = false;
     auto node = Resolve(parent, &writable);
     if (!node) return kInvalidHandle;
@@ -157,7 +157,7 @@ long MemoryRegistry::OpenKey(RegistryKey parent, const char* name, RegistryAcces
     return kRegistrySuccess;
 }
 
-long MemoryRegistry::CreateKey(RegistryKey parent, const char* name, RegistryKey* key) {
+long MemoryRegistry::CreateKey(ScriptKey parent, const char* name, ScriptKey* key) {
     bool writable = false;
     auto node = Resolve(parent, &writable);
     if (!node) return kInvalidHandle;
@@ -179,7 +179,7 @@ long MemoryRegistry::CreateKey(RegistryKey parent, const char* name, RegistryKey
     return kRegistrySuccess;
 }
 
-long MemoryRegistry::CloseKey(RegistryKey key) {
+long MemoryRegistry::CloseKey(ScriptKey key) {
     if (roots.count(key)) return kRegistrySuccess;
     auto handle = handles.find(key);
     if (handle == handles.end()) return kInvalidHandle;
@@ -188,7 +188,7 @@ long MemoryRegistry::CloseKey(RegistryKey key) {
     return fail ? kInvalidHandle : kRegistrySuccess;
 }
 
-long MemoryRegistry::SetValue(RegistryKey key, const char* name, uint32_t type, const uint8_t* data,
+long MemoryRegistry::SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data,
                               uint32_t size) {
     bool writable = false;
     auto node = Resolve(key, &writable);
@@ -207,7 +207,7 @@ long MemoryRegistry::SetValue(RegistryKey key, const char* name, uint32_t type, 
     return kRegistrySuccess;
 }
 
-long MemoryRegistry::DeleteValue(RegistryKey key, const char* name) {
+long MemoryRegistry::DeleteValue(ScriptKey key, const char* name) {
     bool writable = false;
     auto node = Resolve(key, &writable);
     if (!node) return kInvalidHandle;
@@ -223,7 +223,7 @@ long MemoryRegistry::DeleteValue(RegistryKey key, const char* name) {
     return kRegistryFileNotFound;
 }
 
-long MemoryRegistry::DeleteKey(RegistryKey parent, const char* name) {
+long MemoryRegistry::DeleteKey(ScriptKey parent, const char* name) {
     bool writable = false;
     auto node = Resolve(parent, &writable);
     if (!node) return kInvalidHandle;
@@ -237,7 +237,7 @@ long MemoryRegistry::DeleteKey(RegistryKey parent, const char* name) {
     return kRegistrySuccess;
 }
 
-long MemoryRegistry::QueryKeyCounts(RegistryKey key, uint32_t* subKeys, uint32_t* values) {
+long MemoryRegistry::QueryKeyCounts(ScriptKey key, uint32_t* subKeys, uint32_t* values) {
     bool writable = false;
     auto node = Resolve(key, &writable);
     if (!node) return kInvalidHandle;
@@ -247,7 +247,7 @@ long MemoryRegistry::QueryKeyCounts(RegistryKey key, uint32_t* subKeys, uint32_t
     return kRegistrySuccess;
 }
 
-long MemoryRegistry::EnumFirstSubKey(RegistryKey key, char* name, uint32_t capacity) {
+long MemoryRegistry::EnumFirstSubKey(ScriptKey key, char* name, uint32_t capacity) {
     bool writable = false;
     auto node = Resolve(key, &writable);
     if (!node) return kInvalidHandle;
@@ -259,7 +259,7 @@ long MemoryRegistry::EnumFirstSubKey(RegistryKey key, char* name, uint32_t capac
     return kRegistrySuccess;
 }
 
-long MemoryRegistry::EnumFirstValueName(RegistryKey key, char* name, uint32_t capacity) {
+long MemoryRegistry::EnumFirstValueName(ScriptKey key, char* name, uint32_t capacity) {
     bool writable = false;
     auto node = Resolve(key, &writable);
     if (!node) return kInvalidHandle;

@@ -48,15 +48,15 @@ public:
     MemoryRegistry();
     ~MemoryRegistry() override;
 
-    long OpenKey(RegistryKey parent, const char* name, RegistryAccess access, RegistryKey* key) override;
-    long CreateKey(RegistryKey parent, const char* name, RegistryKey* key) override;
-    long CloseKey(RegistryKey key) override;
-    long SetValue(RegistryKey key, const char* name, uint32_t type, const uint8_t* data, uint32_t size) override;
-    long DeleteValue(RegistryKey key, const char* name) override;
-    long DeleteKey(RegistryKey parent, const char* name) override;
-    long QueryKeyCounts(RegistryKey key, uint32_t* subKeys, uint32_t* values) override;
-    long EnumFirstSubKey(RegistryKey key, char* name, uint32_t capacity) override;
-    long EnumFirstValueName(RegistryKey key, char* name, uint32_t capacity) override;
+    long OpenKey(ScriptKey parent, const char* name, RegistryAccess access, ScriptKey* key) override;
+    long CreateKey(ScriptKey parent, const char* name, ScriptKey* key) override;
+    long CloseKey(ScriptKey key) override;
+    long SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data, uint32_t size) override;
+    long DeleteValue(ScriptKey key, const char* name) override;
+    long DeleteKey(ScriptKey parent, const char* name) override;
+    long QueryKeyCounts(ScriptKey key, uint32_t* subKeys, uint32_t* values) override;
+    long EnumFirstSubKey(ScriptKey key, char* name, uint32_t capacity) override;
+    long EnumFirstValueName(ScriptKey key, char* name, uint32_t capacity) override;
 
     // Test set-up and inspection, by paths such as "HKCR\CLSID\{...}".
     void AddKey(const std::string& path);
@@ -95,15 +95,15 @@ private:
     };
 
     static std::string Fold(const std::string& text);
-    std::shared_ptr<Node> Resolve(RegistryKey key, bool* writable) const;
+    std::shared_ptr<Node> Resolve(ScriptKey key, bool* writable) const;
     std::shared_ptr<Node> FindChild(const Node& node, const char* name) const;
     std::shared_ptr<Node> Walk(const std::string& path, bool create);
-    RegistryKey NewHandle(const std::shared_ptr<Node>& node, bool writable);
+    ScriptKey NewHandle(const std::shared_ptr<Node>& node, bool writable);
     static void DumpNode(const Node& node, std::vector<std::string>& lines);
 
-    std::map<RegistryKey, std::shared_ptr<Node>> roots;
-    std::map<RegistryKey, Handle> handles;
-    RegistryKey nextHandle;
+    std::map<ScriptKey, std::shared_ptr<Node>> roots;
+    std::map<ScriptKey, Handle> handles;
+    ScriptKey nextHandle;
     std::set<std::string> failCreate;
     std::set<std::string> failClose;
     std::vector<std::string> deletions;
