@@ -10,14 +10,6 @@ const InterfaceTableEntry kClassFactoryInterfaces[] = {
     {nullptr, 0},
 };
 
-void LockModule() {
-    if (ServerModule* module = ServerModule::Current()) module->Lock();
-}
-
-void UnlockModule() {
-    if (ServerModule* module = ServerModule::Current()) module->Unlock();
-}
-
 }  // namespace
 
 ClassFactory::ClassFactory(InstanceCreator creator) : count_(0), creator_(creator) {

@@ -49,6 +49,14 @@ void ServerModule::Lock() { InterlockedIncrement(&lockCount); }
 
 void ServerModule::Unlock() { InterlockedDecrement(&lockCount); }
 
+void LockModule() {
+    if (ServerModule* module = ServerModule::Current()) module->Lock();
+}
+
+void UnlockModule() {
+    if (ServerModule* module = ServerModule::Current()) module->Unlock();
+}
+
 HRESULT ServerModule::AddTerminationCallback(TerminationCallback callback, DWORD context) {
     TerminationElement* element = static_cast<TerminationElement*>(malloc(sizeof(TerminationElement)));
     if (!element) return E_OUTOFMEMORY;

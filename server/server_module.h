@@ -59,3 +59,9 @@ public:
     CRITICAL_SECTION objectMapLock;
     TerminationElement* terminationList;
 };
+
+// Lock and Unlock of the current module, for the objects whose lives keep the library loaded
+// (live objects, class factories referenced by clients, LockServer). Nothing happens while no
+// module is attached.
+void LockModule();
+void UnlockModule();

@@ -153,6 +153,12 @@ TEST(ServerModule, TerminationCallbacksRunNewestFirstAndLocksCountBothWays) {
     module.Lock();
     module.Unlock();
     EXPECT_EQ(1, module.LockCount());
+    // The helpers that objects use reach the current module.
+    LockModule();
+    EXPECT_EQ(2, module.LockCount());
+    UnlockModule();
+    UnlockModule();
+    EXPECT_EQ(0, module.LockCount());
     g_terminations.clear();
     module.Terminate();
     EXPECT_EQ((std::vector<DWORD>{2, 1}), g_terminations);
