@@ -17,14 +17,6 @@ const InterfaceTableEntry kDriversInterfaces[] = {
     {nullptr, 0},
 };
 
-void LockModule() {
-    if (ServerModule* module = ServerModule::Current()) module->Lock();
-}
-
-void UnlockModule() {
-    if (ServerModule* module = ServerModule::Current()) module->Unlock();
-}
-
 }  // namespace
 
 Drivers::Drivers() : count_(0) {}
@@ -47,6 +39,8 @@ ULONG Drivers::Release() {
 ContainedDrivers::ContainedDrivers() : outer(nullptr) {}
 
 HRESULT ContainedDrivers::QueryInterface(REFIID iid, void** out) {
+    // The outer object is the caller's: it is never handed a null out-parameter.
+    if (!out) return E_POINTER;
     HRESULT result = outer->QueryInterface(iid, out);
     if (FAILED(result) && outer != static_cast<IUnknown*>(this)) {
         result = QueryInterfaceFromTable(this, kDriversInterfaces, iid, out);

@@ -196,6 +196,11 @@ TEST_F(DriversObjectTest, ContainedPartAnswersFromItsOwnTableWhenTheOuterObjectR
     void* refused = kSentinel;
     EXPECT_EQ(E_NOINTERFACE, service->QueryInterface(kIPersistStream, &refused));
     EXPECT_EQ(nullptr, refused);
+    // A null out-parameter is refused before the outer object is asked (this outer object
+    // would write through it).
+    int queriesBefore = outer.queries;
+    EXPECT_EQ(E_POINTER, service->QueryInterface(IID_IOrvService, nullptr));
+    EXPECT_EQ(queriesBefore, outer.queries);
     service->Release();
     EXPECT_EQ(1u, outer.count);
     EXPECT_EQ(0u, outer.inner->Release());
