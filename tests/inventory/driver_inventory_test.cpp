@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver_inventory.h"
+#include "import_patch.h"
 
 namespace {
 
@@ -115,11 +116,48 @@ TEST(DriverInventoryTable, DateIsTheUtcDateOfTheLastWriteTime) {
     EXPECT_STREQ("0000/00/00", date);
 }
 
-TEST(DriverInventoryRun, TimedRunReturnsWithoutADisplay) {
-    // Without a display the report box returns at once; the run itself completes either way.
-    DriverInventory timed(1);
-    DriverInventory untimed(0);
-    EXPECT_EQ(timed.GetItemCount(), untimed.GetItemCount());
+// The timing report, as the product calls the platform: the tick count before and after the
+// run (a fake clock here, 250 ms apart) and one box with no owner, "Time = 250 ms", caption
+// "ActiveDriverList", information icon. Timing flag 0 reads no clock and shows nothing.
+struct TimingCalls {
+    int ticks = 0;
+    int boxes = 0;
+    HWND owner = reinterpret_cast<HWND>(1);
+    std::string text, caption;
+    UINT style = 0;
+};
+TimingCalls g_timing;
+
+DWORD WINAPI FakeTickCount() { return 0xFFFFFF00u + 250u * static_cast<DWORD>(g_timing.ticks++); }
+
+int WINAPI RecordBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    ++g_timing.boxes;
+    g_timing.owner = owner;
+    g_timing.text = text ? text : "<null>";
+    g_timing.caption = caption ? caption : "<null>";
+    g_timing.style = style;
+    return IDOK;
+}
+
+TEST(DriverInventoryRun, TimingFlagShowsOneBoxWithTheRunsMilliseconds) {
+    ScopedImportPatch clock("kernel32.dll", "GetTickCount", reinterpret_cast<void*>(&FakeTickCount));
+    ScopedImportPatch box("user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordBox));
+    ASSERT_NE(nullptr, clock.previous());
+    ASSERT_NE(nullptr, box.previous());
+
+    g_timing = TimingCalls();
+    { DriverInventory untimed(0); }
+    EXPECT_EQ(0, g_timing.ticks);
+    EXPECT_EQ(0, g_timing.boxes);
+
+    g_timing = TimingCalls();
+    { DriverInventory timed(1); }
+    EXPECT_EQ(2, g_timing.ticks);   // once before the run, once after (across the wrap)
+    ASSERT_EQ(1, g_timing.boxes);
+    EXPECT_EQ(nullptr, g_timing.owner);
+    EXPECT_EQ("Time = 250 ms", g_timing.text);
+    EXPECT_EQ("ActiveDriverList", g_timing.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), g_timing.style);
 }
 
 }  // namespace
