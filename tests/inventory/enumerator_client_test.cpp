@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver_inventory.h"
+#include "import_patch.h"
 #include "test_device_control.h"
 
 namespace {
@@ -121,6 +122,82 @@ TEST_F(EnumeratorClientWithDevice, PlatformRoutesTheRequestsToTheLoadedTestDevic
     // The exact device name is opened, never the file: the delete-on-close flag leaves the
     // file where it is.
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(TestDeviceControl::FilePath().c_str()));
+}
+
+// The calls as they leave the product: the device opened by its exact name with access 0,
+// share mode 0, OPEN_ALWAYS and FILE_FLAG_DELETE_ON_CLOSE; every request on that handle
+// without an overlapped structure; the handle closed once at the end.
+struct DeviceCalls {
+    int opens = 0;
+    std::string name;
+    DWORD access = 1, share = 1, disposition = 0, flags = 0;
+    LPSECURITY_ATTRIBUTES security = reinterpret_cast<LPSECURITY_ATTRIBUTES>(1);
+    HANDLE templateFile = reinterpret_cast<HANDLE>(1);
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    std::vector<HANDLE> requestHandles;
+    int overlappedRequests = 0;
+    std::vector<HANDLE> closed;
+};
+DeviceCalls g_calls;
+decltype(&CreateFileA) g_realCreateFile = nullptr;
+decltype(&DeviceIoControl) g_realDeviceIoControl = nullptr;
+decltype(&CloseHandle) g_realCloseHandle = nullptr;
+
+HANDLE WINAPI RecordCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE templateFile) {
+    ++g_calls.opens;
+    g_calls.name = name ? name : "<null>";
+    g_calls.access = access;
+    g_calls.share = share;
+    g_calls.security = security;
+    g_calls.disposition = disposition;
+    g_calls.flags = flags;
+    g_calls.templateFile = templateFile;
+    g_calls.opened = g_realCreateFile(name, access, share, security, disposition, flags, templateFile);
+    return g_calls.opened;
+}
+
+BOOL WINAPI RecordDeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputSize, LPVOID output,
+                                  DWORD outputSize, LPDWORD byteCount, LPOVERLAPPED overlapped) {
+    g_calls.requestHandles.push_back(device);
+    if (overlapped) ++g_calls.overlappedRequests;
+    return g_realDeviceIoControl(device, code, input, inputSize, output, outputSize, byteCount, overlapped);
+}
+
+BOOL WINAPI RecordCloseHandle(HANDLE handle) {
+    g_calls.closed.push_back(handle);
+    return g_realCloseHandle(handle);
+}
+
+TEST_F(EnumeratorClientWithDevice, OpensTheDeviceAsALoadingRequestAndClosesItOnce) {
+    ASSERT_TRUE(device_.AddModule("VXDLDR"));
+    ASSERT_TRUE(device_.AddDevice("VMM"));
+    g_calls = DeviceCalls();
+    {
+        ScopedImportPatch open("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&RecordCreateFile));
+        ScopedImportPatch request("kernel32.dll", "DeviceIoControl", reinterpret_cast<void*>(&RecordDeviceIoControl));
+        ScopedImportPatch close("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&RecordCloseHandle));
+        g_realCreateFile = reinterpret_cast<decltype(&CreateFileA)>(open.previous());
+        g_realDeviceIoControl = reinterpret_cast<decltype(&DeviceIoControl)>(request.previous());
+        g_realCloseHandle = reinterpret_cast<decltype(&CloseHandle)>(close.previous());
+        ASSERT_TRUE(g_realCreateFile && g_realDeviceIoControl && g_realCloseHandle);
+        ClientInventory inventory;
+        inventory.QueryEnumeratorDriver();
+        EXPECT_EQ(1u, inventory.DriverNameCount());
+        EXPECT_EQ(1u, inventory.DeviceNameCount());
+    }
+    ASSERT_EQ(1, g_calls.opens);
+    EXPECT_EQ("\\\\.\\ORV_DE.vxd", g_calls.name);
+    EXPECT_EQ(0u, g_calls.access);
+    EXPECT_EQ(0u, g_calls.share);
+    EXPECT_EQ(nullptr, g_calls.security);
+    EXPECT_EQ(static_cast<DWORD>(OPEN_ALWAYS), g_calls.disposition);
+    EXPECT_EQ(static_cast<DWORD>(FILE_FLAG_DELETE_ON_CLOSE), g_calls.flags);
+    EXPECT_EQ(nullptr, g_calls.templateFile);
+    ASSERT_NE(INVALID_HANDLE_VALUE, g_calls.opened);
+    EXPECT_EQ(std::vector<HANDLE>(3, g_calls.opened), g_calls.requestHandles);   // two 0x8002, one 0x8003
+    EXPECT_EQ(0, g_calls.overlappedRequests);
+    EXPECT_EQ(std::vector<HANDLE>{g_calls.opened}, g_calls.closed);
 }
 
 struct ModuleCase {
