@@ -9,6 +9,7 @@
 
 #include "driver_inventory.h"
 #include "drivers_fixture.h"
+#include "import_patch.h"
 
 namespace {
 
@@ -67,6 +68,107 @@ TEST_F(DriversTest, WithoutAResourceDeploymentFailsAndTheListStaysEmpty) {
     long size = -1;
     EXPECT_EQ(S_OK, drivers.GetDataListSize(&size));
     EXPECT_EQ(0, size);
+}
+
+// Deployment's calls as they leave the product: the system directory asked for with a
+// 512-character buffer; the module's own "DRIVER" 201 resource; the file created for writing,
+// share mode 0, CREATE_ALWAYS, attributes 0; all bytes in one write, then flush and close.
+struct DeployCalls {
+    std::vector<UINT> directorySizes;
+    int resourceLookups = 0;
+    HMODULE resourceModule = nullptr;
+    bool resourceById201 = false, resourceTypeDriver = false;
+    int creates = 0;
+    std::string path;
+    DWORD access = 0, share = 1, disposition = 0, attributes = 1;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::vector<DWORD> writes;
+    int flushes = 0;
+    std::vector<HANDLE> closed;
+};
+DeployCalls g_deploy;
+decltype(&GetSystemDirectoryA) g_realSystemDirectory = nullptr;
+decltype(&FindResourceA) g_realFindResource = nullptr;
+decltype(&CreateFileA) g_realCreateFile = nullptr;
+decltype(&::WriteFile) g_realWriteFile = nullptr;
+decltype(&FlushFileBuffers) g_realFlush = nullptr;
+decltype(&CloseHandle) g_realCloseHandle = nullptr;
+
+UINT WINAPI RecordSystemDirectory(LPSTR buffer, UINT size) {
+    g_deploy.directorySizes.push_back(size);
+    return g_realSystemDirectory(buffer, size);
+}
+HRSRC WINAPI RecordFindResource(HMODULE module, LPCSTR name, LPCSTR type) {
+    ++g_deploy.resourceLookups;
+    g_deploy.resourceModule = module;
+    g_deploy.resourceById201 = IS_INTRESOURCE(name) && reinterpret_cast<ULONG_PTR>(name) == 201;
+    g_deploy.resourceTypeDriver = !IS_INTRESOURCE(type) && lstrcmpA(type, "DRIVER") == 0;
+    return g_realFindResource(module, name, type);
+}
+HANDLE WINAPI RecordCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD attributes, HANDLE templateFile) {
+    ++g_deploy.creates;
+    g_deploy.path = path;
+    g_deploy.access = access;
+    g_deploy.share = share;
+    g_deploy.disposition = disposition;
+    g_deploy.attributes = attributes;
+    g_deploy.file = g_realCreateFile(path, access, share, security, disposition, attributes, templateFile);
+    return g_deploy.file;
+}
+BOOL WINAPI RecordWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (file == g_deploy.file) g_deploy.writes.push_back(size);
+    return g_realWriteFile(file, bytes, size, written, overlapped);
+}
+BOOL WINAPI RecordFlush(HANDLE file) {
+    if (file == g_deploy.file) ++g_deploy.flushes;
+    return g_realFlush(file);
+}
+BOOL WINAPI RecordCloseHandle(HANDLE handle) {
+    g_deploy.closed.push_back(handle);
+    return g_realCloseHandle(handle);
+}
+
+TEST_F(DriversTest, DeploymentCallsThePlatformWithFixedArgumentsAndWritesOnce) {
+    ScopedServerModule module(GetModuleHandleA(nullptr));
+    TestDrivers drivers;   // its construction deploys the file; then it is deployed again below
+    DeleteFileA(driverFile_.c_str());
+    g_deploy = DeployCalls();
+    int result = 0;
+    {
+        ScopedImportPatch directory("kernel32.dll", "GetSystemDirectoryA", reinterpret_cast<void*>(&RecordSystemDirectory));
+        ScopedImportPatch resource("kernel32.dll", "FindResourceA", reinterpret_cast<void*>(&RecordFindResource));
+        ScopedImportPatch create("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&RecordCreateFile));
+        ScopedImportPatch write("kernel32.dll", "WriteFile", reinterpret_cast<void*>(&RecordWriteFile));
+        ScopedImportPatch flush("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&RecordFlush));
+        ScopedImportPatch close("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&RecordCloseHandle));
+        g_realSystemDirectory = reinterpret_cast<decltype(&GetSystemDirectoryA)>(directory.previous());
+        g_realFindResource = reinterpret_cast<decltype(&FindResourceA)>(resource.previous());
+        g_realCreateFile = reinterpret_cast<decltype(&CreateFileA)>(create.previous());
+        g_realWriteFile = reinterpret_cast<decltype(&::WriteFile)>(write.previous());
+        g_realFlush = reinterpret_cast<decltype(&FlushFileBuffers)>(flush.previous());
+        g_realCloseHandle = reinterpret_cast<decltype(&CloseHandle)>(close.previous());
+        ASSERT_TRUE(g_realSystemDirectory && g_realFindResource && g_realCreateFile && g_realWriteFile &&
+                    g_realFlush && g_realCloseHandle);
+        result = drivers.DeployEnumeratorDriver();
+    }
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(std::vector<UINT>{512}, g_deploy.directorySizes);
+    EXPECT_EQ(1, g_deploy.resourceLookups);
+    EXPECT_EQ(GetModuleHandleA(nullptr), g_deploy.resourceModule);
+    EXPECT_TRUE(g_deploy.resourceById201);
+    EXPECT_TRUE(g_deploy.resourceTypeDriver);
+    ASSERT_EQ(1, g_deploy.creates);
+    EXPECT_EQ(0, lstrcmpiA(driverFile_.c_str(), g_deploy.path.c_str())) << g_deploy.path;
+    EXPECT_EQ(static_cast<DWORD>(GENERIC_WRITE), g_deploy.access);
+    EXPECT_EQ(0u, g_deploy.share);
+    EXPECT_EQ(static_cast<DWORD>(CREATE_ALWAYS), g_deploy.disposition);
+    EXPECT_EQ(0u, g_deploy.attributes);
+    const std::string payload = ReadFile(DEPLOY_PAYLOAD);
+    EXPECT_EQ(std::vector<DWORD>{static_cast<DWORD>(payload.size())}, g_deploy.writes);
+    EXPECT_EQ(1, g_deploy.flushes);
+    EXPECT_EQ(std::vector<HANDLE>{g_deploy.file}, g_deploy.closed);
+    EXPECT_EQ(payload, ReadFile(driverFile_));
 }
 
 class DriversRowsTest : public DriversTest {
