@@ -11,6 +11,7 @@
 
 #include "device_tree_fixture.h"
 #include "driver_inventory.h"
+#include "import_patch.h"
 
 namespace {
 
@@ -148,6 +149,85 @@ TEST(DeviceTreeScan, NodesThatFailAtAnyStageAreSkippedAndTheScanGoesOn) {
     for (const std::string& row : kRows) inventory.AddRow(row);
     inventory.ScanDeviceTree();
     EXPECT_EQ((std::set<DWORD>{kVpowerd, kPci, kIos}), inventory.ActiveRows());
+}
+
+// The registry calls as they leave the scan: every key opened with KEY_ALL_ACCESS, every
+// enumeration and every query given the whole 1024 of its buffer, and every key it opened
+// closed again, on working and failing nodes alike.
+struct RegistryCalls {
+    int opens = 0, openedKeys = 0, otherAccess = 0;
+    int enumerations = 0, enumerationsNotGiven1024 = 0;
+    int queries = 0, queriesNotGiven1024 = 0;
+    std::set<HKEY> open;
+    int closesOfOthers = 0;
+};
+RegistryCalls g_registry;
+decltype(&RegOpenKeyExA) g_realOpenKey = nullptr;
+decltype(&RegEnumKeyExA) g_realEnumKey = nullptr;
+decltype(&RegQueryValueExA) g_realQueryValue = nullptr;
+decltype(&RegCloseKey) g_realCloseKey = nullptr;
+
+LONG WINAPI RecordOpenKey(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+    ++g_registry.opens;
+    if (access != KEY_ALL_ACCESS) ++g_registry.otherAccess;
+    const LONG status = g_realOpenKey(parent, path, options, access, key);
+    if (status == ERROR_SUCCESS) {
+        ++g_registry.openedKeys;
+        g_registry.open.insert(*key);
+    }
+    return status;
+}
+LONG WINAPI RecordEnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved, LPSTR className,
+                          LPDWORD classLength, PFILETIME lastWrite) {
+    ++g_registry.enumerations;
+    if (!nameLength || *nameLength != 1024) ++g_registry.enumerationsNotGiven1024;
+    return g_realEnumKey(key, index, name, nameLength, reserved, className, classLength, lastWrite);
+}
+LONG WINAPI RecordQueryValue(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
+    ++g_registry.queries;
+    if (!data || !size || *size != 1024) ++g_registry.queriesNotGiven1024;
+    return g_realQueryValue(key, name, reserved, type, data, size);
+}
+LONG WINAPI RecordCloseKey(HKEY key) {
+    if (!g_registry.open.erase(key)) ++g_registry.closesOfOthers;
+    return g_realCloseKey(key);
+}
+
+TEST(DeviceTreeScan, EveryKeyOpenedWithFullAccessAndClosedAgain) {
+    DeviceTree tree;
+    tree.AddChain("A_WORKS", "VPOWERD");
+    tree.SetClassValue("VPOWERD", "DeviceVxDs", "vpowerd.vxd");
+    tree.AddNode("B_NO_HARDWARE_KEY_VALUE");
+    tree.AddChain("C_NO_LIST", "EMPTY");
+    tree.AddChain("D_CLASS_KEY_GONE", "GONE");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, tree.ClassPath("GONE").c_str());
+
+    ScanInventory inventory;
+    for (const std::string& row : kRows) inventory.AddRow(row);
+    g_registry = RegistryCalls();
+    {
+        ScopedImportPatch open("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&RecordOpenKey));
+        ScopedImportPatch enumerate("advapi32.dll", "RegEnumKeyExA", reinterpret_cast<void*>(&RecordEnumKey));
+        ScopedImportPatch query("advapi32.dll", "RegQueryValueExA", reinterpret_cast<void*>(&RecordQueryValue));
+        ScopedImportPatch close("advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(&RecordCloseKey));
+        g_realOpenKey = reinterpret_cast<decltype(&RegOpenKeyExA)>(open.previous());
+        g_realEnumKey = reinterpret_cast<decltype(&RegEnumKeyExA)>(enumerate.previous());
+        g_realQueryValue = reinterpret_cast<decltype(&RegQueryValueExA)>(query.previous());
+        g_realCloseKey = reinterpret_cast<decltype(&RegCloseKey)>(close.previous());
+        ASSERT_TRUE(g_realOpenKey && g_realEnumKey && g_realQueryValue && g_realCloseKey);
+        inventory.ScanDeviceTree();
+    }
+    EXPECT_EQ((std::set<DWORD>{kVpowerd}), inventory.ActiveRows());
+    // Stage 1 and, for the test's nodes: A 3 keys, B 1, C 3, D 2 (the platform's nodes add more).
+    EXPECT_GE(g_registry.openedKeys, 1 + 3 + 1 + 3 + 2);
+    EXPECT_EQ(0, g_registry.otherAccess);
+    EXPECT_GE(g_registry.enumerations, 5);
+    EXPECT_EQ(0, g_registry.enumerationsNotGiven1024);
+    // A: 3 values read; B: 1; C: 2 and all five list values; D: 2.
+    EXPECT_GE(g_registry.queries, 3 + 1 + 7 + 2);
+    EXPECT_EQ(0, g_registry.queriesNotGiven1024);
+    EXPECT_TRUE(g_registry.open.empty()) << g_registry.open.size() << " keys left open";
+    EXPECT_EQ(0, g_registry.closesOfOthers);
 }
 
 TEST(DeviceTreeScan, NodesComingAndGoingDuringTheScanAreSeenOrMissedWithoutHarm) {
