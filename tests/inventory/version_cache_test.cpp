@@ -8,6 +8,7 @@
 
 #include <string.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,79 @@ TEST_F(VersionCache, SaveWritesBothValuesWithTheirExactLengths) {
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), g_writes[1].type);
     EXPECT_EQ(137u, g_writes[1].data.size());
     EXPECT_EQ(Text(kDescription), g_writes[1].data);
+}
+
+// The key as load and save reach it: opened under HKEY_LOCAL_MACHINE by its path with no
+// options; created with no class, REG_OPTION_NON_VOLATILE and no security attributes; each
+// closed again.
+struct KeyCalls {
+    std::vector<std::string> opened, created;
+    int openOptions = 0, createReserved = 0, createClass = 0, createOptions = 0, createSecurity = 0;
+    int otherRoots = 0;
+    std::set<HKEY> open;
+    int closesOfOthers = 0;
+};
+KeyCalls g_keys;
+decltype(&RegOpenKeyExA) g_realOpenKey = nullptr;
+decltype(&RegCreateKeyExA) g_realCreateKey = nullptr;
+decltype(&RegCloseKey) g_realCloseKey = nullptr;
+
+LONG WINAPI RecordOpenKey(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+    g_keys.opened.push_back(path ? path : "<null>");
+    if (root != HKEY_LOCAL_MACHINE) ++g_keys.otherRoots;
+    if (options != 0) ++g_keys.openOptions;
+    const LONG status = g_realOpenKey(root, path, options, access, key);
+    if (status == ERROR_SUCCESS) g_keys.open.insert(*key);
+    return status;
+}
+LONG WINAPI RecordCreateKey(HKEY root, LPCSTR path, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+                            LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
+    g_keys.created.push_back(path ? path : "<null>");
+    if (root != HKEY_LOCAL_MACHINE) ++g_keys.otherRoots;
+    if (reserved != 0) ++g_keys.createReserved;
+    if (className && className[0]) ++g_keys.createClass;
+    if (options != REG_OPTION_NON_VOLATILE) ++g_keys.createOptions;
+    if (security) ++g_keys.createSecurity;
+    const LONG status = g_realCreateKey(root, path, reserved, className, options, access, security, key, disposition);
+    if (status == ERROR_SUCCESS) g_keys.open.insert(*key);
+    return status;
+}
+LONG WINAPI RecordCloseKey(HKEY key) {
+    if (!g_keys.open.erase(key)) ++g_keys.closesOfOthers;
+    return g_realCloseKey(key);
+}
+
+TEST_F(VersionCache, LoadAndSaveReachTheKeyUnderTheMachineRootAndCloseIt) {
+    {
+        SteppedInventory first;   // the key exists from here on
+        DWORD hits = 0;
+        Run(&first, &hits);
+    }
+    ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, UtcFileTime(2004, 4, 4, 4, 4)));
+    g_keys = KeyCalls();
+    SteppedInventory inventory;
+    DWORD hits = 0;
+    {
+        ScopedImportPatch open("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&RecordOpenKey));
+        ScopedImportPatch create("advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void*>(&RecordCreateKey));
+        ScopedImportPatch close("advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(&RecordCloseKey));
+        g_realOpenKey = reinterpret_cast<decltype(&RegOpenKeyExA)>(open.previous());
+        g_realCreateKey = reinterpret_cast<decltype(&RegCreateKeyExA)>(create.previous());
+        g_realCloseKey = reinterpret_cast<decltype(&RegCloseKey)>(close.previous());
+        ASSERT_TRUE(g_realOpenKey && g_realCreateKey && g_realCloseKey);
+        Run(&inventory, &hits);
+    }
+    EXPECT_EQ(inventory.Count() - 1, hits);
+    EXPECT_EQ(std::vector<std::string>{driver_fixtures::kCacheKey}, g_keys.opened);
+    EXPECT_EQ(std::vector<std::string>{driver_fixtures::kCacheKey}, g_keys.created);
+    EXPECT_EQ(0, g_keys.otherRoots);
+    EXPECT_EQ(0, g_keys.openOptions);
+    EXPECT_EQ(0, g_keys.createReserved);
+    EXPECT_EQ(0, g_keys.createClass);
+    EXPECT_EQ(0, g_keys.createOptions);
+    EXPECT_EQ(0, g_keys.createSecurity);
+    EXPECT_TRUE(g_keys.open.empty()) << g_keys.open.size() << " keys left open";
+    EXPECT_EQ(0, g_keys.closesOfOthers);
 }
 
 TEST_F(VersionCache, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {
