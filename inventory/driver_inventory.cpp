@@ -127,10 +127,10 @@ int DriverInventory::GetItemDate(char* date, DWORD index) const {
     lastWrite.dwLowDateTime = item.lastWriteLow;
     lastWrite.dwHighDateTime = item.lastWriteHigh;
     // The date of the UTC time, not converted to local time; a time the conversion rejects
-    // leaves the record cleared and gives 0000/00/00.
+    // gives 0000/00/00 (the record is cleared again, whatever a failing conversion left in it).
     SYSTEMTIME utc;
     memset(&utc, 0, sizeof(utc));
-    FileTimeToSystemTime(&lastWrite, &utc);
+    if (!FileTimeToSystemTime(&lastWrite, &utc)) memset(&utc, 0, sizeof(utc));
     wsprintfA(date, "%0004d/%002d/%002d", utc.wYear, utc.wMonth, utc.wDay);
     return 1;
 }

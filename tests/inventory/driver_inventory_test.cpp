@@ -116,6 +116,29 @@ TEST(DriverInventoryTable, DateIsTheUtcDateOfTheLastWriteTime) {
     EXPECT_STREQ("0000/00/00", date);
 }
 
+// A conversion that rejects the time and leaves bytes of its own in the record still gives
+// the cleared date.
+BOOL WINAPI FailingConversion(const FILETIME*, SYSTEMTIME* out) {
+    memset(out, 0x7F, sizeof(*out));
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+TEST(DriverInventoryTable, RejectedTimeGivesTheClearedDateWhateverTheConversionLeft) {
+    TableInventory inventory;
+    inventory.AddItem("BAD.VXD", "C:\\BAD.VXD", 0, 0x80000000);
+    inventory.Mark(0, "01.00.00.0001", 1);
+    inventory.CompactItems();
+    char date[64] = {};
+    {
+        ScopedImportPatch conversion("kernel32.dll", "FileTimeToSystemTime",
+                                     reinterpret_cast<void*>(&FailingConversion));
+        ASSERT_NE(nullptr, conversion.previous());
+        ASSERT_EQ(1, inventory.GetItemDate(date, 1));
+    }
+    EXPECT_STREQ("0000/00/00", date);
+}
+
 // The timing report, as the product calls the platform: the tick count before and after the
 // run (a fake clock here, 250 ms apart) and one box with no owner, "Time = 250 ms", caption
 // "ActiveDriverList", information icon. Timing flag 0 reads no clock and shows nothing.
