@@ -113,6 +113,9 @@ TEST(DllImage, IsAPe32I386DllThatWindows98Loads) {
     EXPECT_EQ(4, nt->OptionalHeader.MajorSubsystemVersion);
     EXPECT_EQ(0, nt->OptionalHeader.MinorSubsystemVersion);
     EXPECT_LE(nt->OptionalHeader.MajorOperatingSystemVersion, 4);
+    // No static thread storage: Windows 95 refuses LoadLibrary of a DLL that has it.
+    EXPECT_EQ(0u, nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].VirtualAddress);
+    EXPECT_EQ(0u, nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size);
 }
 
 TEST(DllImage, ImportsOnlyFunctionsWindows98Provides) {
