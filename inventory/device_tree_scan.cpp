@@ -30,7 +30,7 @@ const DWORD kPathBufferSize = 1024;
 
 // Every key is opened with full access (KEY_ALL_ACCESS), although the scan only reads.
 bool OpenKey(HKEY parent, const char* path, RegistryKey& key) {
-    return RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, key.receive()) == ERROR_SUCCESS;
+    return key.Opened(RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, key.receive()));
 }
 
 // Reads a value into the 1024-byte value buffer as a string, whatever type the registry

@@ -20,6 +20,13 @@ public:
         reset();
         return &key_;
     }
+    // Takes the status of the open or create call that wrote through receive(). A failed call
+    // opened nothing: whatever it left in the out-parameter is dropped, never closed.
+    bool Opened(LONG status) {
+        if (status == ERROR_SUCCESS) return true;
+        key_ = nullptr;
+        return false;
+    }
     HKEY release() {
         HKEY key = key_;
         key_ = nullptr;

@@ -34,7 +34,7 @@ void DriverInventory::LoadVersionCache() {
 
     // Windows 95/98 ignores access masks; elsewhere reading the value is all that is needed.
     RegistryKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return;
+    if (!key.Opened(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, KEY_QUERY_VALUE, key.receive()))) return;
     DWORD size = 0;
     if (RegQueryValueExA(key.get(), kCacheValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) return;
     if (size == 0) return;
@@ -107,8 +107,8 @@ void DriverInventory::UpdateVersionCache(DWORD row) {
 void DriverInventory::SaveVersionCache() {
     RegistryKey key;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                        nullptr, key.receive(), &disposition) != ERROR_SUCCESS) {
+    if (!key.Opened(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                    KEY_SET_VALUE, nullptr, key.receive(), &disposition))) {
         MessageBoxA(nullptr, "Unable to create key", "SaveCacheToReg", MB_OK);
         return;
     }

@@ -152,8 +152,8 @@ TEST(DeviceTreeScan, NodesThatFailAtAnyStageAreSkippedAndTheScanGoesOn) {
 }
 
 // The registry calls as they leave the scan: every key opened with KEY_ALL_ACCESS, every
-// enumeration and every query given the whole 1024 of its buffer, and every key it opened
-// closed again, on working and failing nodes alike.
+// enumeration and every query given the whole 1024 of its buffer, every key it opened closed
+// again and nothing else closed, on working and failing nodes alike.
 struct RegistryCalls {
     int opens = 0, openedKeys = 0, otherAccess = 0;
     int enumerations = 0, enumerationsNotGiven1024 = 0;
@@ -174,6 +174,9 @@ LONG WINAPI RecordOpenKey(HKEY parent, LPCSTR path, DWORD options, REGSAM access
     if (status == ERROR_SUCCESS) {
         ++g_registry.openedKeys;
         g_registry.open.insert(*key);
+    } else {
+        // What a failing open leaves in its out-parameter is no key: closing it would be an error.
+        *key = reinterpret_cast<HKEY>(0x0BADF00D);
     }
     return status;
 }

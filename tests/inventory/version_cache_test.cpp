@@ -211,7 +211,7 @@ TEST_F(VersionCache, SaveWritesBothValuesWithTheirExactLengths) {
 
 // The key as load and save reach it: opened under HKEY_LOCAL_MACHINE by its path with no
 // options; created with no class, REG_OPTION_NON_VOLATILE and no security attributes; each
-// closed again.
+// closed again, and a failed open (the first run, without the key) closes nothing.
 struct KeyCalls {
     std::vector<std::string> opened, created;
     int openOptions = 0, createReserved = 0, createClass = 0, createOptions = 0, createSecurity = 0;
@@ -230,6 +230,7 @@ LONG WINAPI RecordOpenKey(HKEY root, LPCSTR path, DWORD options, REGSAM access, 
     if (options != 0) ++g_keys.openOptions;
     const LONG status = g_realOpenKey(root, path, options, access, key);
     if (status == ERROR_SUCCESS) g_keys.open.insert(*key);
+    else *key = reinterpret_cast<HKEY>(0x0BADF00D);   // no key: closing it would be an error
     return status;
 }
 LONG WINAPI RecordCreateKey(HKEY root, LPCSTR path, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
@@ -242,6 +243,7 @@ LONG WINAPI RecordCreateKey(HKEY root, LPCSTR path, DWORD reserved, LPSTR classN
     if (security) ++g_keys.createSecurity;
     const LONG status = g_realCreateKey(root, path, reserved, className, options, access, security, key, disposition);
     if (status == ERROR_SUCCESS) g_keys.open.insert(*key);
+    else *key = reinterpret_cast<HKEY>(0x0BADF00D);
     return status;
 }
 LONG WINAPI RecordCloseKey(HKEY key) {
@@ -250,12 +252,6 @@ LONG WINAPI RecordCloseKey(HKEY key) {
 }
 
 TEST_F(VersionCache, LoadAndSaveReachTheKeyUnderTheMachineRootAndCloseIt) {
-    {
-        SteppedInventory first;   // the key exists from here on
-        DWORD hits = 0;
-        Run(&first, &hits);
-    }
-    ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, UtcFileTime(2004, 4, 4, 4, 4)));
     g_keys = KeyCalls();
     SteppedInventory inventory;
     DWORD hits = 0;
@@ -267,11 +263,18 @@ TEST_F(VersionCache, LoadAndSaveReachTheKeyUnderTheMachineRootAndCloseIt) {
         g_realCreateKey = reinterpret_cast<decltype(&RegCreateKeyExA)>(create.previous());
         g_realCloseKey = reinterpret_cast<decltype(&RegCloseKey)>(close.previous());
         ASSERT_TRUE(g_realOpenKey && g_realCreateKey && g_realCloseKey);
+        {
+            SteppedInventory first;   // no key yet: the open fails, the save creates it
+            Run(&first, &hits);
+            EXPECT_EQ(0u, hits);
+        }
+        ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, UtcFileTime(2004, 4, 4, 4, 4)));
         Run(&inventory, &hits);
     }
     EXPECT_EQ(inventory.Count() - 1, hits);
-    EXPECT_EQ(std::vector<std::string>{driver_fixtures::kCacheKey}, g_keys.opened);
-    EXPECT_EQ(std::vector<std::string>{driver_fixtures::kCacheKey}, g_keys.created);
+    const std::string key = driver_fixtures::kCacheKey;
+    EXPECT_EQ((std::vector<std::string>{key, key}), g_keys.opened);
+    EXPECT_EQ((std::vector<std::string>{key, key}), g_keys.created);
     EXPECT_EQ(0, g_keys.otherRoots);
     EXPECT_EQ(0, g_keys.openOptions);
     EXPECT_EQ(0, g_keys.createReserved);
