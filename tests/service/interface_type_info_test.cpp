@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "drivers_fixture.h"
+#include "import_patch.h"
 #include "interface_type_info.h"
 
 namespace {
@@ -219,7 +220,24 @@ TEST_F(LateBinding, UnregisteredLibraryFailsDispatchEveryTimeWhileTheVtableWorks
     EXPECT_EQ(S_OK, IdsOfNames({L"GetDataListSize"}, ids));
 }
 
+// The library load of the first caller is slowed down so that the second caller arrives
+// while it runs: the second finds the information loaded once it holds the lock, and the
+// library is loaded once.
+LONG g_libraryLoads = 0;
+decltype(&LoadRegTypeLib) g_realLoadRegTypeLib = nullptr;
+
+HRESULT WINAPI SlowLoadRegTypeLib(REFGUID library, WORD major, WORD minor, LCID lcid, ITypeLib** out) {
+    InterlockedIncrement(&g_libraryLoads);
+    Sleep(200);
+    return g_realLoadRegTypeLib(library, major, minor, lcid, out);
+}
+
 TEST_F(LateBinding, TwoThreadsAskingFirstShareOneLoad) {
+    ScopedImportPatch load("oleaut32.dll", "LoadRegTypeLib", reinterpret_cast<void*>(&SlowLoadRegTypeLib));
+    g_realLoadRegTypeLib = reinterpret_cast<decltype(&LoadRegTypeLib)>(load.previous());
+    ASSERT_NE(nullptr, g_realLoadRegTypeLib);
+    g_libraryLoads = 0;
+
     HRESULT results[2] = {E_FAIL, E_FAIL};
     DISPID ids[2] = {0, 0};
     auto ask = [this](HRESULT* result, DISPID* id) {
@@ -228,6 +246,7 @@ TEST_F(LateBinding, TwoThreadsAskingFirstShareOneLoad) {
         *result = Dispatch()->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
     };
     std::thread first(ask, &results[0], &ids[0]);
+    Sleep(50);   // the first is inside the slowed load by now
     std::thread second(ask, &results[1], &ids[1]);
     first.join();
     second.join();
@@ -235,6 +254,7 @@ TEST_F(LateBinding, TwoThreadsAskingFirstShareOneLoad) {
     EXPECT_EQ(S_OK, results[1]);
     EXPECT_EQ(5, ids[0]);
     EXPECT_EQ(5, ids[1]);
+    EXPECT_EQ(1, g_libraryLoads);
     EXPECT_NE(nullptr, OrvServiceTypeInfo().typeInfo);
     EXPECT_LE(TerminationCallbacks(), 1);   // the release routine is registered once per module
 }
