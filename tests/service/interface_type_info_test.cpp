@@ -66,6 +66,25 @@ protected:
     TestDrivers drivers_;
 };
 
+// Defined first, so that it makes the first load of this process: that load registers the
+// release routine with the module, with the record as its context; a later load (after an
+// unload) does not register it again.
+TEST_F(LateBinding, ReleaseRoutineIsRegisteredOnceForTheModulesLife) {
+    ASSERT_EQ(0, TerminationCallbacks());
+    ITypeInfo* info = nullptr;
+    ASSERT_EQ(S_OK, Dispatch()->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
+    info->Release();
+    ASSERT_EQ(1, TerminationCallbacks());
+    const TerminationElement* element = ServerModule::Current()->terminationList;
+    EXPECT_EQ(&InterfaceTypeInfo::ReleaseTypeInformation, element->callback);
+    EXPECT_EQ(reinterpret_cast<DWORD>(&OrvServiceTypeInfo()), element->context);
+
+    InterfaceTypeInfo::ReleaseTypeInformation(reinterpret_cast<DWORD>(&OrvServiceTypeInfo()));
+    ASSERT_EQ(S_OK, Dispatch()->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
+    info->Release();
+    EXPECT_EQ(1, TerminationCallbacks());
+}
+
 TEST_F(LateBinding, OneTypeInformationForEveryIndex) {
     UINT count = 0;
     EXPECT_EQ(S_OK, Dispatch()->GetTypeInfoCount(&count));
