@@ -1,4 +1,5 @@
 #include "data_list.h"
+#include "import_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,29 @@ TEST(DataList, ToWideStringOfEmptyTextIsEmptyNotNull) {
     EXPECT_EQ(0u, SysStringLen(text));
     SysFreeString(text);
     EXPECT_EQ(L"Driver Class", Take(ToWideString("Driver Class")));
+}
+
+// Destruction frees every string once: the elements after the head in index order, each
+// its name then its value, and the head last.
+std::vector<std::wstring> g_freed;
+decltype(&SysFreeString) g_realSysFreeString = nullptr;
+
+void WINAPI RecordSysFreeString(BSTR text) {
+    if (text) g_freed.push_back(std::wstring(text, SysStringLen(text)));
+    g_realSysFreeString(text);
+}
+
+TEST(DataList, DestructionFreesEveryStringInIndexOrderHeadLast) {
+    DataList* list = new DataList;
+    for (const wchar_t* name : {L"A", L"B", L"C", L"D"}) list->AddPair(name, (std::wstring(name) + L"=").c_str());
+    g_freed.clear();
+    {
+        ScopedImportPatch free("oleaut32.dll", "SysFreeString", reinterpret_cast<void*>(&RecordSysFreeString));
+        g_realSysFreeString = reinterpret_cast<decltype(&SysFreeString)>(free.previous());
+        ASSERT_NE(nullptr, g_realSysFreeString);
+        delete list;
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"D", L"D=", L"C", L"C=", L"B", L"B=", L"A", L"A="}), g_freed);
 }
 
 TEST(DataList, LongListsCountWithoutDeepRecursion) {
