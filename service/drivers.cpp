@@ -87,19 +87,20 @@ int DriversBody::DeployEnumeratorDriver() {
     HRSRC resource = module ? FindResourceA(module->instance, MAKEINTRESOURCEA(kDriverResourceId),
                                             kDriverResourceType)
                             : nullptr;
-    if (!resource) {
+    HGLOBAL loaded = resource ? LoadResource(module->instance, resource) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes) {
+        // No image to write. An empty file here would never be replaced, so none is created.
         delete[] path;
         return 0;
     }
-    HGLOBAL loaded = LoadResource(module->instance, resource);
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
     DWORD size = SizeofResource(module->instance, resource);
 
     // The outcome of writing is not examined: the client's open reports whatever is there.
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
-        if (bytes) WriteFile(file, bytes, size, &written, nullptr);
+        WriteFile(file, bytes, size, &written, nullptr);
         FlushFileBuffers(file);
         CloseHandle(file);
     }
