@@ -24,22 +24,25 @@ exists() { "$run" reg query "$1" </dev/null >/dev/null 2>&1; }
 # directory search gives (Wine's: by name). The files that are in use and have a version stamp,
 # in that order:
 #    1 LPT.VXD       Ports\0001 PortDriver
-#    2 PCI.VXD       System\0006 DeviceVxDs
-#    3 PPPMAC.VXD    Net\0001 DeviceVxDs; module PPPMAC
-#    4 SB16.VXD      MEDIA\0000 Driver
-#    5 SERIAL.VXD    Ports\0000 PortDriver; module SERIAL
-#    6 SRAMMTD.VXD   MTD\0000 MTD
-#    7 VJOYD.VXD     MEDIA\0001 Driver
-#    8 VPOWERD.VXD   System\0005 DeviceVxDs
-#    9 ESDI_506.PDR  (system, 4.10.0.1998) hdc\0000 PortDriver marks the first of the two rows;
+#    2 ORV_DE.VXD    module ORV_DE: the enumerator driver, in use while it answers; the kernel
+#                    stand-in in its place carries its version block (4.0.0.950) and the
+#                    machine file's "enumerator" time
+#    3 PCI.VXD       System\0006 DeviceVxDs
+#    4 PPPMAC.VXD    Net\0001 DeviceVxDs; module PPPMAC
+#    5 SB16.VXD      MEDIA\0000 Driver
+#    6 SERIAL.VXD    Ports\0000 PortDriver; module SERIAL
+#    7 SRAMMTD.VXD   MTD\0000 MTD
+#    8 VJOYD.VXD     MEDIA\0001 Driver
+#    9 VPOWERD.VXD   System\0005 DeviceVxDs
+#   10 ESDI_506.PDR  (system, 4.10.0.1998) hdc\0000 PortDriver marks the first of the two rows;
 #                    module ESDI_506 marks both
-#   10 RTL8139.SYS   Net\0000 DeviceVxDs; version 5.0.2195.1 prints as 05.00.01.2195
-#   11-16 APIX.VXD, CDTSD.VXD, CDVSD.VXD, DISKTSD.VXD, DISKVSD.VXD, VOLTRACK.VXD: modules
-#   17 ESDI_506.PDR  (IoSubSys, 4.10.0.2222) module ESDI_506
-#   18 HSFLOP.PDR    fdc\0000 PortDriver; module HSFLOP
-# Left out: LMOUSE.DRV (Mouse\0000 MouseDriver: in use, but no version resource), ORV_DE.VXD
-# (module ORV_DE: the kernel stand-in has no version resource), MSJSTICK.DRV (MEDIA\0001's
-# "Driver" comes first), UHCD.SYS (named only in "NTMPDriver"), and every file nothing names.
+#   11 RTL8139.SYS   Net\0000 DeviceVxDs; version 5.0.2195.1 prints as 05.00.01.2195
+#   12-17 APIX.VXD, CDTSD.VXD, CDVSD.VXD, DISKTSD.VXD, DISKVSD.VXD, VOLTRACK.VXD: modules
+#   18 ESDI_506.PDR  (IoSubSys, 4.10.0.2222) module ESDI_506
+#   19 HSFLOP.PDR    fdc\0000 PortDriver; module HSFLOP
+# Left out: LMOUSE.DRV (Mouse\0000 MouseDriver: in use, but no version resource), MSJSTICK.DRV
+# (MEDIA\0001's "Driver" comes first), UHCD.SYS (named only in "NTMPDriver"), and every file
+# nothing names.
 # The list gives the first file first, then the others from the last to the second.
 expected_table() {
   cat <<'TABLE'
@@ -63,14 +66,15 @@ SERIAL.VXD     04.10.00.2222   1999/04/23
 SB16.VXD       04.10.00.2222   1999/04/23
 PPPMAC.VXD     04.10.00.2222   1999/04/23
 PCI.VXD        04.10.00.2222   1999/04/23
-18 files in use, 36 elements
+ORV_DE.VXD     04.00.00.0950   1999/11/05
+19 files in use, 38 elements
 TABLE
 }
 
 # The same rows as the CSV file the examples write.
 expected_csv() {
   echo "File,Version,Date"
-  expected_table | sed -n '3,20p' | awk '{ print $1 "," $2 "," $3 }'
+  expected_table | sed -n '3,21p' | awk '{ print $1 "," $2 "," $3 }'
 }
 
 failures=0

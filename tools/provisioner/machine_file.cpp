@@ -225,6 +225,15 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
         if (EqualNoCase(other.key, value.key) && EqualNoCase(other.name, value.name))
           return fail("a second value " + value.name + " of class key " + value.key);
       result.class_values.push_back(value);
+    } else if (keyword == "enumerator") {
+      std::string date, time, tail;
+      date = FirstWord(rest, &tail);
+      time = FirstWord(tail, &tail);
+      if (time.empty() || !tail.empty()) return fail("an enumerator line is: enumerator YYYY-MM-DD HH:MM:SS");
+      if (result.has_enumerator_time) return fail("a second enumerator line");
+      if (!ParseTime(date, time, &result.enumerator_written))
+        return fail("not a UTC time YYYY-MM-DD HH:MM:SS from 1601: " + date + " " + time);
+      result.has_enumerator_time = true;
     } else if (keyword == "image") {
       return fail("no image line here: the provisioner puts the built driver image in place");
     } else {

@@ -55,6 +55,10 @@ struct Machine {
   std::vector<ClassValue> class_values;
   // The "module" and "device" lines, in order, in the kernel stand-in's own format.
   std::string kernel_lists;
+  // When the component wrote the enumerator driver file ORV_DE.VXD into the system directory:
+  // the last-write time that the kernel stand-in, in that file's place, is given.
+  bool has_enumerator_time = false;
+  FileTime enumerator_written;
 };
 
 // Parses a machine file. On a malformed line returns false with "line N: ..." in *error.

@@ -22,6 +22,7 @@ TEST(MachineFile, ReadsEveryKindOfLine) {
       "class System\\0005 Driver \"\"\n"
       "class System\\0006 PortDriver \" lpt.vxd \"\n"
       "module ORV_DE 1\n"
+      "enumerator 1999-11-05 09:30:00\n"
       "device IOS\n";
   Machine machine;
   std::string error;
@@ -55,6 +56,9 @@ TEST(MachineFile, ReadsEveryKindOfLine) {
   EXPECT_EQ(machine.class_values[1].data, "");
   EXPECT_EQ(machine.class_values[2].data, " lpt.vxd ");
   EXPECT_EQ(machine.kernel_lists, "module ORV_DE 1\ndevice IOS\n");
+  ASSERT_TRUE(machine.has_enumerator_time);
+  EXPECT_EQ(machine.enumerator_written.month, 11);
+  EXPECT_EQ(machine.enumerator_written.minute, 30);
 }
 
 TEST(MachineFile, RefusesMalformedLinesWithTheirNumber) {
@@ -86,6 +90,9 @@ TEST(MachineFile, RefusesMalformedLinesWithTheirNumber) {
       {"device TOOLONGNAME", "device name longer than 8"},
       {"module ORV_DE 256", "load count must be"},
       {"registry HKLM\\X", "unknown line: registry"},
+      {"enumerator 1999-11-05", "an enumerator line is"},
+      {"enumerator 1999-11-05 09:30:00 extra", "an enumerator line is"},
+      {"enumerator 1999-13-05 09:30:00", "not a UTC time"},
   };
   for (const Case& c : kCases) {
     Machine machine;
@@ -103,6 +110,7 @@ TEST(MachineFile, RefusesSecondDefinitionsOfTheSameKeyOrValue) {
       "node N1 A\nnode n1 B\n",
       "hardware ROOT\\A System\\0000\nhardware root\\a\n",
       "class Ports\\0000 PortDriver serial.vxd\nclass PORTS\\0000 portdriver lpt.vxd\n",
+      "enumerator 1999-11-05 09:30:00\nenumerator 1999-11-06 09:30:00\n",
   };
   for (const char* text : kTexts) {
     Machine machine;

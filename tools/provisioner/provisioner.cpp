@@ -324,6 +324,12 @@ bool PlaceStandin(const Machine& machine, const Sources& sources, const std::str
   if (!CopyFileA(sources.standin.c_str(), standin.c_str(), FALSE))
     return Fail("cannot copy the kernel stand-in " + sources.standin + " to " + standin + ": " +
                 LastErrorText(GetLastError()));
+  if (machine.has_enumerator_time) {
+    const provisioner::FileTime& t = machine.enumerator_written;
+    if (!driver_fixtures::SetLastWriteTime(
+            standin, driver_fixtures::UtcFileTime(t.year, t.month, t.day, t.hour, t.minute, t.second)))
+      return Fail("cannot set the last-write time of " + standin + ": " + LastErrorText(GetLastError()));
+  }
   if (!CopyFileA(sources.image.c_str(), image.c_str(), FALSE))
     return Fail("cannot copy the driver image " + sources.image + " to " + image + ": " + LastErrorText(GetLastError()));
   std::string text = std::string("# Written by the provisioner from the machine file.\r\nimage ") + kStandinImageName +
