@@ -2,32 +2,12 @@
 
 #include <cctype>
 
+#include "machine_text.h"
+
 namespace kernel_standin {
-namespace {
-
-std::string Trim(const std::string& s) {
-  size_t begin = 0, end = s.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(s[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(s[end - 1]))) --end;
-  return s.substr(begin, end - begin);
-}
-
-// Splits off the first word of text; the rest, trimmed, stays in *rest.
-std::string FirstWord(const std::string& text, std::string* rest) {
-  size_t end = 0;
-  while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
-  *rest = Trim(text.substr(end));
-  return text.substr(0, end);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
-}  // namespace
+using machine_text::EqualNoCase;
+using machine_text::FirstWord;
+using machine_text::Trim;
 
 bool ParseMachineDescription(const std::string& text, MachineDescription* description, std::string* error) {
   *description = MachineDescription();

@@ -3,27 +3,14 @@
 #include <cctype>
 
 #include "machine_description.h"
+#include "machine_text.h"
 
 namespace provisioner {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string Trim(const std::string& s) {
-  size_t begin = 0, end = s.size();
-  while (begin < end && IsBlank(s[begin])) ++begin;
-  while (end > begin && IsBlank(s[end - 1])) --end;
-  return s.substr(begin, end - begin);
-}
-
-// Splits off the first blank-delimited word; the rest, trimmed, goes to *rest.
-std::string FirstWord(const std::string& text, std::string* rest) {
-  size_t end = 0;
-  while (end < text.size() && !IsBlank(text[end])) ++end;
-  std::string word = text.substr(0, end);
-  *rest = Trim(text.substr(end));  // rest may be text itself
-  return word;
-}
+using machine_text::EqualNoCase;
+using machine_text::FirstWord;
+using machine_text::Trim;
 
 // The rest of a line as a value: taken as it stands, or between double quotes when it
 // begins with one (so that a value may be empty or begin or end with blanks).
@@ -42,14 +29,6 @@ bool RestValue(const std::string& rest, std::string* value, std::string* problem
     return false;
   }
   *value = rest.substr(1, close - 1);
-  return true;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
   return true;
 }
 
