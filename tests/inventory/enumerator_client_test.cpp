@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver_inventory.h"
+#include "file_aside.h"
 #include "import_patch.h"
 #include "test_device_control.h"
 
@@ -64,22 +65,6 @@ std::string SystemDevicePath() {
     GetSystemDirectoryA(directory, MAX_PATH);
     return std::string(directory) + "\\ORV_DE.VXD";
 }
-
-// Moves a file out of the way for the scope and puts it back afterwards.
-class FileAside {
-public:
-    explicit FileAside(const std::string& path) : path_(path), aside_(path + ".aside") {
-        moved_ = MoveFileA(path_.c_str(), aside_.c_str()) != FALSE;
-    }
-    ~FileAside() {
-        if (moved_) MoveFileA(aside_.c_str(), path_.c_str());
-    }
-    bool Absent() const { return GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES; }
-
-private:
-    std::string path_, aside_;
-    bool moved_;
-};
 
 // Runs first, before anything in this process has loaded the test device: with no device
 // file where the platform looks, the open fails and both lists stay empty.

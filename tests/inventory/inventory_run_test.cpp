@@ -15,6 +15,7 @@
 #include "device_tree_fixture.h"
 #include "driver_file_image.h"
 #include "driver_machine.h"
+#include "file_aside.h"
 #include "drivers_fixture.h"
 #include "test_device_control.h"
 
@@ -32,21 +33,6 @@ std::string Lower(std::string text) {
 }
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-// Moves a file out of the way for the scope and puts it back afterwards.
-class FileAside {
-public:
-    explicit FileAside(const std::string& path) : path_(path), aside_(path + ".aside") {
-        moved_ = MoveFileA(path_.c_str(), aside_.c_str()) != FALSE;
-    }
-    ~FileAside() {
-        if (moved_) MoveFileA(aside_.c_str(), path_.c_str());
-    }
-
-private:
-    std::string path_, aside_;
-    bool moved_;
-};
 
 // The system directory's enumerator driver file, as deployment looks for it: the test device
 // itself, so that deployment leaves it alone. The platform opens the copy in the program's
