@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, when it is missing: the i386
 # architecture (32-bit Wine), Wine, the mingw-w64 i686 toolchain, GoogleTest sources, CMake and
-# the host compilers for the enumerator driver. Runs apt-get as root, or through sudo.
+# the host compilers for the enumerator driver, clang with its libFuzzer runtime for the fuzz
+# drivers. Runs apt-get as root, or through sudo.
 # gcc-multilib goes in the same install as Wine: wine32-tools:i386 depends on
 # "gcc:i386 | gcc-multilib", and gcc:i386 cannot live beside the machine's own gcc, so without
 # it apt gives up with "held broken packages".
 set -eu
 packages=(gcc-multilib wine wine32 wine64 wine32-tools libwine-dev
           g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
-          googletest cmake make g++ gcc binutils file)
+          googletest cmake make g++ gcc binutils file clang libclang-rt-14-dev)
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 missing=()

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs one libFuzzer driver: first over its seed corpus (every seed must pass), then for
+# SECONDS more from those seeds, in a work folder of its own so that nothing is written into
+# the source tree. Prints one line: driver, executions, coverage, crashes. Exits non-zero when
+# any input crashed, leaked or tripped a sanitizer; the input is kept in the work folder.
+#   fuzz/run_fuzzer.sh FUZZER SEED_DIR SECONDS [WORK_DIR]
+set -u
+fuzzer=$1 seeds=$2 seconds=$3
+name=$(basename "$fuzzer" _fuzzer)
+work=${4:-$(dirname "$fuzzer")/work/$name}
+rm -rf "$work" && mkdir -p "$work/corpus" "$work/crashes"
+log=$work/fuzz.log
+
+if ! "$fuzzer" -runs=0 -artifact_prefix="$work/crashes/" "$seeds" >"$work/seeds.log" 2>&1; then
+  echo "$name: a seed fails"; tail -n 30 "$work/seeds.log"; exit 1
+fi
+"$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$work/crashes/" \
+  "$work/corpus" "$seeds" >"$log" 2>&1
+status=$?
+runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
+crashes=$(find "$work/crashes" -type f | wc -l)
+echo "$name: ${runs:-0} executions, coverage ${cov:-0}, $crashes crashes ($seconds s)"
+if [ $status -ne 0 ] || [ "$crashes" -ne 0 ]; then
+  grep -m 1 -A 20 'ERROR\|==[0-9]*==' "$log"
+  exit 1
+fi
