@@ -81,7 +81,8 @@ bool ReadLinkedElf(const std::vector<uint8_t>& elf, const std::vector<ObjectPlan
     s.link = in.Dword(at + 24);
     s.info = in.Dword(at + 28);
     s.entry_size = in.Dword(at + 36);
-    if (s.type != kSectionNobits && s.type != 0 && !in.Has(s.offset, s.size)) {
+    // Every section whose bytes may be read must lie in the file, whatever its type says.
+    if (s.type != kSectionNobits && !in.Has(s.offset, s.size)) {
       *error = "section " + std::to_string(i) + " lies outside the file";
       return false;
     }

@@ -94,6 +94,35 @@ TEST(LePackerElf, RefusesWhatItCannotRepresent) {
   EXPECT_EQ(error, "not a 32-bit little-endian ELF file");
 }
 
+// A section header that claims no type (0) still says where its bytes lie; when a planned
+// section's offset and size point past the end of the file it is refused, not read.
+TEST(LePackerElf, RefusesASectionOfAnyTypeWhoseBytesLieOutsideTheFile) {
+  std::vector<uint8_t> elf = ReadFile(Fixture("good"));
+  ASSERT_GE(elf.size(), 52u);
+  const uint32_t table = Dword(elf, 32);
+  const uint16_t entry_size = Word(elf, 46), count = Word(elf, 48), names = Word(elf, 50);
+  const uint32_t names_offset = Dword(elf, table + names * entry_size + 16);
+  auto put = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) elf.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
+  };
+  bool patched = false;
+  for (uint16_t i = 0; i < count; ++i) {
+    const size_t header = table + size_t{i} * entry_size;
+    const char* name = reinterpret_cast<const char*>(&elf.at(names_offset + Dword(elf, header)));
+    if (std::string(name) != ".itext") continue;
+    put(header + 4, 0);                                    // type: none
+    put(header + 16, static_cast<uint32_t>(elf.size()));   // offset: the end of the file
+    put(header + 20, 0x10000);                             // size: far past it
+    patched = true;
+  }
+  ASSERT_TRUE(patched);
+  le::Module module;
+  module.entry_name = "entry";
+  std::string error;
+  EXPECT_FALSE(le::ReadLinkedElf(elf, kTwoObjects, &module, &error));
+  EXPECT_NE(error.find("lies outside the file"), std::string::npos) << error;
+}
+
 TEST(LePackerImage, LaysOutHeaderObjectsPagesNamesAndFixups) {
   le::Module module = ReadGood();
   module.version_resource = {1, 2, 3, 4, 5};
