@@ -127,18 +127,22 @@ protected:
     // at once; returns when all have finished.
     void RunAtOnce(std::vector<std::unique_ptr<ClientRun>>& clients, int count) {
         const std::string tag = std::to_string(GetCurrentProcessId());
-        const std::string startName = "BrantovixCreationStart" + tag, readyName = "BrantovixCreationReady" + tag;
+        const std::string startName = "BrantovixCreationStart" + tag;
+        const std::string readyName = "BrantovixCreationReady" + tag;
         HANDLE start = CreateEventA(nullptr, TRUE, FALSE, startName.c_str());
         HANDLE ready = CreateSemaphoreA(nullptr, 0, count, readyName.c_str());
         ASSERT_TRUE(start && ready);
         char temporary[MAX_PATH];
         GetTempPathA(MAX_PATH, temporary);
         for (int i = 0; i < count; ++i) {
-            std::string output = std::string(temporary) + "brantovix_creation_" + tag + "_" + std::to_string(clients.size()) + ".txt";
+            std::string output = std::string(temporary) + "brantovix_creation_" + tag + "_" +
+                                 std::to_string(++clientsStarted_) + ".txt";
             clients.emplace_back(new ClientRun(startName, readyName, output));
             ASSERT_TRUE(clients.back()->started()) << GetLastError();
         }
-        for (int i = 0; i < count; ++i) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, kReadyTimeoutMs));
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, kReadyTimeoutMs));
+        }
         SetEvent(start);
         for (auto& client : clients) {
             ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(client->process(), kFinishTimeoutMs));
@@ -155,6 +159,7 @@ protected:
     FileAside descriptionAside_{description_};
     std::string resource_;
     std::set<std::string> before_;
+    int clientsStarted_ = 0;   // numbers every client's output file
 };
 
 TEST_F(ConcurrentCreation, ClientsCreatingAtOnceAllGetTheFullListAndLeaveOneWholeDriverFile) {
