@@ -5,6 +5,7 @@
 
 #include "brantovix_idl.h"
 #include "component_categories.h"
+#include "enumerator_driver_file.h"
 #include "server_module.h"
 
 namespace {
@@ -27,18 +28,6 @@ const wchar_t kSafeForScriptingDescription[] = L"Controls safely scriptable!";
 // The maker's category is asked of a manager in any context, not only in-process.
 const DWORD kAnyContext =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-
-const char kDriverFileName[] = "\\orv_de.vxd";
-
-// Instances write the enumerator driver file only when it is absent: removing it at every
-// (un)registration makes the next instance write the copy this library carries.
-void DeleteEnumeratorDriverFile() {
-    char path[512];
-    UINT length = GetSystemDirectoryA(path, sizeof(path));
-    if (length == 0 || length + sizeof(kDriverFileName) > sizeof(path)) return;
-    lstrcatA(path, kDriverFileName);
-    DeleteFileA(path);
-}
 
 // The maker's category and the class's mark in it; failures are not reported.
 void RegisterOrvServiceCategory(BOOL registering) {
@@ -64,7 +53,7 @@ void RegisterOrvServiceCategory(BOOL registering) {
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-    DeleteEnumeratorDriverFile();
+    RemoveEnumeratorDriverFile();
     ServerModule* module = ServerModule::Current();
     HRESULT moduleResult = module ? module->RegisterServer(TRUE, nullptr) : E_UNEXPECTED;
     if (SUCCEEDED(moduleResult)) RegisterOrvServiceCategory(TRUE);
@@ -83,7 +72,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    DeleteEnumeratorDriverFile();
+    RemoveEnumeratorDriverFile();
     ServerModule* module = ServerModule::Current();
     HRESULT moduleResult = module ? module->UnregisterServer(TRUE, nullptr) : E_UNEXPECTED;
     if (SUCCEEDED(moduleResult)) RegisterOrvServiceCategory(FALSE);

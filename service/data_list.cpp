@@ -20,38 +20,43 @@ bool SameText(const OLECHAR* a, const OLECHAR* b) {
 BSTR ToWideString(const char* text) {
     int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (units <= 0) return nullptr;
-    OLECHAR* buffer = new OLECHAR[units];
+    HeapArray<OLECHAR> buffer(new OLECHAR[units]);
     if (!buffer) return nullptr;
-    BSTR result = nullptr;
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, units) > 0) result = SysAllocString(buffer);
-    delete[] buffer;
-    return result;
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, buffer.get(), units) <= 0) return nullptr;
+    return SysAllocString(buffer.get());
 }
 
-DataElement::DataElement() : next_(nullptr), name_(nullptr), value_(nullptr) {}
+DataElement::DataElement() : next_(nullptr) {}
 
-DataElement::~DataElement() {
-    SysFreeString(name_);
-    SysFreeString(value_);
-}
+// The element's own strings go with its owners; the elements behind it are the list's to free.
+DataElement::~DataElement() {}
 
 int DataElement::SetName(const OLECHAR* text) {
-    name_ = SysAllocString(text);
+    name_.reset(SysAllocString(text));
     return 1;
 }
 
 int DataElement::SetValue(const OLECHAR* text) {
-    value_ = SysAllocString(text);
+    value_.reset(SysAllocString(text));
     return 1;
 }
 
+namespace {
+
+// A caller's copy: a new BSTR of the same length, or null for a null text.
+BSTR CopyText(const Bstr& text) {
+    return text ? SysAllocStringLen(text.get(), SysStringLen(text.get())) : nullptr;
+}
+
+}  // namespace
+
 int DataElement::CopyName(BSTR* out) const {
-    *out = name_ ? SysAllocStringLen(name_, SysStringLen(name_)) : nullptr;
+    *out = CopyText(name_);
     return 1;
 }
 
 int DataElement::CopyValue(BSTR* out) const {
-    *out = value_ ? SysAllocStringLen(value_, SysStringLen(value_)) : nullptr;
+    *out = CopyText(value_);
     return 1;
 }
 
@@ -76,7 +81,7 @@ DataElement* DataElement::FindByIndex(long index) {
 
 DataElement* DataElement::FindByName(const OLECHAR* name) {
     for (DataElement* current = this; current; current = current->next_) {
-        if (SameText(current->name_, name)) return current;
+        if (SameText(current->name_.get(), name)) return current;
     }
     return nullptr;
 }
@@ -123,12 +128,9 @@ int DataList::AddPair(const OLECHAR* name, const OLECHAR* value) {
 }
 
 int DataList::AddAnsiPair(const char* name, const char* value) {
-    BSTR wideName = ToWideString(name);
-    BSTR wideValue = ToWideString(value);
-    int result = AddPair(wideName, wideValue);
-    SysFreeString(wideName);
-    SysFreeString(wideValue);
-    return result;
+    Bstr wideName(ToWideString(name));
+    Bstr wideValue(ToWideString(value));
+    return AddPair(wideName.get(), wideValue.get());
 }
 
 unsigned long DataList::GetCount() const { return head_ ? head_->CountFrom() : 0; }

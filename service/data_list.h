@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "owner.h"
+
 class DataElement {
 public:
     DataElement();
@@ -28,8 +30,8 @@ private:
     DataElement& operator=(const DataElement&) = delete;
 
     DataElement* next_;
-    BSTR name_;
-    BSTR value_;
+    Bstr name_;
+    Bstr value_;
 };
 
 class DataList {

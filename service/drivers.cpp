@@ -4,15 +4,14 @@
 
 #include "data_list.h"
 #include "driver_inventory.h"
+#include "enumerator_driver_file.h"
+#include "owner.h"
 #include "server_module.h"
 
 namespace {
 
 const char kComponentInformation[] = "Driver Class";
 const char kDatePrefix[] = "DATE-";
-const char kDriverFileName[] = "\\ORV_DE.VXD";
-const WORD kDriverResourceId = 201;
-const char kDriverResourceType[] = "DRIVER";
 
 // Row texts as the inventory hands them out: file names of up to 511 characters (the date key
 // adds "DATE-"), stamps of up to 127, dates of ten characters for a four-digit year.
@@ -40,72 +39,28 @@ DriversBody::DriversBody() : dataList_(new DataList) {
 }
 
 void DriversBody::AddInventoryRows(const DriverInventory& inventory) {
-    char* name = new char[kNameBufferSize];
-    char* stamp = new char[kStampBufferSize];
-    char* dateKey = new char[kDateKeyBufferSize];
-    char* date = new char[kDateBufferSize];
-    if (name && stamp && dateKey && date) {
-        DWORD count = inventory.GetItemCount();
-        for (DWORD index = 1; index <= count; ++index) {
-            inventory.GetItemNameAndStamp(name, stamp, index);
-            dataList_->AddAnsiPair(name, stamp);
-            lstrcpyA(dateKey, kDatePrefix);
-            lstrcatA(dateKey, name);
-            inventory.GetItemDate(date, index);
-            dataList_->AddAnsiPair(dateKey, date);
-        }
+    HeapArray<char> name(new char[kNameBufferSize]);
+    HeapArray<char> stamp(new char[kStampBufferSize]);
+    HeapArray<char> dateKey(new char[kDateKeyBufferSize]);
+    HeapArray<char> date(new char[kDateBufferSize]);
+    if (!name || !stamp || !dateKey || !date) return;
+    DWORD count = inventory.GetItemCount();
+    for (DWORD index = 1; index <= count; ++index) {
+        inventory.GetItemNameAndStamp(name.get(), stamp.get(), index);
+        dataList_->AddAnsiPair(name.get(), stamp.get());
+        lstrcpyA(dateKey.get(), kDatePrefix);
+        lstrcatA(dateKey.get(), name.get());
+        inventory.GetItemDate(date.get(), index);
+        dataList_->AddAnsiPair(dateKey.get(), date.get());
     }
-    delete[] name;
-    delete[] stamp;
-    delete[] dateKey;
-    delete[] date;
 }
 
 DriversBody::~DriversBody() { delete dataList_; }
 
 int DriversBody::DeployEnumeratorDriver() {
-    const DWORD kPathSize = 512;
-    char* path = new char[kPathSize];
-    if (!path) return 0;
-    UINT length = GetSystemDirectoryA(path, kPathSize);
-    if (length == 0 || length + sizeof(kDriverFileName) > kPathSize) {
-        delete[] path;
-        return 0;
-    }
-    lstrcatA(path, kDriverFileName);
-
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        // A file of that name is used as found, whatever it holds.
-        FindClose(search);
-        delete[] path;
-        return 1;
-    }
-
+    // The image is the "DRIVER" 201 resource of this library, whose instance the module keeps.
     ServerModule* module = ServerModule::Current();
-    HRSRC resource = module ? FindResourceA(module->instance, MAKEINTRESOURCEA(kDriverResourceId),
-                                            kDriverResourceType)
-                            : nullptr;
-    HGLOBAL loaded = resource ? LoadResource(module->instance, resource) : nullptr;
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (!bytes) {
-        // No image to write. An empty file here would never be replaced, so none is created.
-        delete[] path;
-        return 0;
-    }
-    DWORD size = SizeofResource(module->instance, resource);
-
-    // The outcome of writing is not examined: the client's open reports whatever is there.
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, bytes, size, &written, nullptr);
-        FlushFileBuffers(file);
-        CloseHandle(file);
-    }
-    delete[] path;
-    return 1;
+    return DeployEnumeratorDriverFile(module ? module->instance : nullptr);
 }
 
 HRESULT DriversBody::GetComponentInfomation(BSTR* information) {

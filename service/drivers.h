@@ -40,9 +40,10 @@ public:
     HRESULT STDMETHODCALLTYPE SetDataListValue(long listIndex, BSTR value) override;
     HRESULT STDMETHODCALLTYPE LogDataListToFile(BSTR fileName) override;
 
-    // Writes the enumerator driver file into the system directory from the module's "DRIVER"
-    // 201 resource when the file is absent. 1 when the file was found or a write was
-    // attempted, 0 when it is absent and the module carries no such resource.
+    // Puts the enumerator driver file in place from this library's "DRIVER" 201 resource when
+    // it is absent (enumerator_driver_file.h). 1 when the file was found or a write was
+    // attempted, even one that failed: the inventory then runs without the driver's lists. 0
+    // when it is absent and the library carries no such resource.
     int DeployEnumeratorDriver();
 
 protected:

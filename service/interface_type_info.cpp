@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "brantovix_idl.h"
+#include "owner.h"
 #include "server_module.h"
 
 namespace {
@@ -27,21 +28,20 @@ HRESULT InterfaceTypeInfo::LoadTypeInformation(LCID lcid) {
     HRESULT result = S_OK;
     EnterCriticalSection(&module->typeInfoLock);
     if (!typeInfo) {
-        ITypeLib* library = nullptr;
-        result = LoadRegTypeLib(*libraryId, majorVersion, minorVersion, lcid, &library);
-        if (SUCCEEDED(result)) {
-            ITypeInfo* info = nullptr;
-            result = library->GetTypeInfoOfGuid(*interfaceId, &info);
-            if (SUCCEEDED(result)) {
-                ITypeInfo2* info2 = nullptr;
-                if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&info2)))) {
-                    info->Release();
-                    info = info2;
-                }
-                BuildNameCache(info);
-                typeInfo = info;
+        ComPointer<ITypeLib> library;
+        ComPointer<ITypeInfo> info;
+        result = LoadRegTypeLib(*libraryId, majorVersion, minorVersion, lcid, library.receive());
+        if (library.Opened(SUCCEEDED(result))) {
+            result = library->GetTypeInfoOfGuid(*interfaceId, info.receive());
+        }
+        if (info.Opened(SUCCEEDED(result))) {
+            ComPointer<ITypeInfo2> info2;
+            if (info2.Opened(SUCCEEDED(info->QueryInterface(IID_ITypeInfo2,
+                                                            reinterpret_cast<void**>(info2.receive()))))) {
+                info.reset(info2.release());
             }
-            library->Release();
+            BuildNameCache(info.get());
+            typeInfo = info.release();
         }
     }
     LeaveCriticalSection(&module->typeInfoLock);
@@ -69,11 +69,12 @@ void InterfaceTypeInfo::BuildNameCache(ITypeInfo* info) {
         cache[i].dispId = DISPID_UNKNOWN;
         FUNCDESC* function = nullptr;
         if (FAILED(info->GetFuncDesc(i, &function))) continue;
-        BSTR name = nullptr;
-        if (SUCCEEDED(info->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr))) {
-            cache[i].name = name;
-            cache[i].length = static_cast<int>(SysStringLen(name));
+        Bstr name;
+        if (name.Opened(SUCCEEDED(info->GetDocumentation(function->memid, name.receive(), nullptr,
+                                                         nullptr, nullptr)))) {
+            cache[i].length = static_cast<int>(SysStringLen(name.get()));
             cache[i].dispId = function->memid;
+            cache[i].name = name.release();   // the cache's until the module terminates
         }
         info->ReleaseFuncDesc(function);
     }
@@ -124,6 +125,8 @@ HRESULT InterfaceTypeInfo::Invoke(IDispatch* instance, DISPID dispId, LCID lcid,
     return typeInfo->Invoke(instance, dispId, flags, params, result, exception, argumentError);
 }
 
+// The record is a plain aggregate in static storage (the module has no static constructors), so
+// its type information and the cache's names are released here by hand, at termination.
 void InterfaceTypeInfo::ReleaseTypeInformation(DWORD context) {
     InterfaceTypeInfo* record = reinterpret_cast<InterfaceTypeInfo*>(context);
     if (record->typeInfo) {

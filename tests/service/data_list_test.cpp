@@ -1,4 +1,5 @@
 #include "data_list.h"
+#include "handle_ledger.h"
 #include "import_patch.h"
 
 #include <gtest/gtest.h>
@@ -101,27 +102,49 @@ TEST(DataList, ToWideStringOfEmptyTextIsEmptyNotNull) {
     EXPECT_EQ(L"Driver Class", Take(ToWideString("Driver Class")));
 }
 
-// Destruction frees every string once: the elements after the head in index order, each
-// its name then its value, and the head last.
-std::vector<std::wstring> g_freed;
+// Every string the list allocates (its elements', the conversions of ANSI pairs, the copies it
+// hands out, which the caller frees) is freed exactly once by the time the list is gone.
+HandleLedger* g_strings = nullptr;
+decltype(&SysAllocString) g_realSysAllocString = nullptr;
+decltype(&SysAllocStringLen) g_realSysAllocStringLen = nullptr;
 decltype(&SysFreeString) g_realSysFreeString = nullptr;
 
+BSTR WINAPI RecordSysAllocString(const OLECHAR* text) {
+    BSTR copy = g_realSysAllocString(text);
+    if (copy) g_strings->Opened(copy);
+    return copy;
+}
+BSTR WINAPI RecordSysAllocStringLen(const OLECHAR* text, UINT length) {
+    BSTR copy = g_realSysAllocStringLen(text, length);
+    if (copy) g_strings->Opened(copy);
+    return copy;
+}
 void WINAPI RecordSysFreeString(BSTR text) {
-    if (text) g_freed.push_back(std::wstring(text, SysStringLen(text)));
+    if (text) g_strings->Closed(text);
     g_realSysFreeString(text);
 }
 
-TEST(DataList, DestructionFreesEveryStringInIndexOrderHeadLast) {
-    DataList* list = new DataList;
-    for (const wchar_t* name : {L"A", L"B", L"C", L"D"}) list->AddPair(name, (std::wstring(name) + L"=").c_str());
-    g_freed.clear();
+TEST(DataList, EveryStringItAllocatesIsFreedOnce) {
+    HandleLedger strings;
+    g_strings = &strings;
     {
+        ScopedImportPatch allocate("oleaut32.dll", "SysAllocString", reinterpret_cast<void*>(&RecordSysAllocString));
+        ScopedImportPatch copy("oleaut32.dll", "SysAllocStringLen", reinterpret_cast<void*>(&RecordSysAllocStringLen));
         ScopedImportPatch free("oleaut32.dll", "SysFreeString", reinterpret_cast<void*>(&RecordSysFreeString));
+        g_realSysAllocString = reinterpret_cast<decltype(&SysAllocString)>(allocate.previous());
+        g_realSysAllocStringLen = reinterpret_cast<decltype(&SysAllocStringLen)>(copy.previous());
         g_realSysFreeString = reinterpret_cast<decltype(&SysFreeString)>(free.previous());
-        ASSERT_NE(nullptr, g_realSysFreeString);
+        ASSERT_TRUE(g_realSysAllocString && g_realSysAllocStringLen && g_realSysFreeString);
+        DataList* list = new DataList;
+        for (const wchar_t* name : {L"A", L"B"}) list->AddPair(name, (std::wstring(name) + L"=").c_str());
+        list->AddAnsiPair("C", "C=");
+        list->AddAnsiPair("D", "");
+        EXPECT_EQ(4u, list->GetCount());
+        EXPECT_EQ(L"C=", Take(list->GetValueByName(L"C")));
         delete list;
     }
-    EXPECT_EQ((std::vector<std::wstring>{L"D", L"D=", L"C", L"C=", L"B", L"B=", L"A", L"A="}), g_freed);
+    EXPECT_GE(strings.opens(), 13);   // eight in the elements, four converted texts, one copy
+    EXPECT_TRUE(strings.Balanced());
 }
 
 TEST(DataList, LongListsCountWithoutDeepRecursion) {

@@ -9,6 +9,7 @@
 
 #include "driver_inventory.h"
 #include "drivers_fixture.h"
+#include "handle_ledger.h"
 #include "import_patch.h"
 
 namespace {
@@ -70,105 +71,107 @@ TEST_F(DriversTest, WithoutAResourceDeploymentFailsAndTheListStaysEmpty) {
     EXPECT_EQ(0, size);
 }
 
-// Deployment's calls as they leave the product: the system directory asked for with a
-// 512-character buffer; the module's own "DRIVER" 201 resource; the file created for writing,
-// share mode 0, CREATE_ALWAYS, attributes 0; all bytes in one write, then flush and close.
-struct DeployCalls {
-    std::vector<UINT> directorySizes;
-    int resourceLookups = 0;
-    HMODULE resourceModule = nullptr;
-    bool resourceById201 = false, resourceTypeDriver = false;
-    int creates = 0;
-    std::string path;
-    DWORD access = 0, share = 1, disposition = 0, attributes = 1;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::vector<DWORD> writes;
-    int flushes = 0;
-    std::vector<HANDLE> closed;
-};
-DeployCalls g_deploy;
-decltype(&GetSystemDirectoryA) g_realSystemDirectory = nullptr;
-decltype(&FindResourceA) g_realFindResource = nullptr;
+// Deployment through the body takes the image from the module the server module records, writes
+// it whole and closes every file and search it opened, once.
+HandleLedger* g_ledger = nullptr;
+bool g_writeFails = false;
+std::vector<std::string> g_created;
 decltype(&CreateFileA) g_realCreateFile = nullptr;
 decltype(&::WriteFile) g_realWriteFile = nullptr;
-decltype(&FlushFileBuffers) g_realFlush = nullptr;
 decltype(&CloseHandle) g_realCloseHandle = nullptr;
+decltype(&FindFirstFileA) g_realFindFirst = nullptr;
+decltype(&FindClose) g_realFindClose = nullptr;
 
-UINT WINAPI RecordSystemDirectory(LPSTR buffer, UINT size) {
-    g_deploy.directorySizes.push_back(size);
-    return g_realSystemDirectory(buffer, size);
-}
-HRSRC WINAPI RecordFindResource(HMODULE module, LPCSTR name, LPCSTR type) {
-    ++g_deploy.resourceLookups;
-    g_deploy.resourceModule = module;
-    g_deploy.resourceById201 = IS_INTRESOURCE(name) && reinterpret_cast<ULONG_PTR>(name) == 201;
-    g_deploy.resourceTypeDriver = !IS_INTRESOURCE(type) && lstrcmpA(type, "DRIVER") == 0;
-    return g_realFindResource(module, name, type);
-}
-HANDLE WINAPI RecordCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+HANDLE WINAPI LedgerCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD disposition, DWORD attributes, HANDLE templateFile) {
-    ++g_deploy.creates;
-    g_deploy.path = path;
-    g_deploy.access = access;
-    g_deploy.share = share;
-    g_deploy.disposition = disposition;
-    g_deploy.attributes = attributes;
-    g_deploy.file = g_realCreateFile(path, access, share, security, disposition, attributes, templateFile);
-    return g_deploy.file;
+    g_created.push_back(path);
+    HANDLE file = g_realCreateFile(path, access, share, security, disposition, attributes, templateFile);
+    if (file != INVALID_HANDLE_VALUE) g_ledger->Opened(file);
+    return file;
 }
-BOOL WINAPI RecordWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
-    if (file == g_deploy.file) g_deploy.writes.push_back(size);
-    return g_realWriteFile(file, bytes, size, written, overlapped);
+BOOL WINAPI FailingWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (!g_writeFails) return g_realWriteFile(file, bytes, size, written, overlapped);
+    *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
 }
-BOOL WINAPI RecordFlush(HANDLE file) {
-    if (file == g_deploy.file) ++g_deploy.flushes;
-    return g_realFlush(file);
-}
-BOOL WINAPI RecordCloseHandle(HANDLE handle) {
-    g_deploy.closed.push_back(handle);
+BOOL WINAPI LedgerCloseHandle(HANDLE handle) {
+    g_ledger->Closed(handle);
     return g_realCloseHandle(handle);
 }
+HANDLE WINAPI LedgerFindFirst(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
+    HANDLE search = g_realFindFirst(pattern, found);
+    if (search != INVALID_HANDLE_VALUE) g_ledger->Opened(search);
+    return search;
+}
+BOOL WINAPI LedgerFindClose(HANDLE search) {
+    g_ledger->Closed(search);
+    return g_realFindClose(search);
+}
 
-TEST_F(DriversTest, DeploymentCallsThePlatformWithFixedArgumentsAndWritesOnce) {
+class LedgerPatches {
+public:
+    explicit LedgerPatches(HandleLedger& ledger, bool writeFails = false) {
+        g_ledger = &ledger;
+        g_writeFails = writeFails;
+        g_created.clear();
+        g_realCreateFile = reinterpret_cast<decltype(&CreateFileA)>(create_.previous());
+        g_realWriteFile = reinterpret_cast<decltype(&::WriteFile)>(write_.previous());
+        g_realCloseHandle = reinterpret_cast<decltype(&CloseHandle)>(close_.previous());
+        g_realFindFirst = reinterpret_cast<decltype(&FindFirstFileA)>(findFirst_.previous());
+        g_realFindClose = reinterpret_cast<decltype(&FindClose)>(findClose_.previous());
+    }
+    bool Complete() const {
+        return g_realCreateFile && g_realWriteFile && g_realCloseHandle && g_realFindFirst && g_realFindClose;
+    }
+
+private:
+    ScopedImportPatch create_{"kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&LedgerCreateFile)};
+    ScopedImportPatch write_{"kernel32.dll", "WriteFile", reinterpret_cast<void*>(&FailingWriteFile)};
+    ScopedImportPatch close_{"kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&LedgerCloseHandle)};
+    ScopedImportPatch findFirst_{"kernel32.dll", "FindFirstFileA", reinterpret_cast<void*>(&LedgerFindFirst)};
+    ScopedImportPatch findClose_{"kernel32.dll", "FindClose", reinterpret_cast<void*>(&LedgerFindClose)};
+};
+
+TEST_F(DriversTest, DeploymentWritesTheModulesImageWholeAndClosesWhatItOpens) {
     ScopedServerModule module(GetModuleHandleA(nullptr));
     TestDrivers drivers;   // its construction deploys the file; then it is deployed again below
     DeleteFileA(driverFile_.c_str());
-    g_deploy = DeployCalls();
+    HandleLedger ledger;
     int result = 0;
     {
-        ScopedImportPatch directory("kernel32.dll", "GetSystemDirectoryA", reinterpret_cast<void*>(&RecordSystemDirectory));
-        ScopedImportPatch resource("kernel32.dll", "FindResourceA", reinterpret_cast<void*>(&RecordFindResource));
-        ScopedImportPatch create("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&RecordCreateFile));
-        ScopedImportPatch write("kernel32.dll", "WriteFile", reinterpret_cast<void*>(&RecordWriteFile));
-        ScopedImportPatch flush("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&RecordFlush));
-        ScopedImportPatch close("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&RecordCloseHandle));
-        g_realSystemDirectory = reinterpret_cast<decltype(&GetSystemDirectoryA)>(directory.previous());
-        g_realFindResource = reinterpret_cast<decltype(&FindResourceA)>(resource.previous());
-        g_realCreateFile = reinterpret_cast<decltype(&CreateFileA)>(create.previous());
-        g_realWriteFile = reinterpret_cast<decltype(&::WriteFile)>(write.previous());
-        g_realFlush = reinterpret_cast<decltype(&FlushFileBuffers)>(flush.previous());
-        g_realCloseHandle = reinterpret_cast<decltype(&CloseHandle)>(close.previous());
-        ASSERT_TRUE(g_realSystemDirectory && g_realFindResource && g_realCreateFile && g_realWriteFile &&
-                    g_realFlush && g_realCloseHandle);
+        LedgerPatches patches(ledger);
+        ASSERT_TRUE(patches.Complete());
         result = drivers.DeployEnumeratorDriver();
     }
     EXPECT_EQ(1, result);
-    EXPECT_EQ(std::vector<UINT>{512}, g_deploy.directorySizes);
-    EXPECT_EQ(1, g_deploy.resourceLookups);
-    EXPECT_EQ(GetModuleHandleA(nullptr), g_deploy.resourceModule);
-    EXPECT_TRUE(g_deploy.resourceById201);
-    EXPECT_TRUE(g_deploy.resourceTypeDriver);
-    ASSERT_EQ(1, g_deploy.creates);
-    EXPECT_EQ(0, lstrcmpiA(driverFile_.c_str(), g_deploy.path.c_str())) << g_deploy.path;
-    EXPECT_EQ(static_cast<DWORD>(GENERIC_WRITE), g_deploy.access);
-    EXPECT_EQ(0u, g_deploy.share);
-    EXPECT_EQ(static_cast<DWORD>(CREATE_ALWAYS), g_deploy.disposition);
-    EXPECT_EQ(0u, g_deploy.attributes);
-    const std::string payload = ReadFile(DEPLOY_PAYLOAD);
-    EXPECT_EQ(std::vector<DWORD>{static_cast<DWORD>(payload.size())}, g_deploy.writes);
-    EXPECT_EQ(1, g_deploy.flushes);
-    EXPECT_EQ(std::vector<HANDLE>{g_deploy.file}, g_deploy.closed);
-    EXPECT_EQ(payload, ReadFile(driverFile_));
+    EXPECT_EQ(ReadFile(DEPLOY_PAYLOAD), ReadFile(driverFile_));
+    EXPECT_FALSE(g_created.empty());
+    EXPECT_TRUE(ledger.Balanced());
+}
+
+// A deployment whose write failed was still attempted: the object goes on to its inventory
+// (which then learns from the plug-and-play tree alone), and no partial driver file is left.
+TEST_F(DriversTest, FailedDeploymentLeavesNoDriverFileAndTheInventoryStillRuns) {
+    ScopedServerModule module(GetModuleHandleA(nullptr));
+    HandleLedger ledger;
+    {
+        LedgerPatches patches(ledger, true);
+        ASSERT_TRUE(patches.Complete());
+        TestDrivers drivers;
+        EXPECT_EQ(1, drivers.DeployEnumeratorDriver());
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(driverFile_.c_str()));
+    bool deviceOpened = false;   // the inventory's first step opens the enumerator device
+    for (const std::string& path : g_created) {
+        if (path.compare(0, 4, "\\\\.\\") == 0) {
+            deviceOpened = true;
+            continue;
+        }
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << path;
+    }
+    EXPECT_TRUE(deviceOpened);
+    EXPECT_TRUE(ledger.Balanced());
 }
 
 class DriversRowsTest : public DriversTest {

@@ -66,20 +66,23 @@ protected:
     TestDrivers drivers_;
 };
 
-// Defined first, so that it makes the first load of this process: that load registers the
-// release routine with the module, with the record as its context; a later load (after an
-// unload) does not register it again.
+// Defined first, so that it makes the first load of this process: that load registers with the
+// module a release of the record at termination; a later load (after an unload) does not
+// register it again.
 TEST_F(LateBinding, ReleaseRoutineIsRegisteredOnceForTheModulesLife) {
     ASSERT_EQ(0, TerminationCallbacks());
     ITypeInfo* info = nullptr;
     ASSERT_EQ(S_OK, Dispatch()->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
     info->Release();
     ASSERT_EQ(1, TerminationCallbacks());
+    // What the module runs at termination releases this record's type information and names.
+    ASSERT_NE(nullptr, OrvServiceTypeInfo().typeInfo);
     const TerminationElement* element = ServerModule::Current()->terminationList;
-    EXPECT_EQ(&InterfaceTypeInfo::ReleaseTypeInformation, element->callback);
-    EXPECT_EQ(reinterpret_cast<DWORD>(&OrvServiceTypeInfo()), element->context);
+    element->callback(element->context);
+    EXPECT_EQ(nullptr, OrvServiceTypeInfo().typeInfo);
+    EXPECT_EQ(nullptr, OrvServiceTypeInfo().nameCache);
+    EXPECT_EQ(0, OrvServiceTypeInfo().nameCacheCount);
 
-    InterfaceTypeInfo::ReleaseTypeInformation(reinterpret_cast<DWORD>(&OrvServiceTypeInfo()));
     ASSERT_EQ(S_OK, Dispatch()->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
     info->Release();
     EXPECT_EQ(1, TerminationCallbacks());
