@@ -1,6 +1,8 @@
 // The driver file scan: every file that matches a driver pattern in the three driver
 // directories becomes a row, in directory order, then pattern order, then the order in which
-// the directory search returns them.
+// the directory search returns them. Each directory is searched by its full path: the scan
+// never touches the process's current directory, which belongs to the caller and to every
+// other thread of the process.
 #include "driver_inventory.h"
 
 namespace {
@@ -24,7 +26,7 @@ private:
 };
 
 // Appends `suffix` to the directory text when the whole fits in the 512-character buffer;
-// otherwise the directory is left empty and will not be entered.
+// otherwise the directory is left empty and will not be searched.
 void AppendSuffix(char* directory, const char* suffix) {
     if (lstrlenA(directory) + lstrlenA(suffix) >= static_cast<int>(DriverInventory::kDirectoryBufferSize)) {
         directory[0] = '\0';
@@ -40,7 +42,7 @@ int DriverInventory::ScanDriverFiles() {
     char windowsDirectory[kDirectoryBufferSize];
     char ioSubSysDirectory[kDirectoryBufferSize];
     // A result of 0 (failure) or one at least as long as the buffer (truncated) leaves the
-    // directory empty: it cannot be entered and contributes nothing.
+    // directory empty: it is not searched and contributes nothing.
     UINT length = GetSystemDirectoryA(systemDirectory, kDirectoryBufferSize);
     if (length == 0 || length >= kDirectoryBufferSize) systemDirectory[0] = '\0';
     length = GetWindowsDirectoryA(windowsDirectory, kDirectoryBufferSize);
@@ -52,17 +54,24 @@ int DriverInventory::ScanDriverFiles() {
     const char* const directories[] = {systemDirectory, windowsDirectory, ioSubSysDirectory};
     for (const char* directory : directories) {
         if (!directory[0]) continue;
+        // A directory that does not exist or cannot be read makes every search fail: it
+        // contributes no rows.
         lstrcpyA(directoryBuffer_, directory);
-        if (!SetCurrentDirectoryA(directoryBuffer_)) continue;
         for (const char* pattern : kScanPatterns) ScanPattern(pattern);
     }
     return 1;
 }
 
 void DriverInventory::ScanPattern(const char* pattern) {
-    FindHandle search(FindFirstFileA(pattern, &findData_));
-    if (!search.valid()) return;
+    // The search names the directory: "<directory>\*.vxd". The directory holds at most 511
+    // characters, so the pattern always fits the 2048-character path buffer.
     const int directoryLength = lstrlenA(directoryBuffer_);
+    if (directoryLength + 1 + lstrlenA(pattern) >= static_cast<int>(kPathBufferSize)) return;
+    lstrcpyA(pathBuffer_, directoryBuffer_);
+    lstrcatA(pathBuffer_, "\\");
+    lstrcatA(pathBuffer_, pattern);
+    FindHandle search(FindFirstFileA(pathBuffer_, &findData_));
+    if (!search.valid()) return;
     do {
         char* name = findData_.cFileName;
         const int nameLength = lstrlenA(name);

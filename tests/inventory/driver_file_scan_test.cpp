@@ -1,14 +1,17 @@
 // The driver file scan on the prefix's real driver directories: the system directory (which
 // also holds the platform's own driver files), "System32\Drivers" under the Windows directory
 // and "IoSubSys" under the system directory. Rows are checked against an independent listing
-// of the same directories and patterns, and the test's own files by their unique names.
+// of the same directories and patterns, and the test's own files by their unique names. The
+// scan runs from a current directory of the test's own, which must stay current throughout.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "callers_directory.h"
 #include "driver_file_image.h"
 #include "driver_machine.h"
+#include "import_patch.h"
 #include "stepped_inventory.h"
 
 namespace {
@@ -23,12 +26,6 @@ using driver_fixtures::UtcFileTime;
 bool DirectoryExists(const std::string& directory) {
     const DWORD attributes = GetFileAttributesA(directory.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string CurrentDirectory() {
-    char directory[MAX_PATH] = {};
-    GetCurrentDirectoryA(sizeof(directory), directory);
-    return directory;
 }
 
 // Every row equals the listing's entry at the same place: name, full path, time.
@@ -66,12 +63,12 @@ protected:
     void SetUp() override {
         directories_ = GetDriverDirectories();
         RemoveLeftovers(directories_);
+        ASSERT_FALSE(caller_.Path().empty());
     }
-    void TearDown() override { SetCurrentDirectoryA(startDirectory_.c_str()); }
 
     driver_fixtures::DriverDirectories directories_;
     PlacedFiles files_;
-    const std::string startDirectory_ = CurrentDirectory();
+    CallersDirectory caller_;
 };
 
 TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
@@ -125,8 +122,9 @@ TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
     ASSERT_EQ(1, inventory.GetItemDate(date, static_cast<DWORD>(row) + 1));
     EXPECT_STREQ("1999/07/04", date);
 
-    EXPECT_EQ(0, lstrcmpiA(directories_.ioSubSys.c_str(), CurrentDirectory().c_str()))
-        << "the scan leaves the last directory it entered current";
+    // The caller's current directory is untouched: its relative paths resolve where they did.
+    EXPECT_TRUE(caller_.IsCurrent());
+    EXPECT_TRUE(caller_.RelativeFileLandsHere("bvxscan_relative.txt"));
 }
 
 TEST_F(DriverFileScan, MissingDirectoryContributesNothing) {
@@ -138,7 +136,37 @@ TEST_F(DriverFileScan, MissingDirectoryContributesNothing) {
     for (DWORD i = 0; i < inventory.Count(); ++i) {
         EXPECT_EQ(std::string::npos, std::string(inventory.Row(i).fullPath).find("IoSubSys"));
     }
-    EXPECT_EQ(0, lstrcmpiA(directories_.drivers.c_str(), CurrentDirectory().c_str()));
+    EXPECT_TRUE(caller_.IsCurrent());
+}
+
+// The current directory is process-wide: another thread of the caller that resolves a relative
+// path while the scan runs must find the caller's directory too. Every directory search of the
+// scan looks at it.
+std::vector<std::string> g_currentDuringSearches;
+decltype(&FindFirstFileA) g_realFindFirstFile = nullptr;
+
+HANDLE WINAPI SearchSeeingTheCurrentDirectory(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
+    g_currentDuringSearches.push_back(CallersDirectory::Current());
+    return g_realFindFirstFile(pattern, found);
+}
+
+TEST_F(DriverFileScan, CurrentDirectoryStaysTheCallersWhileTheScanRuns) {
+    ASSERT_TRUE(files_.EnsureDirectory(directories_.ioSubSys));
+    g_currentDuringSearches.clear();
+    SteppedInventory inventory;
+    {
+        ScopedImportPatch search("kernel32.dll", "FindFirstFileA",
+                                 reinterpret_cast<void*>(&SearchSeeingTheCurrentDirectory));
+        g_realFindFirstFile = reinterpret_cast<decltype(&FindFirstFileA)>(search.previous());
+        ASSERT_NE(nullptr, g_realFindFirstFile);
+        inventory.ScanDriverFiles();
+    }
+    EXPECT_GT(inventory.Count(), 0u);
+    ASSERT_FALSE(g_currentDuringSearches.empty());
+    for (const std::string& current : g_currentDuringSearches) {
+        EXPECT_EQ(0, lstrcmpiA(caller_.Path().c_str(), current.c_str())) << current;
+    }
+    EXPECT_TRUE(caller_.IsCurrent());
 }
 
 TEST_F(DriverFileScan, The1024thFileIsNotAdded) {
