@@ -1,19 +1,10 @@
-// Plug-and-play registry scan: follows every device node of the configuration manager's live
-// tree to the driver files its class key lists, and marks those rows active.
-//
-//   HKEY_DYN_DATA "Config Manager\Enum\<node>"                 value "HardWareKey"
-//   HKEY_LOCAL_MACHINE "Enum\<hardware key>"                   value "Driver"
-//   HKEY_LOCAL_MACHINE "System\CurrentControlSet\Services\Class\<driver>"
-//        first present of "Driver", "DeviceVxDs", "PortDriver", "MTD", "MouseDriver":
-//        a comma-separated list of file names
-//
 // Everything read is outside the library's control and may change while the scan runs: a
 // stage that fails for one node (key gone, value missing, too long for its buffer) drops that
 // node alone and the scan goes on with the next.
-#include "driver_inventory.h"
+#include "device_tree_scan.h"
 
 #include "device_tree_text.h"
-#include "registry_key.h"
+#include "owner.h"
 
 namespace {
 
@@ -30,7 +21,7 @@ const DWORD kPathBufferSize = 1024;
 
 // Every key is opened with full access (KEY_ALL_ACCESS), although the scan only reads.
 bool OpenKey(HKEY parent, const char* path, RegistryKey& key) {
-    return key.Opened(RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, key.receive()));
+    return key.Opened(RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, key.receive()) == ERROR_SUCCESS);
 }
 
 // Reads a value into the 1024-byte value buffer as a string, whatever type the registry
@@ -44,61 +35,53 @@ bool ReadStringValue(HKEY key, const char* name, char* buffer) {
     return device_tree_text::TerminateValueString(buffer, kValueBufferSize, length) != 0;
 }
 
+// Follows one device node to its class key and reads the file list there: the first of the
+// five values that can be read, even when later ones exist too.
+bool ReadNodeFileList(HKEY tree, const char* node, char* list) {
+    char path[kPathBufferSize];
+    RegistryKey nodeKey;
+    if (!OpenKey(tree, node, nodeKey)) return false;
+    if (!ReadStringValue(nodeKey.get(), kHardwareKeyValue, list)) return false;
+
+    RegistryKey hardware;
+    if (!device_tree_text::JoinKeyPath(path, kPathBufferSize, kEnumKey, list)) return false;
+    if (!OpenKey(HKEY_LOCAL_MACHINE, path, hardware)) return false;
+    if (!ReadStringValue(hardware.get(), kDriverValue, list)) return false;
+
+    RegistryKey driverClass;
+    if (!device_tree_text::JoinKeyPath(path, kPathBufferSize, kClassKey, list)) return false;
+    if (!OpenKey(HKEY_LOCAL_MACHINE, path, driverClass)) return false;
+    for (const char* listValue : kDriverListValues) {
+        if (ReadStringValue(driverClass.get(), listValue, list)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
-void DriverInventory::ScanDeviceTree() {
+void ScanDeviceTree(DriverTable& table) {
     RegistryKey tree;
     if (!OpenKey(HKEY_DYN_DATA, kDeviceTreeKey, tree)) return;
 
-    char name[kNameBufferSize];
-    char value[kValueBufferSize];
-    char path[kPathBufferSize];
+    char node[kNameBufferSize];
+    char list[kValueBufferSize];
     for (DWORD index = 0;; ++index) {
-        DWORD nameLength = kNameBufferSize;
-        if (RegEnumKeyExA(tree.get(), index, name, &nameLength, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS) {
+        DWORD nodeLength = kNameBufferSize;
+        if (RegEnumKeyExA(tree.get(), index, node, &nodeLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
             break;
         }
-        RegistryKey node;
-        if (!OpenKey(tree.get(), name, node)) continue;
-        if (!ReadStringValue(node.get(), kHardwareKeyValue, value)) continue;
-
-        RegistryKey hardware;
-        if (!device_tree_text::JoinKeyPath(path, kPathBufferSize, kEnumKey, value)) continue;
-        if (!OpenKey(HKEY_LOCAL_MACHINE, path, hardware)) continue;
-        if (!ReadStringValue(hardware.get(), kDriverValue, value)) continue;
-
-        RegistryKey driverClass;
-        if (!device_tree_text::JoinKeyPath(path, kPathBufferSize, kClassKey, value)) continue;
-        if (!OpenKey(HKEY_LOCAL_MACHINE, path, driverClass)) continue;
-
-        // Only the first of the five values that can be read counts, even when later ones
-        // exist too.
-        bool listed = false;
-        for (const char* listValue : kDriverListValues) {
-            if (ReadStringValue(driverClass.get(), listValue, value)) {
-                listed = true;
-                break;
-            }
-        }
-        if (listed) MarkListedFiles(value);
+        if (ReadNodeFileList(tree.get(), node, list)) MarkListedFiles(list, table);
     }
 }
 
-void DriverInventory::MarkListedFiles(const char* list) {
+void MarkListedFiles(const char* list, DriverTable& table) {
     device_tree_text::ForEachListedName(
         list,
         [](const char* name, void* context) {
-            DriverInventory* inventory = static_cast<DriverInventory*>(context);
-            DWORD row = inventory->FindItemByFileName(name);
-            if (row) inventory->items_[row - 1].active = 1;
+            DriverTable& rows = *static_cast<DriverTable*>(context);
+            const DWORD row = rows.FindItemByFileName(name);
+            if (row != DriverTable::kNoRow) rows.Row(row).active = 1;
         },
-        this);
-}
-
-DWORD DriverInventory::FindItemByFileName(const char* name) const {
-    for (DWORD i = 0; i < itemCount_; ++i) {
-        if (lstrcmpiA(items_[i].fileName, name) == 0) return i + 1;
-    }
-    return 0;
+        &table);
 }

@@ -1,79 +1,97 @@
-// The driver file scan: every file that matches a driver pattern in the three driver
-// directories becomes a row, in directory order, then pattern order, then the order in which
-// the directory search returns them.
-#include "driver_inventory.h"
+// Each directory is searched by its full path ("<directory>\*.vxd"): the scan never touches the
+// process's current directory, which belongs to the caller and to every other thread of the
+// process.
+#include "driver_file_scan.h"
+
+#include "owner.h"
 
 namespace {
 
 const char* const kScanPatterns[] = {"*.vxd", "*.drv", "*.sys", "*.386", "*.wdm", "*.pdr"};
+const DWORD kDirectoryBufferSize = 512;
+const DWORD kPathBufferSize = 2048;
 
-// Closes a directory search exactly once.
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (valid()) FindClose(handle_);
-    }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-};
+// Takes the length that GetSystemDirectoryA or GetWindowsDirectoryA reported for a
+// 512-character buffer. A result of 0 (failure) or one at least as long as the buffer
+// (truncated) leaves the directory empty: it is not searched.
+void KeepWhole(UINT length, char* directory) {
+    if (length == 0 || length >= kDirectoryBufferSize) directory[0] = '\0';
+}
 
 // Appends `suffix` to the directory text when the whole fits in the 512-character buffer;
-// otherwise the directory is left empty and will not be entered.
+// otherwise the directory is left empty and is not searched.
 void AppendSuffix(char* directory, const char* suffix) {
-    if (lstrlenA(directory) + lstrlenA(suffix) >= static_cast<int>(DriverInventory::kDirectoryBufferSize)) {
+    if (!directory[0]) return;
+    if (lstrlenA(directory) + lstrlenA(suffix) >= static_cast<int>(kDirectoryBufferSize)) {
         directory[0] = '\0';
         return;
     }
     lstrcatA(directory, suffix);
 }
 
-}  // namespace
+// The scan's own scratch: the directory being searched, the search pattern and then each full
+// path, and the directory search's record.
+class DirectorySearch {
+public:
+    explicit DirectorySearch(DriverTable& table) : table_(table), found_() {
+        directory_[0] = '\0';
+        path_[0] = '\0';
+    }
 
-int DriverInventory::ScanDriverFiles() {
-    char systemDirectory[kDirectoryBufferSize];
-    char windowsDirectory[kDirectoryBufferSize];
-    char ioSubSysDirectory[kDirectoryBufferSize];
-    // A result of 0 (failure) or one at least as long as the buffer (truncated) leaves the
-    // directory empty: it cannot be entered and contributes nothing.
-    UINT length = GetSystemDirectoryA(systemDirectory, kDirectoryBufferSize);
-    if (length == 0 || length >= kDirectoryBufferSize) systemDirectory[0] = '\0';
-    length = GetWindowsDirectoryA(windowsDirectory, kDirectoryBufferSize);
-    if (length == 0 || length >= kDirectoryBufferSize) windowsDirectory[0] = '\0';
-    if (windowsDirectory[0]) AppendSuffix(windowsDirectory, "\\System32\\Drivers");
-    lstrcpyA(ioSubSysDirectory, systemDirectory);
-    if (ioSubSysDirectory[0]) AppendSuffix(ioSubSysDirectory, "\\IoSubSys");
-
-    const char* const directories[] = {systemDirectory, windowsDirectory, ioSubSysDirectory};
-    for (const char* directory : directories) {
-        if (!directory[0]) continue;
-        lstrcpyA(directoryBuffer_, directory);
-        if (!SetCurrentDirectoryA(directoryBuffer_)) continue;
+    void ScanDirectory(const char* directory) {
+        lstrcpynA(directory_, directory, sizeof(directory_));
         for (const char* pattern : kScanPatterns) ScanPattern(pattern);
     }
-    return 1;
-}
 
-void DriverInventory::ScanPattern(const char* pattern) {
-    FindHandle search(FindFirstFileA(pattern, &findData_));
-    if (!search.valid()) return;
-    const int directoryLength = lstrlenA(directoryBuffer_);
-    do {
-        char* name = findData_.cFileName;
-        const int nameLength = lstrlenA(name);
-        CharUpperBuffA(name, static_cast<DWORD>(nameLength));
-        // A full path the row cannot hold whole would, cut short, name another file (and be
-        // another file's cache key): such a file is left out.
-        if (directoryLength + 1 + nameLength >= static_cast<int>(sizeof(DriverItem::fullPath))) continue;
-        lstrcpyA(pathBuffer_, directoryBuffer_);
-        lstrcatA(pathBuffer_, "\\");
-        lstrcatA(pathBuffer_, name);
-        AddItem(name, pathBuffer_, findData_.ftLastWriteTime.dwLowDateTime,
-                findData_.ftLastWriteTime.dwHighDateTime);
-    } while (FindNextFileA(search.get(), &findData_));
+private:
+    void ScanPattern(const char* pattern) {
+        // The directory holds at most 511 characters, so the pattern always fits the
+        // 2048-character path buffer; the check keeps it so should the sizes change.
+        const int directoryLength = lstrlenA(directory_);
+        if (directoryLength + 1 + lstrlenA(pattern) >= static_cast<int>(sizeof(path_))) return;
+        lstrcpyA(path_, directory_);
+        lstrcatA(path_, "\\");
+        lstrcatA(path_, pattern);
+        FindHandle search(FindFirstFileA(path_, &found_));
+        if (!search) return;   // nothing matches, or the directory cannot be searched
+        do {
+            // Every entry is taken, whatever its attributes (a matching sub-directory gets no
+            // version stamp and goes at compaction).
+            char* name = found_.cFileName;
+            const int nameLength = lstrlenA(name);
+            CharUpperBuffA(name, static_cast<DWORD>(nameLength));
+            // A full path the row cannot hold whole would, cut short, name another file (and be
+            // another file's cache key): such a file is left out.
+            if (directoryLength + 1 + nameLength >= static_cast<int>(sizeof(DriverItem::fullPath))) continue;
+            lstrcpyA(path_, directory_);
+            lstrcatA(path_, "\\");
+            lstrcatA(path_, name);
+            table_.AddItem(name, path_, found_.ftLastWriteTime.dwLowDateTime, found_.ftLastWriteTime.dwHighDateTime);
+        } while (FindNextFileA(search.get(), &found_));
+    }
+
+    DriverTable& table_;
+    char directory_[kDirectoryBufferSize];
+    char path_[kPathBufferSize];
+    WIN32_FIND_DATAA found_;
+};
+
+}  // namespace
+
+int ScanDriverFiles(DriverTable& table) {
+    char systemDirectory[kDirectoryBufferSize];
+    char driversDirectory[kDirectoryBufferSize];
+    char ioSubSysDirectory[kDirectoryBufferSize];
+    KeepWhole(GetSystemDirectoryA(systemDirectory, kDirectoryBufferSize), systemDirectory);
+    KeepWhole(GetWindowsDirectoryA(driversDirectory, kDirectoryBufferSize), driversDirectory);
+    AppendSuffix(driversDirectory, "\\System32\\Drivers");
+    lstrcpyA(ioSubSysDirectory, systemDirectory);
+    AppendSuffix(ioSubSysDirectory, "\\IoSubSys");
+
+    DirectorySearch search(table);
+    const char* const directories[] = {systemDirectory, driversDirectory, ioSubSysDirectory};
+    for (const char* directory : directories) {
+        if (directory[0]) search.ScanDirectory(directory);
+    }
+    return 1;
 }

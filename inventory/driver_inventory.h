@@ -1,83 +1,34 @@
-// DriverInventory: the engine of the driver inventory. Its construction runs the whole
-// inventory (enumerator driver lists, version cache, file scan, stamps, active-file decisions,
-// compaction); afterwards it only answers the three accessors.
+// DriverInventory: what the Drivers object asks for. Its construction runs the whole inventory
+// (inventory_run.h) into its table; afterwards it only answers the three accessors, whose
+// index counts from 1.
 #pragma once
 
 #include <windows.h>
 
-#include "driver_item.h"
+#include "driver_table.h"
 
 class DriverInventory {
 public:
-    static const DWORD kTableCapacity = 1024;   // rows allocated
-    static const DWORD kMaxItems = 1023;        // rows ever used
-    static const DWORD kDriverNameSlots = 1024;
-    static const DWORD kDriverNameSlotSize = 16;
-    static const DWORD kDeviceNameSlots = 256;
-    static const DWORD kDeviceNameSlotSize = 9;
-    static const DWORD kDeviceNameListSize = kDeviceNameSlots * kDeviceNameSlotSize;  // 2304
-    static const DWORD kPathBufferSize = 2048;
-    static const DWORD kDirectoryBufferSize = 512;
-
     // Runs the inventory. A non-zero timing flag measures the run and shows
     // "Time = %d ms" (caption "ActiveDriverList") when it is done.
     explicit DriverInventory(int timing);
+    // Answers for rows that are final already (found, stamped, marked and compacted
+    // elsewhere); nothing is run.
+    explicit DriverInventory(DriverTable&& rows);
     virtual ~DriverInventory();
+    DriverInventory(const DriverInventory&) = delete;
+    DriverInventory& operator=(const DriverInventory&) = delete;
 
     DWORD GetItemCount() const;
-    // index counts from 1. Return 1 and fill the destinations, or 0 and write nothing.
+    // index counts from 1. Return 1 and fill the destinations, or 0 and write nothing. The
+    // destinations hold file names of up to 511 characters, stamps of up to 127 and dates
+    // ("%0004d/%002d/%002d" of the UTC last-write date).
     int GetItemNameAndStamp(char* name, char* stamp, DWORD index) const;
     int GetItemDate(char* date, DWORD index) const;
 
-protected:
-    // Allocates the tables without running the inventory, so that the steps can be driven
-    // one at a time.
-    struct TablesOnly {};
-    explicit DriverInventory(TablesOnly);
-
-    void RunInventory(int timing);
-    void AddItem(const char* fileName, const char* fullPath, DWORD lastWriteLow, DWORD lastWriteHigh);
-    void CompactItems();
-    bool TablesAllocated() const;
-
-    // Enumerator driver client (enumerator_client.cpp)
-    void QueryEnumeratorDriver();
-    DWORD FindDriverName(const char* name) const;
-    DWORD FindDeviceName(const char* name) const;
-    void MatchDriverNames();
-    void MatchDeviceNames();
-
-    // Version cache (version_cache.cpp); rows counted from 0
-    void LoadVersionCache();
-    int LookupVersionCache(DWORD row);
-    void UpdateVersionCache(DWORD row);
-    void SaveVersionCache();
-
-    // File scan (driver_file_scan.cpp)
-    int ScanDriverFiles();
-    void ScanPattern(const char* pattern);
-
-    // Plug-and-play registry scan (device_tree_scan.cpp)
-    void ScanDeviceTree();
-    void MarkListedFiles(const char* list);
-    DWORD FindItemByFileName(const char* name) const;
-
-    DriverItem* items_;
-    char (*driverNames_)[kDriverNameSlotSize];
-    BYTE* deviceNames_;
-    DWORD driverNameCount_;
-    DWORD itemCount_;
-    DWORD deviceNameCount_;
-    DWORD cacheLength_;
-    int cacheDirty_;
-    WIN32_FIND_DATAA findData_;
-    BYTE* cacheImage_;
-    char* directoryBuffer_;
-    char* pathBuffer_;
-
 private:
-    void AllocateTables();
+    // The row of a 1-based index, or null when the index is 0 or past the last row.
+    const DriverItem* ItemAt(DWORD index) const;
 
-    DriverInventory(const DriverInventory&) = delete;
-    DriverInventory& operator=(const DriverInventory&) = delete;
+    DriverTable table_;
 };

@@ -2,22 +2,7 @@
 
 #include <windows.h>
 
-namespace {
-
-// Owned buffer for the version information; the product's allocation gives null on failure.
-class VersionInfoBuffer {
-public:
-    explicit VersionInfoBuffer(DWORD size) : bytes_(new BYTE[size]) {}
-    ~VersionInfoBuffer() { delete[] bytes_; }
-    BYTE* get() const { return bytes_; }
-
-private:
-    BYTE* bytes_;
-    VersionInfoBuffer(const VersionInfoBuffer&) = delete;
-    VersionInfoBuffer& operator=(const VersionInfoBuffer&) = delete;
-};
-
-}  // namespace
+#include "owner.h"
 
 int ReadVersionStamp(const char* path, char* stamp) {
     stamp[0] = '\0';
@@ -25,7 +10,7 @@ int ReadVersionStamp(const char* path, char* stamp) {
     DWORD size = GetFileVersionInfoSizeA(path, &handle);
     // The root block starts with its total length and its value length, two 16-bit words.
     if (size < 2 * sizeof(WORD)) return 0;
-    VersionInfoBuffer info(size);
+    HeapArray<BYTE> info(new BYTE[size]);
     if (!info.get()) return 0;
     if (!GetFileVersionInfoA(path, 0, size, info.get())) return 0;
     const WORD rootValueLength = reinterpret_cast<const WORD*>(info.get())[1];

@@ -3,26 +3,24 @@
 // talking to the real driver image behind the kernel stand-in.
 #include <cstdio>
 
-#include "driver_inventory.h"
+#include "enumerator_client.h"
 
 namespace {
 
-class ProbeInventory : public DriverInventory {
-public:
-    ProbeInventory() : DriverInventory(TablesOnly()) {}
-    void Run() {
-        QueryEnumeratorDriver();
-        for (DWORD i = 0; i < driverNameCount_; ++i) std::printf("driver %s\n", driverNames_[i]);
-        for (DWORD i = 0; i < deviceNameCount_; ++i)
-            std::printf("device [%s]\n", reinterpret_cast<const char*>(deviceNames_ + 9 * i));
-        std::printf("match ORV_DE.VXD %lu IOS %lu\n", FindDriverName("orv_de"), FindDeviceName("IOS     "));
-    }
-};
+// Slots are printed numbered from 1, 0 for a name that no slot holds.
+unsigned long Numbered(DWORD slot, DWORD notListed) { return slot == notListed ? 0 : slot + 1; }
 
 }  // namespace
 
 int main() {
-    ProbeInventory inventory;
-    inventory.Run();
+    DriverNameList driverNames;
+    DeviceNameList deviceNames;
+    QueryEnumeratorDriver(driverNames, deviceNames);
+    for (DWORD i = 0; i < driverNames.Count(); ++i) std::printf("driver %s\n", driverNames.Name(i));
+    for (DWORD i = 0; i < deviceNames.Count(); ++i)
+        std::printf("device [%s]\n", reinterpret_cast<const char*>(deviceNames.Entry(i)));
+    std::printf("match ORV_DE.VXD %lu IOS %lu\n",
+                Numbered(driverNames.FindDriverName("orv_de"), DriverNameList::kNotListed),
+                Numbered(deviceNames.FindDeviceName("IOS     "), DeviceNameList::kNotListed));
     return 0;
 }

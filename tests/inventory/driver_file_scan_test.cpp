@@ -1,15 +1,20 @@
 // The driver file scan on the prefix's real driver directories: the system directory (which
 // also holds the platform's own driver files), "System32\Drivers" under the Windows directory
 // and "IoSubSys" under the system directory. Rows are checked against an independent listing
-// of the same directories and patterns, and the test's own files by their unique names.
+// of the same directories and patterns, and the test's own files by their unique names. The
+// scan runs from a current directory of the test's own, which must stay current throughout.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "callers_directory.h"
 #include "driver_file_image.h"
 #include "driver_machine.h"
-#include "stepped_inventory.h"
+#include "driver_file_scan.h"
+#include "driver_inventory.h"
+#include "import_patch.h"
 
 namespace {
 
@@ -25,23 +30,25 @@ bool DirectoryExists(const std::string& directory) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string CurrentDirectory() {
-    char directory[MAX_PATH] = {};
-    GetCurrentDirectoryA(sizeof(directory), directory);
-    return directory;
-}
-
 // Every row equals the listing's entry at the same place: name, full path, time.
-void ExpectRowsAsListed(SteppedInventory& inventory, const std::vector<ListedFile>& listing, size_t count) {
-    ASSERT_EQ(count, inventory.Count());
-    for (DWORD i = 0; i < inventory.Count(); ++i) {
-        const DriverItem& row = inventory.Row(i);
+void ExpectRowsAsListed(const DriverTable& table, const std::vector<ListedFile>& listing, size_t count) {
+    ASSERT_EQ(count, table.Count());
+    for (DWORD i = 0; i < table.Count(); ++i) {
+        const DriverItem& row = table.Row(i);
         EXPECT_EQ(listing[i].name, row.fileName) << "row " << i;
         EXPECT_EQ(listing[i].directory + "\\" + listing[i].name, row.fullPath) << "row " << i;
         EXPECT_EQ(listing[i].lastWrite.dwLowDateTime, row.lastWriteLow) << "row " << i;
         EXPECT_EQ(listing[i].lastWrite.dwHighDateTime, row.lastWriteHigh) << "row " << i;
         EXPECT_EQ('\0', row.versionStamp[0]) << "the scan reads no stamp";
     }
+}
+
+// The first row with this full path (compared without regard to case), or kNoRow.
+DWORD FindRow(const DriverTable& table, const std::string& path) {
+    for (DWORD i = 0; i < table.Count(); ++i) {
+        if (lstrcmpiA(table.Row(i).fullPath, path.c_str()) == 0) return i;
+    }
+    return DriverTable::kNoRow;
 }
 
 // Files of an earlier run of these tests that was stopped before it could clean up (all their
@@ -66,12 +73,12 @@ protected:
     void SetUp() override {
         directories_ = GetDriverDirectories();
         RemoveLeftovers(directories_);
+        ASSERT_FALSE(caller_.Path().empty());
     }
-    void TearDown() override { SetCurrentDirectoryA(startDirectory_.c_str()); }
 
     driver_fixtures::DriverDirectories directories_;
     PlacedFiles files_;
-    const std::string startDirectory_ = CurrentDirectory();
+    CallersDirectory caller_;
 };
 
 TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
@@ -97,15 +104,15 @@ TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
     ASSERT_TRUE(files_.EnsureDirectory(subdirectory));
 
     const std::vector<ListedFile> listing = ListDriverFiles();
-    SteppedInventory inventory;
-    EXPECT_EQ(1, inventory.ScanDriverFiles());
-    ExpectRowsAsListed(inventory, listing, listing.size());
+    DriverTable table;
+    EXPECT_EQ(1, ScanDriverFiles(table));
+    ExpectRowsAsListed(table, listing, listing.size());
 
     // The test's own rows: upper-case names, the directory text as the platform gives it.
     std::vector<std::string> own;
-    for (DWORD i = 0; i < inventory.Count(); ++i) {
-        const std::string name = inventory.Row(i).fileName;
-        if (name.compare(0, 3, "BVX") == 0) own.push_back(inventory.Row(i).fullPath);
+    for (DWORD i = 0; i < table.Count(); ++i) {
+        const std::string name = table.Row(i).fileName;
+        if (name.compare(0, 3, "BVX") == 0) own.push_back(table.Row(i).fullPath);
     }
     const std::vector<std::string> expected = {
         directories_.system + "\\BVXSCAN_A.VXD",      directories_.system + "\\BVXSCAN_DRV.DRV",
@@ -117,28 +124,60 @@ TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
     EXPECT_NE(std::string::npos, directories_.drivers.find("\\System32\\Drivers"));
 
     // The time is the file's UTC last-write time; its date text is that of the UTC day.
-    const long row = inventory.FindRow(directories_.system + "\\BVXSCAN_A.VXD");
-    ASSERT_GE(row, 0);
-    EXPECT_EQ(evening.dwLowDateTime, inventory.Row(row).lastWriteLow);
-    EXPECT_EQ(evening.dwHighDateTime, inventory.Row(row).lastWriteHigh);
+    const DWORD row = FindRow(table, directories_.system + "\\BVXSCAN_A.VXD");
+    ASSERT_NE(DriverTable::kNoRow, row);
+    EXPECT_EQ(evening.dwLowDateTime, table.Row(row).lastWriteLow);
+    EXPECT_EQ(evening.dwHighDateTime, table.Row(row).lastWriteHigh);
+    DriverInventory rows(std::move(table));
     char date[32] = {};
-    ASSERT_EQ(1, inventory.GetItemDate(date, static_cast<DWORD>(row) + 1));
+    ASSERT_EQ(1, rows.GetItemDate(date, row + 1));
     EXPECT_STREQ("1999/07/04", date);
 
-    EXPECT_EQ(0, lstrcmpiA(directories_.ioSubSys.c_str(), CurrentDirectory().c_str()))
-        << "the scan leaves the last directory it entered current";
+    // The caller's current directory is untouched: its relative paths resolve where they did.
+    EXPECT_TRUE(caller_.IsCurrent());
+    EXPECT_TRUE(caller_.RelativeFileLandsHere("bvxscan_relative.txt"));
 }
 
 TEST_F(DriverFileScan, MissingDirectoryContributesNothing) {
     if (DirectoryExists(directories_.ioSubSys)) GTEST_SKIP() << directories_.ioSubSys << " holds files of others";
     const std::vector<ListedFile> listing = ListDriverFiles();
-    SteppedInventory inventory;
-    inventory.ScanDriverFiles();
-    ExpectRowsAsListed(inventory, listing, listing.size());
-    for (DWORD i = 0; i < inventory.Count(); ++i) {
-        EXPECT_EQ(std::string::npos, std::string(inventory.Row(i).fullPath).find("IoSubSys"));
+    DriverTable table;
+    ScanDriverFiles(table);
+    ExpectRowsAsListed(table, listing, listing.size());
+    for (DWORD i = 0; i < table.Count(); ++i) {
+        EXPECT_EQ(std::string::npos, std::string(table.Row(i).fullPath).find("IoSubSys"));
     }
-    EXPECT_EQ(0, lstrcmpiA(directories_.drivers.c_str(), CurrentDirectory().c_str()));
+    EXPECT_TRUE(caller_.IsCurrent());
+}
+
+// The current directory is process-wide: another thread of the caller that resolves a relative
+// path while the scan runs must find the caller's directory too. Every directory search of the
+// scan looks at it.
+std::vector<std::string> g_currentDuringSearches;
+decltype(&FindFirstFileA) g_realFindFirstFile = nullptr;
+
+HANDLE WINAPI SearchSeeingTheCurrentDirectory(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
+    g_currentDuringSearches.push_back(CallersDirectory::Current());
+    return g_realFindFirstFile(pattern, found);
+}
+
+TEST_F(DriverFileScan, CurrentDirectoryStaysTheCallersWhileTheScanRuns) {
+    ASSERT_TRUE(files_.EnsureDirectory(directories_.ioSubSys));
+    g_currentDuringSearches.clear();
+    DriverTable table;
+    {
+        ScopedImportPatch search("kernel32.dll", "FindFirstFileA",
+                                 reinterpret_cast<void*>(&SearchSeeingTheCurrentDirectory));
+        g_realFindFirstFile = reinterpret_cast<decltype(&FindFirstFileA)>(search.previous());
+        ASSERT_NE(nullptr, g_realFindFirstFile);
+        ScanDriverFiles(table);
+    }
+    EXPECT_GT(table.Count(), 0u);
+    ASSERT_FALSE(g_currentDuringSearches.empty());
+    for (const std::string& current : g_currentDuringSearches) {
+        EXPECT_EQ(0, lstrcmpiA(caller_.Path().c_str(), current.c_str())) << current;
+    }
+    EXPECT_TRUE(caller_.IsCurrent());
 }
 
 TEST_F(DriverFileScan, The1024thFileIsNotAdded) {
@@ -150,9 +189,9 @@ TEST_F(DriverFileScan, The1024thFileIsNotAdded) {
     }
     const std::vector<ListedFile> listing = ListDriverFiles();
     ASSERT_EQ(1025u, listing.size());
-    SteppedInventory inventory;
-    inventory.ScanDriverFiles();
-    ExpectRowsAsListed(inventory, listing, 1023);
+    DriverTable table;
+    ScanDriverFiles(table);
+    ExpectRowsAsListed(table, listing, 1023);
 }
 
 }  // namespace

@@ -1,81 +1,59 @@
-// The item table of the inventory: adding rows up to the limit, compaction, the accessors and
-// the timing report.
+// What the Drivers object reads from an inventory: the accessors, whose index counts from 1,
+// the date text, and the timing report.
+#include "driver_inventory.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
-#include "driver_inventory.h"
 #include "import_patch.h"
 
 namespace {
 
-class TableInventory : public DriverInventory {
-public:
-    TableInventory() : DriverInventory(TablesOnly()) {}
-    using DriverInventory::AddItem;
-    using DriverInventory::CompactItems;
-    DriverItem& Row(DWORD i) { return items_[i]; }
-    DWORD Count() const { return itemCount_; }
-    void Mark(DWORD i, const char* stamp, DWORD active) {
-        lstrcpyA(items_[i].versionStamp, stamp);
-        items_[i].active = active;
-    }
-};
+const char kStamp[] = "01.00.00.0001";
 
-TEST(DriverInventoryTable, AddItemCopiesTheRowAndClearsStampDeviceAndFlag) {
-    TableInventory inventory;
-    inventory.AddItem("IOS.VXD", "C:\\WINDOWS\\SYSTEM\\IOS.VXD", 0x11223344, 0x01BEC5D0);
-    ASSERT_EQ(1u, inventory.Count());
-    const DriverItem& row = inventory.Row(0);
-    EXPECT_STREQ("IOS.VXD", row.fileName);
-    EXPECT_STREQ("C:\\WINDOWS\\SYSTEM\\IOS.VXD", row.fullPath);
-    EXPECT_EQ(0x11223344u, row.lastWriteLow);
-    EXPECT_EQ(0x01BEC5D0u, row.lastWriteHigh);
-    EXPECT_EQ(0u, row.active);
-    for (char c : row.versionStamp) EXPECT_EQ(0, c);
-    for (char c : row.deviceName) EXPECT_EQ(0, c);
-}
-
-TEST(DriverInventoryTable, HoldsAtMost1023Rows) {
-    TableInventory inventory;
-    for (int i = 0; i < 1100; ++i) {
-        std::string name = "F" + std::to_string(i) + ".VXD";
-        inventory.AddItem(name.c_str(), ("C:\\" + name).c_str(), i, 0);
-    }
-    EXPECT_EQ(1023u, inventory.Count());
-    EXPECT_STREQ("F1022.VXD", inventory.Row(1022).fileName);
-}
-
-TEST(DriverInventoryTable, CompactionKeepsActiveStampedRowsInScanOrder) {
-    TableInventory inventory;
-    const struct {
-        const char* name;
-        const char* stamp;
-        DWORD active;
-    } rows[] = {
-        {"KEEP1.VXD", "04.10.00.2222", 1}, {"NOSTAMP.VXD", "", 1},
-        {"IDLE.VXD", "04.10.00.1998", 0},  {"KEEP2.SYS", "05.00.01.2195", 7},   // any non-zero flag
-        {"KEEP1.VXD", "04.10.00.2222", 1},   // the same name from another directory stays
-    };
+// Rows that stay after compaction: active and stamped, with the given last-write times.
+DriverTable FinalRows(std::initializer_list<std::pair<const char*, FILETIME>> rows) {
+    DriverTable table;
     for (const auto& row : rows) {
-        inventory.AddItem(row.name, row.name, 0, 0);
-        inventory.Mark(inventory.Count() - 1, row.stamp, row.active);
+        table.AddItem(row.first, (std::string("C:\\WINDOWS\\SYSTEM\\") + row.first).c_str(),
+                      row.second.dwLowDateTime, row.second.dwHighDateTime);
+        lstrcpyA(table.Row(table.Count() - 1).versionStamp, kStamp);
+        table.Row(table.Count() - 1).active = 1;
     }
-    inventory.CompactItems();
+    return table;
+}
+
+FILETIME Utc(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
+    SYSTEMTIME utc = {year, month, 0, day, hour, minute, 0, 0};
+    FILETIME time = {};
+    SystemTimeToFileTime(&utc, &time);
+    return time;
+}
+
+TEST(DriverInventoryAccessors, IndexOneIsTheFirstRowAndTheCountTheLast) {
+    DriverInventory inventory(FinalRows({{"FIRST.VXD", Utc(1998, 5, 11, 0, 0)},
+                                         {"MIDDLE.VXD", Utc(1999, 4, 23, 0, 0)},
+                                         {"LAST.VXD", Utc(2001, 12, 31, 0, 0)}}));
     ASSERT_EQ(3u, inventory.GetItemCount());
-    char name[512], stamp[128];
-    const char* expected[] = {"KEEP1.VXD", "KEEP2.SYS", "KEEP1.VXD"};
-    for (DWORD index = 1; index <= 3; ++index) {
-        ASSERT_EQ(1, inventory.GetItemNameAndStamp(name, stamp, index));
-        EXPECT_STREQ(expected[index - 1], name);
+    const struct {
+        DWORD index;
+        const char* name;
+        const char* date;
+    } cases[] = {{1, "FIRST.VXD", "1998/05/11"}, {2, "MIDDLE.VXD", "1999/04/23"}, {3, "LAST.VXD", "2001/12/31"}};
+    for (const auto& c : cases) {
+        char name[512] = {}, stamp[128] = {}, date[64] = {};
+        ASSERT_EQ(1, inventory.GetItemNameAndStamp(name, stamp, c.index));
+        ASSERT_EQ(1, inventory.GetItemDate(date, c.index));
+        EXPECT_STREQ(c.name, name) << c.index;
+        EXPECT_STREQ(kStamp, stamp) << c.index;
+        EXPECT_STREQ(c.date, date) << "the date of the same file, index " << c.index;
     }
 }
 
-TEST(DriverInventoryTable, AccessorsRefuseIndexZeroAndPastTheEndWithoutWriting) {
-    TableInventory inventory;
-    inventory.AddItem("A.VXD", "C:\\A.VXD", 0, 0);
-    inventory.Mark(0, "01.00.00.0001", 1);
-    inventory.CompactItems();
+TEST(DriverInventoryAccessors, RefuseIndexZeroAndPastTheEndWithoutWriting) {
+    DriverInventory inventory(FinalRows({{"A.VXD", Utc(1999, 7, 4, 0, 0)}}));
     for (DWORD index : {0u, 2u, 0xFFFFFFFFu}) {
         char name[512] = "untouched", stamp[128] = "untouched", date[64] = "untouched";
         EXPECT_EQ(0, inventory.GetItemNameAndStamp(name, stamp, index));
@@ -86,34 +64,19 @@ TEST(DriverInventoryTable, AccessorsRefuseIndexZeroAndPastTheEndWithoutWriting) 
     }
 }
 
-TEST(DriverInventoryTable, DateIsTheUtcDateOfTheLastWriteTime) {
-    const struct {
-        SYSTEMTIME utc;
-        const char* date;
-    } cases[] = {
-        {{1999, 7, 0, 4, 23, 30, 0, 0}, "1999/07/04"},
-        {{2001, 12, 0, 31, 0, 0, 0, 0}, "2001/12/31"},
-        {{1601, 1, 0, 1, 0, 0, 0, 0}, "1601/01/01"},
-    };
-    TableInventory inventory;
-    for (const auto& c : cases) {
-        FILETIME time;
-        ASSERT_TRUE(SystemTimeToFileTime(&c.utc, &time));
-        inventory.AddItem("D.VXD", "C:\\D.VXD", time.dwLowDateTime, time.dwHighDateTime);
-        inventory.Mark(inventory.Count() - 1, "01.00.00.0001", 1);
-    }
+TEST(DriverInventoryAccessors, DateIsTheUtcDateOfTheLastWriteTime) {
     // A time the conversion rejects (above 0x8000000000000000) leaves the date cleared.
-    inventory.AddItem("BAD.VXD", "C:\\BAD.VXD", 0, 0x80000000);
-    inventory.Mark(inventory.Count() - 1, "01.00.00.0001", 1);
-    inventory.CompactItems();
-
-    char date[64];
-    for (DWORD i = 0; i < 3; ++i) {
-        ASSERT_EQ(1, inventory.GetItemDate(date, i + 1));
-        EXPECT_STREQ(cases[i].date, date);
+    const FILETIME rejected = {0, 0x80000000u};
+    DriverInventory inventory(FinalRows({{"D1.VXD", Utc(1999, 7, 4, 23, 30)},
+                                         {"D2.VXD", Utc(2001, 12, 31, 0, 0)},
+                                         {"D3.VXD", Utc(1601, 1, 1, 0, 0)},
+                                         {"BAD.VXD", rejected}}));
+    const char* expected[] = {"1999/07/04", "2001/12/31", "1601/01/01", "0000/00/00"};
+    for (DWORD index = 1; index <= 4; ++index) {
+        char date[64];
+        ASSERT_EQ(1, inventory.GetItemDate(date, index));
+        EXPECT_STREQ(expected[index - 1], date);
     }
-    ASSERT_EQ(1, inventory.GetItemDate(date, 4));
-    EXPECT_STREQ("0000/00/00", date);
 }
 
 // A conversion that rejects the time and leaves bytes of its own in the record still gives
@@ -124,11 +87,8 @@ BOOL WINAPI FailingConversion(const FILETIME*, SYSTEMTIME* out) {
     return FALSE;
 }
 
-TEST(DriverInventoryTable, RejectedTimeGivesTheClearedDateWhateverTheConversionLeft) {
-    TableInventory inventory;
-    inventory.AddItem("BAD.VXD", "C:\\BAD.VXD", 0, 0x80000000);
-    inventory.Mark(0, "01.00.00.0001", 1);
-    inventory.CompactItems();
+TEST(DriverInventoryAccessors, RejectedTimeGivesTheClearedDateWhateverTheConversionLeft) {
+    DriverInventory inventory(FinalRows({{"BAD.VXD", {0, 0x80000000u}}}));
     char date[64] = {};
     {
         ScopedImportPatch conversion("kernel32.dll", "FileTimeToSystemTime",
@@ -139,26 +99,19 @@ TEST(DriverInventoryTable, RejectedTimeGivesTheClearedDateWhateverTheConversionL
     EXPECT_STREQ("0000/00/00", date);
 }
 
-// The timing report, as the product calls the platform: the tick count before and after the
-// run (a fake clock here, 250 ms apart) and one box with no owner, "Time = 250 ms", caption
-// "ActiveDriverList", information icon. Timing flag 0 reads no clock and shows nothing.
-struct TimingCalls {
-    int ticks = 0;
-    int boxes = 0;
-    HWND owner = reinterpret_cast<HWND>(1);
-    std::string text, caption;
-    UINT style = 0;
-};
-TimingCalls g_timing;
+// The timing report as a user sees it: with the timing flag, one box after the run, captioned
+// "ActiveDriverList", that tells how long the run took (a clock that advances 250 ms whenever
+// it is read, across the wrap of the tick count); without it, no box.
+int g_clockReads = 0;
+int g_boxes = 0;
+std::string g_text, g_caption;
 
-DWORD WINAPI FakeTickCount() { return 0xFFFFFF00u + 250u * static_cast<DWORD>(g_timing.ticks++); }
+DWORD WINAPI FakeTickCount() { return 0xFFFFFF00u + 250u * static_cast<DWORD>(g_clockReads++); }
 
-int WINAPI RecordBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-    ++g_timing.boxes;
-    g_timing.owner = owner;
-    g_timing.text = text ? text : "<null>";
-    g_timing.caption = caption ? caption : "<null>";
-    g_timing.style = style;
+int WINAPI RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
+    ++g_boxes;
+    g_text = text ? text : "<null>";
+    g_caption = caption ? caption : "<null>";
     return IDOK;
 }
 
@@ -168,19 +121,16 @@ TEST(DriverInventoryRun, TimingFlagShowsOneBoxWithTheRunsMilliseconds) {
     ASSERT_NE(nullptr, clock.previous());
     ASSERT_NE(nullptr, box.previous());
 
-    g_timing = TimingCalls();
+    g_clockReads = 0;
+    g_boxes = 0;
     { DriverInventory untimed(0); }
-    EXPECT_EQ(0, g_timing.ticks);
-    EXPECT_EQ(0, g_timing.boxes);
+    EXPECT_EQ(0, g_boxes);
 
-    g_timing = TimingCalls();
+    g_clockReads = 0;
     { DriverInventory timed(1); }
-    EXPECT_EQ(2, g_timing.ticks);   // once before the run, once after (across the wrap)
-    ASSERT_EQ(1, g_timing.boxes);
-    EXPECT_EQ(nullptr, g_timing.owner);
-    EXPECT_EQ("Time = 250 ms", g_timing.text);
-    EXPECT_EQ("ActiveDriverList", g_timing.caption);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONINFORMATION), g_timing.style);
+    ASSERT_EQ(1, g_boxes);
+    EXPECT_EQ("Time = 250 ms", g_text);
+    EXPECT_EQ("ActiveDriverList", g_caption);
 }
 
 }  // namespace

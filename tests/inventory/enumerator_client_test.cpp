@@ -1,14 +1,15 @@
 // The enumerator driver client against the test device ORV_DE.VXD (tests/test_device): the
 // module loop and the device-name request as the device sees them, what the two lists keep
-// of every kind of reply, and the two passes that mark rows from the lists.
+// of every kind of reply, and the device handle's life.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "driver_inventory.h"
+#include "enumerator_client.h"
 #include "file_aside.h"
+#include "handle_ledger.h"
 #include "import_patch.h"
 #include "test_device_control.h"
 
@@ -19,44 +20,16 @@ const DWORD kGetDeviceNames = 0x8003;
 const DWORD kRecordSize = 17;
 const DWORD kDeviceListSize = 2304;
 
-class ClientInventory : public DriverInventory {
-public:
-    ClientInventory() : DriverInventory(TablesOnly()) {}
-    using DriverInventory::AddItem;
-    using DriverInventory::FindDeviceName;
-    using DriverInventory::FindDriverName;
-    using DriverInventory::MatchDeviceNames;
-    using DriverInventory::MatchDriverNames;
-    using DriverInventory::QueryEnumeratorDriver;
+// Both lists as one query leaves them.
+struct QueriedLists {
+    DriverNameList driverNames;
+    DeviceNameList deviceNames;
 
-    DWORD DriverNameCount() const { return driverNameCount_; }
-    DWORD DeviceNameCount() const { return deviceNameCount_; }
+    void Query() { QueryEnumeratorDriver(driverNames, deviceNames); }
     std::vector<std::string> DriverNames() const {
         std::vector<std::string> names;
-        for (DWORD i = 0; i < driverNameCount_; ++i) names.push_back(driverNames_[i]);
+        for (DWORD i = 0; i < driverNames.Count(); ++i) names.push_back(driverNames.Name(i));
         return names;
-    }
-    const char* DriverSlot(DWORD i) const { return driverNames_[i]; }
-    const BYTE* DeviceList() const { return deviceNames_; }
-    DriverItem& Row(DWORD i) { return items_[i]; }
-
-    void SetDriverNames(const std::vector<std::string>& names) {
-        driverNameCount_ = 0;
-        for (const std::string& name : names) lstrcpynA(driverNames_[driverNameCount_++], name.c_str(), 16);
-    }
-    // Entries exactly as the driver delivers them: 8 name bytes and a zero.
-    void SetDeviceNames(const std::vector<std::string>& names) {
-        deviceNameCount_ = 0;
-        for (const std::string& name : names) {
-            BYTE* entry = deviceNames_ + 9 * deviceNameCount_++;
-            memset(entry, 0, 9);
-            memcpy(entry, name.data(), name.size() < 8 ? name.size() : 8);
-        }
-    }
-    void AddRow(const char* name, DWORD active = 0, const char* deviceName = "") {
-        AddItem(name, (std::string("C:\\WINDOWS\\SYSTEM\\") + name).c_str(), 0, 0);
-        items_[itemCount_ - 1].active = active;
-        memcpy(items_[itemCount_ - 1].deviceName, deviceName, strlen(deviceName) < 9 ? strlen(deviceName) : 9);
     }
 };
 
@@ -75,11 +48,11 @@ TEST(EnumeratorClient, DeviceThatCannotBeOpenedLeavesBothListsEmpty) {
     ASSERT_TRUE(local.Absent());
     ASSERT_TRUE(system.Absent());
 
-    ClientInventory inventory;
-    inventory.QueryEnumeratorDriver();
-    EXPECT_EQ(0u, inventory.DriverNameCount());
-    EXPECT_EQ(0u, inventory.DeviceNameCount());
-    EXPECT_EQ('\0', inventory.DriverSlot(0)[0]);
+    QueriedLists lists;
+    lists.Query();
+    EXPECT_EQ(0u, lists.driverNames.Count());
+    EXPECT_EQ(0u, lists.deviceNames.Count());
+    EXPECT_EQ('\0', lists.driverNames.Name(0)[0]);
     // Nothing answered: the platform found no device to load.
     EXPECT_EQ(nullptr, GetModuleHandleA("ORV_DE.VXD"));
 }
@@ -99,90 +72,60 @@ bool EnumeratorClientWithDevice::loaded_ = false;
 
 TEST_F(EnumeratorClientWithDevice, PlatformRoutesTheRequestsToTheLoadedTestDevice) {
     ASSERT_TRUE(device_.AddModule("VXDLDR"));
-    ClientInventory inventory;
-    inventory.QueryEnumeratorDriver();
+    QueriedLists lists;
+    lists.Query();
     // The module this test configured answered: its log holds the requests.
     EXPECT_EQ(3u, device_.Requests().size());
-    EXPECT_EQ(1u, inventory.DriverNameCount());
+    EXPECT_EQ(1u, lists.driverNames.Count());
     // The exact device name is opened, never the file: the delete-on-close flag leaves the
     // file where it is.
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(TestDeviceControl::FilePath().c_str()));
 }
 
-// The calls as they leave the product: the device opened by its exact name with access 0,
-// share mode 0, OPEN_ALWAYS and FILE_FLAG_DELETE_ON_CLOSE; every request on that handle
-// without an overlapped structure; the handle closed once at the end.
-struct DeviceCalls {
-    int opens = 0;
-    std::string name;
-    DWORD access = 1, share = 1, disposition = 0, flags = 0;
-    LPSECURITY_ATTRIBUTES security = reinterpret_cast<LPSECURITY_ATTRIBUTES>(1);
-    HANDLE templateFile = reinterpret_cast<HANDLE>(1);
-    HANDLE opened = INVALID_HANDLE_VALUE;
-    std::vector<HANDLE> requestHandles;
-    int overlappedRequests = 0;
-    std::vector<HANDLE> closed;
-};
-DeviceCalls g_calls;
+// The device is opened so that closing it unloads the driver again (delete-on-close: on
+// Windows 95/98 that is what makes the system unload a dynamically loaded driver when its last
+// handle goes), and that one handle is closed once, after the requests.
+HandleLedger g_handles;
+DWORD g_openFlags = 0;
+int g_opens = 0;
 decltype(&CreateFileA) g_realCreateFile = nullptr;
-decltype(&DeviceIoControl) g_realDeviceIoControl = nullptr;
 decltype(&CloseHandle) g_realCloseHandle = nullptr;
 
-HANDLE WINAPI RecordCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+HANDLE WINAPI LedgerCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD disposition, DWORD flags, HANDLE templateFile) {
-    ++g_calls.opens;
-    g_calls.name = name ? name : "<null>";
-    g_calls.access = access;
-    g_calls.share = share;
-    g_calls.security = security;
-    g_calls.disposition = disposition;
-    g_calls.flags = flags;
-    g_calls.templateFile = templateFile;
-    g_calls.opened = g_realCreateFile(name, access, share, security, disposition, flags, templateFile);
-    return g_calls.opened;
+    const HANDLE handle = g_realCreateFile(name, access, share, security, disposition, flags, templateFile);
+    ++g_opens;
+    g_openFlags = flags;
+    if (handle != INVALID_HANDLE_VALUE) g_handles.Opened(handle);
+    return handle;
 }
 
-BOOL WINAPI RecordDeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputSize, LPVOID output,
-                                  DWORD outputSize, LPDWORD byteCount, LPOVERLAPPED overlapped) {
-    g_calls.requestHandles.push_back(device);
-    if (overlapped) ++g_calls.overlappedRequests;
-    return g_realDeviceIoControl(device, code, input, inputSize, output, outputSize, byteCount, overlapped);
-}
-
-BOOL WINAPI RecordCloseHandle(HANDLE handle) {
-    g_calls.closed.push_back(handle);
+BOOL WINAPI LedgerCloseHandle(HANDLE handle) {
+    g_handles.Closed(handle);
     return g_realCloseHandle(handle);
 }
 
-TEST_F(EnumeratorClientWithDevice, OpensTheDeviceAsALoadingRequestAndClosesItOnce) {
+TEST_F(EnumeratorClientWithDevice, DeviceIsOpenedSoThatClosingItUnloadsTheDriverAndClosedOnce) {
     ASSERT_TRUE(device_.AddModule("VXDLDR"));
     ASSERT_TRUE(device_.AddDevice("VMM"));
-    g_calls = DeviceCalls();
+    g_handles = HandleLedger();
+    g_opens = 0;
+    g_openFlags = 0;
+    QueriedLists lists;
     {
-        ScopedImportPatch open("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&RecordCreateFile));
-        ScopedImportPatch request("kernel32.dll", "DeviceIoControl", reinterpret_cast<void*>(&RecordDeviceIoControl));
-        ScopedImportPatch close("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&RecordCloseHandle));
+        ScopedImportPatch open("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&LedgerCreateFile));
+        ScopedImportPatch close("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&LedgerCloseHandle));
         g_realCreateFile = reinterpret_cast<decltype(&CreateFileA)>(open.previous());
-        g_realDeviceIoControl = reinterpret_cast<decltype(&DeviceIoControl)>(request.previous());
         g_realCloseHandle = reinterpret_cast<decltype(&CloseHandle)>(close.previous());
-        ASSERT_TRUE(g_realCreateFile && g_realDeviceIoControl && g_realCloseHandle);
-        ClientInventory inventory;
-        inventory.QueryEnumeratorDriver();
-        EXPECT_EQ(1u, inventory.DriverNameCount());
-        EXPECT_EQ(1u, inventory.DeviceNameCount());
+        ASSERT_TRUE(g_realCreateFile && g_realCloseHandle);
+        lists.Query();
     }
-    ASSERT_EQ(1, g_calls.opens);
-    EXPECT_EQ("\\\\.\\ORV_DE.vxd", g_calls.name);
-    EXPECT_EQ(0u, g_calls.access);
-    EXPECT_EQ(0u, g_calls.share);
-    EXPECT_EQ(nullptr, g_calls.security);
-    EXPECT_EQ(static_cast<DWORD>(OPEN_ALWAYS), g_calls.disposition);
-    EXPECT_EQ(static_cast<DWORD>(FILE_FLAG_DELETE_ON_CLOSE), g_calls.flags);
-    EXPECT_EQ(nullptr, g_calls.templateFile);
-    ASSERT_NE(INVALID_HANDLE_VALUE, g_calls.opened);
-    EXPECT_EQ(std::vector<HANDLE>(3, g_calls.opened), g_calls.requestHandles);   // two 0x8002, one 0x8003
-    EXPECT_EQ(0, g_calls.overlappedRequests);
-    EXPECT_EQ(std::vector<HANDLE>{g_calls.opened}, g_calls.closed);
+    EXPECT_EQ(1u, lists.driverNames.Count());
+    EXPECT_EQ(1u, lists.deviceNames.Count());
+    ASSERT_EQ(1, g_opens) << "one load of the driver per query";
+    EXPECT_TRUE(g_openFlags & FILE_FLAG_DELETE_ON_CLOSE) << "closing the device would leave the driver loaded";
+    EXPECT_EQ(1, g_handles.opens());
+    EXPECT_TRUE(g_handles.Balanced());
 }
 
 struct ModuleCase {
@@ -216,11 +159,11 @@ TEST_F(EnumeratorClientWithDevice, ModuleLoopRequestsUntilTheDriverHasNoMore) {
         for (const std::string& m : c.modules) ASSERT_TRUE(device_.AddModule(m));
         for (const TestDeviceOverride& o : c.overrides) ASSERT_TRUE(device_.AddOverride(o));
 
-        ClientInventory inventory;
-        inventory.QueryEnumeratorDriver();
-        EXPECT_EQ(c.expectedNames, inventory.DriverNames());
+        QueriedLists lists;
+        lists.Query();
+        EXPECT_EQ(c.expectedNames, lists.DriverNames());
         // No stray entry after the last used slot.
-        EXPECT_EQ('\0', inventory.DriverSlot(inventory.DriverNameCount())[0]);
+        EXPECT_EQ('\0', lists.driverNames.Name(lists.driverNames.Count())[0]);
 
         std::vector<TestDeviceRequest> requests = device_.RequestsOf(kGetModule);
         ASSERT_EQ(c.expectedRequests, requests.size());
@@ -241,11 +184,11 @@ TEST_F(EnumeratorClientWithDevice, ModuleLoopStopsWhenAll1024SlotsAreUsed) {
         wsprintfA(name, "M%04d", i);
         ASSERT_TRUE(device_.AddModule(name));
     }
-    ClientInventory inventory;
-    inventory.QueryEnumeratorDriver();
-    ASSERT_EQ(1024u, inventory.DriverNameCount());
-    EXPECT_STREQ("M0000", inventory.DriverSlot(0));
-    EXPECT_STREQ("M1023", inventory.DriverSlot(1023));
+    QueriedLists lists;
+    lists.Query();
+    ASSERT_EQ(1024u, lists.driverNames.Count());
+    EXPECT_STREQ("M0000", lists.driverNames.Name(0));
+    EXPECT_STREQ("M1023", lists.driverNames.Name(1023));
     EXPECT_EQ(1024u, device_.RequestsOf(kGetModule).size());
 }
 
@@ -276,13 +219,13 @@ TEST_F(EnumeratorClientWithDevice, DeviceNameCountComesFromWholeEntriesOfAPossib
         }
         for (const TestDeviceOverride& o : c.overrides) ASSERT_TRUE(device_.AddOverride(o));
 
-        ClientInventory inventory;
-        inventory.QueryEnumeratorDriver();
-        ASSERT_EQ(c.expectedCount, inventory.DeviceNameCount());
+        QueriedLists lists;
+        lists.Query();
+        ASSERT_EQ(c.expectedCount, lists.deviceNames.Count());
         for (DWORD i = 0; i < c.expectedCount; ++i) {
             wsprintfA(name, "DEV%05d", i);
-            ASSERT_EQ(0, memcmp(inventory.DeviceList() + 9 * i, name, 8)) << i;
-            ASSERT_EQ(0, inventory.DeviceList()[9 * i + 8]);
+            ASSERT_EQ(0, memcmp(lists.deviceNames.Entry(i), name, 8)) << i;
+            ASSERT_EQ(0, lists.deviceNames.Entry(i)[8]);
         }
         std::vector<TestDeviceRequest> requests = device_.RequestsOf(kGetDeviceNames);
         ASSERT_EQ(1u, requests.size());
@@ -295,70 +238,12 @@ TEST_F(EnumeratorClientWithDevice, DeviceNameCountComesFromWholeEntriesOfAPossib
 TEST_F(EnumeratorClientWithDevice, DeviceEntriesKeepTheirBlanks) {
     ASSERT_TRUE(device_.AddDevice("VMM"));
     ASSERT_TRUE(device_.AddDevice("IOS"));
-    ClientInventory inventory;
-    inventory.QueryEnumeratorDriver();
-    ASSERT_EQ(2u, inventory.DeviceNameCount());
-    EXPECT_EQ(2u, inventory.FindDeviceName("ios     "));
-    EXPECT_EQ(0u, inventory.FindDeviceName("IOS"));
-    EXPECT_EQ(1u, inventory.FindDeviceName("VMM     "));
-}
-
-TEST(EnumeratorClientMatch, DriverNamesMatchFileNamesWithoutTheirLastFourCharacters) {
-    ClientInventory inventory;
-    // The empty slot would equal ABCD with its last four characters cut: ABCD must never be
-    // compared. ABCDE is compared as A.
-    inventory.SetDriverNames({"vxdldr", "orv_de", "", "a", "IOS"});
-    struct {
-        const char* name;
-        DWORD active;
-    } rows[] = {
-        {"ORV_DE.VXD", 1}, {"ABCD", 0},   {"ABCDE", 1},  {"IOS.VXD", 1}, {"IOS.386", 1},
-        {"IOS", 0},        {"VXDLDR.VXD", 1}, {"PCI.VXD", 0}, {"IOS.VXD", 1},
-    };
-    for (const auto& row : rows) inventory.AddRow(row.name);
-    inventory.MatchDriverNames();
-    for (DWORD i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
-        EXPECT_EQ(rows[i].active, inventory.Row(i).active) << rows[i].name;
-    }
-    EXPECT_EQ(2u, inventory.FindDriverName("ORV_DE"));
-    EXPECT_EQ(0u, inventory.FindDriverName("ORV_DE.VXD"));
-}
-
-TEST(EnumeratorClientMatch, DeviceNamesMatchOnlyWithTheirBlanks) {
-    ClientInventory inventory;
-    inventory.SetDeviceNames({"IOS     ", "VMM     "});
-    struct {
-        const char* name;
-        const char* deviceName;   // up to 9 bytes; 9 means no zero byte
-        DWORD active;
-    } rows[] = {
-        {"A.VXD", "IOS", 0},
-        {"B.VXD", "ios     ", 1},
-        {"C.VXD", "", 0},
-        {"D.VXD", "VMM     X", 1},   // no terminator: read as its first 8 characters
-        {"E.VXD", "IOS    ", 0},
-    };
-    for (const auto& row : rows) inventory.AddRow(row.name, 0, row.deviceName);
-    inventory.MatchDeviceNames();
-    for (DWORD i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
-        EXPECT_EQ(rows[i].active, inventory.Row(i).active) << rows[i].name;
-    }
-}
-
-TEST(EnumeratorClientMatch, RowsAlreadyActiveAreNotComparedAgain) {
-    // A comparison that matched would set the flag to 1; rows marked with another non-zero
-    // value keep it only if neither pass looks at them.
-    ClientInventory inventory;
-    inventory.SetDriverNames({"IOS"});
-    inventory.SetDeviceNames({"IOS     "});
-    inventory.AddRow("IOS.VXD", 7);
-    inventory.AddRow("PCI.VXD", 5, "IOS     ");
-    inventory.AddRow("IOS.VXD", 0);
-    inventory.MatchDriverNames();
-    inventory.MatchDeviceNames();
-    EXPECT_EQ(7u, inventory.Row(0).active);
-    EXPECT_EQ(5u, inventory.Row(1).active);
-    EXPECT_EQ(1u, inventory.Row(2).active);
+    QueriedLists lists;
+    lists.Query();
+    ASSERT_EQ(2u, lists.deviceNames.Count());
+    EXPECT_EQ(1u, lists.deviceNames.FindDeviceName("ios     "));
+    EXPECT_EQ(DeviceNameList::kNotListed, lists.deviceNames.FindDeviceName("IOS"));
+    EXPECT_EQ(0u, lists.deviceNames.FindDeviceName("VMM     "));
 }
 
 }  // namespace

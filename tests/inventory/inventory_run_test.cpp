@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "callers_directory.h"
 #include "device_tree_fixture.h"
 #include "driver_file_image.h"
 #include "driver_machine.h"
@@ -51,15 +52,6 @@ private:
     std::string path_;
     FileAside aside_;   // whatever was there before comes back after the copy is gone
     bool copied_;
-};
-
-class CurrentDirectoryKept {
-public:
-    CurrentDirectoryKept() { GetCurrentDirectoryA(MAX_PATH, directory_); }
-    ~CurrentDirectoryKept() { SetCurrentDirectoryA(directory_); }
-
-private:
-    char directory_[MAX_PATH];
 };
 
 struct ExpectedRow {
@@ -105,9 +97,6 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
     const DriverDirectories directories = GetDriverDirectories();
     CacheKeyBackup cacheBackup;
     PlacedFiles files;
-    // The scan leaves the process in the last driver directory it entered; going back first
-    // lets the placed directories be removed.
-    CurrentDirectoryKept currentDirectory;
     DeployedTestDevice deployed(directories.system);
     ASSERT_TRUE(deployed.Copied());
 
@@ -174,6 +163,31 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
         EXPECT_EQ(ExpectedList(rows), ReadList(drivers));
     }
     EXPECT_EQ(8u, device.RequestsOf(kGetModule).size());
+}
+
+// A client that writes a file by a relative name after creating the object, as the README's
+// example does with its CSV file, finds it where it ran: the creation leaves the process's
+// current directory as it was.
+TEST(InventoryRun, CallersRelativePathsResolveWhereTheyDidBeforeTheCreation) {
+    TestDeviceControl device;
+    ASSERT_TRUE(device.Load()) << TestDeviceControl::FilePath();
+    device.Reset();
+    const DriverDirectories directories = GetDriverDirectories();
+    CacheKeyBackup cacheBackup;
+    PlacedFiles files;
+    ASSERT_TRUE(files.EnsureDirectory(directories.ioSubSys)) << "every driver directory exists";
+    DeployedTestDevice deployed(directories.system);
+    ASSERT_TRUE(deployed.Copied());
+    ScopedServerModule serverModule(GetModuleHandleA(nullptr));
+
+    CallersDirectory caller;
+    ASSERT_FALSE(caller.Path().empty());
+    {
+        TestDrivers drivers;
+    }
+    ASSERT_EQ(1u, device.RequestsOf(kGetDeviceNames).size()) << "the creation ran the inventory";
+    EXPECT_TRUE(caller.IsCurrent());
+    EXPECT_TRUE(caller.RelativeFileLandsHere("drivers.csv"));
 }
 
 }  // namespace

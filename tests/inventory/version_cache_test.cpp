@@ -1,4 +1,5 @@
-// The version cache on the prefix's real registry and driver directories: the first run
+// The version cache on the prefix's real registry and driver directories, driven as a run
+// drives it (load, scan, a stamp for every row, save when changed): the first run
 // records every row and creates the key, an unchanged run takes every stamp from the cache and
 // writes nothing, a changed time rewrites the entry in place, a path that is the leading part
 // of another stored path never lands in that entry, damaged "DDB" values (and one that grows
@@ -8,15 +9,20 @@
 
 #include <string.h>
 
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver_file_image.h"
+#include "driver_file_scan.h"
+#include "driver_inventory.h"
 #include "driver_machine.h"
+#include "handle_ledger.h"
 #include "import_patch.h"
-#include "stepped_inventory.h"
+#include "row_stamps.h"
+#include "version_cache.h"
 #include "version_cache_image.h"
+#include "version_cache_registry.h"
 
 namespace {
 
@@ -109,12 +115,41 @@ Bytes DescriptionAsStored() {
     return stored;
 }
 
+// The cache's part of an inventory run on the machine: the cache loaded, the directories
+// scanned, every row given its stamp (from the cache or from the file), the cache saved when
+// it changed.
+struct CacheRun {
+    DriverTable table;
+    VersionCache cache;
+    DWORD hits = 0;   // rows that took their stamp from the cache
+
+    void Run() {
+        LoadVersionCache(cache);
+        ScanDriverFiles(table);
+        hits = StampRows(table, cache);
+        if (cache.Dirty()) SaveVersionCache(cache);
+    }
+    DWORD Count() const { return table.Count(); }
+    const DriverItem& Row(DWORD i) const { return table.Row(i); }
+    // The first row with this full path (compared without regard to case), or kNoRow.
+    DWORD FindRow(const std::string& path) const {
+        for (DWORD i = 0; i < table.Count(); ++i) {
+            if (lstrcmpiA(table.Row(i).fullPath, path.c_str()) == 0) return i;
+        }
+        return DriverTable::kNoRow;
+    }
+    std::string StampOf(const std::string& path) const {
+        const DWORD row = FindRow(path);
+        return row == DriverTable::kNoRow ? "<no row>" : table.Row(row).versionStamp;
+    }
+};
+
 // The driver files of these tests, one per directory and kind.
 struct CacheFiles {
     std::string versioned, unversioned, wide, sixteenBit;
 };
 
-class VersionCache : public ::testing::Test {
+class VersionCacheOnTheMachine : public ::testing::Test {
 protected:
     void SetUp() override {
         driver_fixtures::DeleteCacheKey();
@@ -132,15 +167,13 @@ protected:
         }
     }
 
-    // Runs steps 3 to 6 once on a fresh inventory; `hits` receives the rows served by the cache.
-    void Run(SteppedInventory* inventory, DWORD* hits) { *hits = inventory->RunCacheSteps(); }
-
-    std::string StampOf(SteppedInventory& inventory, const std::string& path) {
-        const long row = inventory.FindRow(path);
-        return row < 0 ? "<no row>" : inventory.Row(row).versionStamp;
+    // Runs the cache's steps once on a fresh run; `hits` receives the rows served by the cache.
+    void Run(CacheRun* run, DWORD* hits) {
+        run->Run();
+        *hits = run->hits;
     }
 
-    Bytes ExpectedImage(SteppedInventory& inventory) {
+    Bytes ExpectedImage(const CacheRun& inventory) {
         Bytes image;
         for (DWORD i = 0; i < inventory.Count(); ++i) {
             const Bytes entry = ExpectedEntry(inventory.Row(i), inventory.Row(i).versionStamp);
@@ -155,18 +188,18 @@ protected:
     CacheFiles paths_;
 };
 
-TEST_F(VersionCache, FirstRunRecordsEveryRowAndCreatesTheKey) {
-    SteppedInventory inventory;
+TEST_F(VersionCacheOnTheMachine, FirstRunRecordsEveryRowAndCreatesTheKey) {
+    CacheRun inventory;
     DWORD hits = 99;
     Run(&inventory, &hits);
     EXPECT_EQ(0u, hits);
-    EXPECT_TRUE(inventory.Dirty());
+    EXPECT_TRUE(inventory.cache.Dirty());
     ASSERT_TRUE(driver_fixtures::CacheKeyExists());
 
-    EXPECT_EQ("04.10.00.2222", StampOf(inventory, paths_.versioned));
-    EXPECT_EQ("", StampOf(inventory, paths_.unversioned));
-    EXPECT_EQ("04.10.100.0100", StampOf(inventory, paths_.wide));   // whole when read from the file
-    EXPECT_EQ("04.00.03.0950", StampOf(inventory, paths_.sixteenBit));
+    EXPECT_EQ("04.10.00.2222", inventory.StampOf(paths_.versioned));
+    EXPECT_EQ("", inventory.StampOf(paths_.unversioned));
+    EXPECT_EQ("04.10.100.0100", inventory.StampOf(paths_.wide));   // whole when read from the file
+    EXPECT_EQ("04.00.03.0950", inventory.StampOf(paths_.sixteenBit));
 
     // Every row has its entry, in row order, also the rows without a stamp.
     DWORD type = 0;
@@ -189,12 +222,12 @@ TEST_F(VersionCache, FirstRunRecordsEveryRowAndCreatesTheKey) {
 
 // The product's own calls, as they leave it: "DDB" as REG_BINARY with the whole image, then
 // "Description" as REG_SZ with 137 bytes, no terminating zero among them.
-TEST_F(VersionCache, SaveWritesBothValuesWithTheirExactLengths) {
+TEST_F(VersionCacheOnTheMachine, SaveWritesBothValuesWithTheirExactLengths) {
     g_writes.clear();
     g_realSetValue = reinterpret_cast<decltype(&RegSetValueExA)>(
         PatchImport("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(&RecordSetValue)));
     ASSERT_NE(nullptr, g_realSetValue);
-    SteppedInventory inventory;
+    CacheRun inventory;
     DWORD hits = 0;
     Run(&inventory, &hits);
     PatchImport("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(g_realSetValue));
@@ -209,85 +242,67 @@ TEST_F(VersionCache, SaveWritesBothValuesWithTheirExactLengths) {
     EXPECT_EQ(Text(kDescription), g_writes[1].data);
 }
 
-// The key as load and save reach it: opened under HKEY_LOCAL_MACHINE by its path with no
-// options; created with no class, REG_OPTION_NON_VOLATILE and no security attributes; each
-// closed again, and a failed open (the first run, without the key) closes nothing.
-struct KeyCalls {
-    std::vector<std::string> opened, created;
-    int openOptions = 0, createReserved = 0, createClass = 0, createOptions = 0, createSecurity = 0;
-    int otherRoots = 0;
-    std::set<HKEY> open;
-    int closesOfOthers = 0;
-};
-KeyCalls g_keys;
+// Load and save close every key they open or create, once; a failed open (the first run,
+// without the key) opened nothing, and what it left in the out-parameter is never closed.
+HandleLedger g_keys;
+int g_failedOpens = 0;
 decltype(&RegOpenKeyExA) g_realOpenKey = nullptr;
 decltype(&RegCreateKeyExA) g_realCreateKey = nullptr;
 decltype(&RegCloseKey) g_realCloseKey = nullptr;
+const HKEY kNoKey = reinterpret_cast<HKEY>(0x0BADF00D);
 
-LONG WINAPI RecordOpenKey(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
-    g_keys.opened.push_back(path ? path : "<null>");
-    if (root != HKEY_LOCAL_MACHINE) ++g_keys.otherRoots;
-    if (options != 0) ++g_keys.openOptions;
+LONG WINAPI LedgerOpenKey(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
     const LONG status = g_realOpenKey(root, path, options, access, key);
-    if (status == ERROR_SUCCESS) g_keys.open.insert(*key);
-    else *key = reinterpret_cast<HKEY>(0x0BADF00D);   // no key: closing it would be an error
+    if (status == ERROR_SUCCESS) {
+        g_keys.Opened(*key);
+    } else {
+        ++g_failedOpens;
+        *key = kNoKey;
+    }
     return status;
 }
-LONG WINAPI RecordCreateKey(HKEY root, LPCSTR path, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+LONG WINAPI LedgerCreateKey(HKEY root, LPCSTR path, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
                             LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
-    g_keys.created.push_back(path ? path : "<null>");
-    if (root != HKEY_LOCAL_MACHINE) ++g_keys.otherRoots;
-    if (reserved != 0) ++g_keys.createReserved;
-    if (className && className[0]) ++g_keys.createClass;
-    if (options != REG_OPTION_NON_VOLATILE) ++g_keys.createOptions;
-    if (security) ++g_keys.createSecurity;
     const LONG status = g_realCreateKey(root, path, reserved, className, options, access, security, key, disposition);
-    if (status == ERROR_SUCCESS) g_keys.open.insert(*key);
-    else *key = reinterpret_cast<HKEY>(0x0BADF00D);
+    if (status == ERROR_SUCCESS) g_keys.Opened(*key);
+    else *key = kNoKey;
     return status;
 }
-LONG WINAPI RecordCloseKey(HKEY key) {
-    if (!g_keys.open.erase(key)) ++g_keys.closesOfOthers;
-    return g_realCloseKey(key);
+LONG WINAPI LedgerCloseKey(HKEY key) {
+    g_keys.Closed(key);
+    return key == kNoKey ? ERROR_INVALID_HANDLE : g_realCloseKey(key);
 }
 
-TEST_F(VersionCache, LoadAndSaveReachTheKeyUnderTheMachineRootAndCloseIt) {
-    g_keys = KeyCalls();
-    SteppedInventory inventory;
+TEST_F(VersionCacheOnTheMachine, LoadAndSaveCloseEveryKeyTheyOpenOnce) {
+    g_keys = HandleLedger();
+    g_failedOpens = 0;
+    CacheRun inventory;
     DWORD hits = 0;
     {
-        ScopedImportPatch open("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&RecordOpenKey));
-        ScopedImportPatch create("advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void*>(&RecordCreateKey));
-        ScopedImportPatch close("advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(&RecordCloseKey));
+        ScopedImportPatch open("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&LedgerOpenKey));
+        ScopedImportPatch create("advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void*>(&LedgerCreateKey));
+        ScopedImportPatch close("advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(&LedgerCloseKey));
         g_realOpenKey = reinterpret_cast<decltype(&RegOpenKeyExA)>(open.previous());
         g_realCreateKey = reinterpret_cast<decltype(&RegCreateKeyExA)>(create.previous());
         g_realCloseKey = reinterpret_cast<decltype(&RegCloseKey)>(close.previous());
         ASSERT_TRUE(g_realOpenKey && g_realCreateKey && g_realCloseKey);
         {
-            SteppedInventory first;   // no key yet: the open fails, the save creates it
+            CacheRun first;   // no key yet: the open fails, the save creates it
             Run(&first, &hits);
             EXPECT_EQ(0u, hits);
         }
+        EXPECT_GT(g_failedOpens, 0) << "the first load found no key";
         ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, UtcFileTime(2004, 4, 4, 4, 4)));
-        Run(&inventory, &hits);
+        Run(&inventory, &hits);   // the key is there: opened by the load, opened again by the save
     }
     EXPECT_EQ(inventory.Count() - 1, hits);
-    const std::string key = driver_fixtures::kCacheKey;
-    EXPECT_EQ((std::vector<std::string>{key, key}), g_keys.opened);
-    EXPECT_EQ((std::vector<std::string>{key, key}), g_keys.created);
-    EXPECT_EQ(0, g_keys.otherRoots);
-    EXPECT_EQ(0, g_keys.openOptions);
-    EXPECT_EQ(0, g_keys.createReserved);
-    EXPECT_EQ(0, g_keys.createClass);
-    EXPECT_EQ(0, g_keys.createOptions);
-    EXPECT_EQ(0, g_keys.createSecurity);
-    EXPECT_TRUE(g_keys.open.empty()) << g_keys.open.size() << " keys left open";
-    EXPECT_EQ(0, g_keys.closesOfOthers);
+    EXPECT_GE(g_keys.opens(), 3);
+    EXPECT_TRUE(g_keys.Balanced());
 }
 
-TEST_F(VersionCache, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {
+TEST_F(VersionCacheOnTheMachine, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {
     {
-        SteppedInventory first;
+        CacheRun first;
         DWORD hits = 0;
         Run(&first, &hits);
     }
@@ -299,15 +314,15 @@ TEST_F(VersionCache, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {
     ASSERT_FALSE(files_.Place(driver_fixtures::GetDriverDirectories().system, "BVXCACHE_A.VXD",
                               BuildVersionedPe({5, 0, 2195, 1}), time_).empty());
 
-    SteppedInventory second;
+    CacheRun second;
     DWORD hits = 0;
     Run(&second, &hits);
     EXPECT_EQ(second.Count(), hits);
-    EXPECT_FALSE(second.Dirty());
-    EXPECT_EQ("04.10.00.2222", StampOf(second, paths_.versioned)) << "the cached stamp, not the file's";
-    EXPECT_EQ("04.10.100.010", StampOf(second, paths_.wide)) << "13 characters survive the cache";
-    EXPECT_EQ("", StampOf(second, paths_.unversioned));
-    EXPECT_EQ("04.00.03.0950", StampOf(second, paths_.sixteenBit));
+    EXPECT_FALSE(second.cache.Dirty());
+    EXPECT_EQ("04.10.00.2222", second.StampOf(paths_.versioned)) << "the cached stamp, not the file's";
+    EXPECT_EQ("04.10.100.010", second.StampOf(paths_.wide)) << "13 characters survive the cache";
+    EXPECT_EQ("", second.StampOf(paths_.unversioned));
+    EXPECT_EQ("04.00.03.0950", second.StampOf(paths_.sixteenBit));
     EXPECT_EQ(firstImage, CacheValue());
     Bytes description;
     ReadCacheValue("Description", &description);
@@ -316,10 +331,10 @@ TEST_F(VersionCache, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {
     // Now the time changes too: the file is read and its entry rewritten in place.
     const FILETIME later = UtcFileTime(2002, 2, 2, 2, 2);
     ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, later));
-    SteppedInventory third;
+    CacheRun third;
     Run(&third, &hits);
     EXPECT_EQ(third.Count() - 1, hits);
-    EXPECT_EQ("05.00.01.2195", StampOf(third, paths_.versioned));
+    EXPECT_EQ("05.00.01.2195", third.StampOf(paths_.versioned));
     const Bytes thirdImage = CacheValue();
     ASSERT_EQ(firstImage.size(), thirdImage.size());
     const int32_t entry = FindPath(thirdImage, paths_.versioned);
@@ -335,7 +350,7 @@ TEST_F(VersionCache, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {
     EXPECT_EQ(DescriptionAsStored(), description);
 }
 
-TEST_F(VersionCache, PathThatLeadsAnotherStoredPathGetsAnEntryOfItsOwn) {
+TEST_F(VersionCacheOnTheMachine, PathThatLeadsAnotherStoredPathGetsAnEntryOfItsOwn) {
     // An earlier entry for the path with one more character, holding this file's own time.
     const std::string longer = paths_.versioned + "X";
     Bytes other = Text(longer);
@@ -348,11 +363,11 @@ TEST_F(VersionCache, PathThatLeadsAnotherStoredPathGetsAnEntryOfItsOwn) {
     other.push_back(0);
     ASSERT_TRUE(WriteCacheValue("DDB", REG_BINARY, other));
 
-    SteppedInventory first;
+    CacheRun first;
     DWORD hits = 0;
     Run(&first, &hits);
     EXPECT_EQ(0u, hits);
-    EXPECT_EQ("04.10.00.2222", StampOf(first, paths_.versioned));
+    EXPECT_EQ("04.10.00.2222", first.StampOf(paths_.versioned));
     const Bytes image = CacheValue();
     ASSERT_GE(image.size(), other.size());
     EXPECT_EQ(other, Bytes(image.begin(), image.begin() + other.size())) << "the other entry is untouched";
@@ -360,7 +375,7 @@ TEST_F(VersionCache, PathThatLeadsAnotherStoredPathGetsAnEntryOfItsOwn) {
     EXPECT_GE(own, static_cast<int32_t>(other.size()));
 
     ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, UtcFileTime(2003, 3, 3, 3, 3)));
-    SteppedInventory second;
+    CacheRun second;
     Run(&second, &hits);
     const Bytes updated = CacheValue();
     ASSERT_EQ(image.size(), updated.size());
@@ -371,7 +386,7 @@ TEST_F(VersionCache, PathThatLeadsAnotherStoredPathGetsAnEntryOfItsOwn) {
 // The inventory's own run performs the same steps: its construction leaves the cache value
 // behind (the rows themselves are compacted away unless something marks them in use), and a
 // second construction over unchanged files writes nothing.
-TEST_F(VersionCache, WholeInventoryRunKeepsTheCache) {
+TEST_F(VersionCacheOnTheMachine, WholeInventoryRunKeepsTheCache) {
     delete new DriverInventory(0);
     const Bytes image = CacheValue();
     const struct {
@@ -405,10 +420,10 @@ TEST_F(VersionCache, WholeInventoryRunKeepsTheCache) {
 
 // Damaged values: nothing crashes, the rows behind the damage are read from their files, and
 // the save leaves a value that is whole entries only, one for every row.
-TEST_F(VersionCache, DamagedValuesMissAndAreReplacedByWholeEntries) {
+TEST_F(VersionCacheOnTheMachine, DamagedValuesMissAndAreReplacedByWholeEntries) {
     Bytes good;
     {
-        SteppedInventory first;
+        CacheRun first;
         DWORD hits = 0;
         Run(&first, &hits);
         good = CacheValue();
@@ -436,12 +451,12 @@ TEST_F(VersionCache, DamagedValuesMissAndAreReplacedByWholeEntries) {
         driver_fixtures::DeleteCacheKey();
         if (c.present) ASSERT_TRUE(WriteCacheValue("DDB", c.type, c.value));
 
-        SteppedInventory damaged;
+        CacheRun damaged;
         DWORD hits = 0;
         Run(&damaged, &hits);
-        EXPECT_EQ("04.10.00.2222", StampOf(damaged, paths_.versioned));
-        EXPECT_EQ("04.10.100.0100", StampOf(damaged, paths_.wide));
-        EXPECT_EQ("04.00.03.0950", StampOf(damaged, paths_.sixteenBit));
+        EXPECT_EQ("04.10.00.2222", damaged.StampOf(paths_.versioned));
+        EXPECT_EQ("04.10.100.0100", damaged.StampOf(paths_.wide));
+        EXPECT_EQ("04.00.03.0950", damaged.StampOf(paths_.sixteenBit));
 
         DWORD type = 0;
         const Bytes saved = CacheValue(&type);
@@ -449,7 +464,7 @@ TEST_F(VersionCache, DamagedValuesMissAndAreReplacedByWholeEntries) {
         EXPECT_EQ(saved.size(), WellFormedCacheLength(saved.data(), static_cast<uint32_t>(saved.size())));
         for (DWORD i = 0; i < damaged.Count(); ++i) EXPECT_GE(FindPath(saved, damaged.Row(i).fullPath), 0);
 
-        SteppedInventory next;
+        CacheRun next;
         Run(&next, &hits);
         EXPECT_EQ(next.Count(), hits) << "the saved value serves every row";
     }
@@ -470,10 +485,10 @@ LONG WINAPI QueryValueWhileItGrows(HKEY key, LPCSTR name, LPDWORD reserved, LPDW
     return status;
 }
 
-TEST_F(VersionCache, ValueThatGrowsBetweenTheTwoReadsCountsAsAbsent) {
+TEST_F(VersionCacheOnTheMachine, ValueThatGrowsBetweenTheTwoReadsCountsAsAbsent) {
     Bytes good;
     {
-        SteppedInventory first;
+        CacheRun first;
         DWORD hits = 0;
         Run(&first, &hits);
         good = CacheValue();
@@ -483,21 +498,21 @@ TEST_F(VersionCache, ValueThatGrowsBetweenTheTwoReadsCountsAsAbsent) {
     g_realQueryValue = reinterpret_cast<decltype(&RegQueryValueExA)>(
         PatchImport("advapi32.dll", "RegQueryValueExA", reinterpret_cast<void*>(&QueryValueWhileItGrows)));
     ASSERT_NE(nullptr, g_realQueryValue);
-    SteppedInventory inventory;
+    CacheRun inventory;
     DWORD hits = 99;
     Run(&inventory, &hits);
     PatchImport("advapi32.dll", "RegQueryValueExA", reinterpret_cast<void*>(g_realQueryValue));
 
     EXPECT_TRUE(g_grownValue.empty()) << "the value was rewritten between the reads";
     EXPECT_EQ(0u, hits);
-    EXPECT_EQ("04.10.00.2222", StampOf(inventory, paths_.versioned));
+    EXPECT_EQ("04.10.00.2222", inventory.StampOf(paths_.versioned));
     EXPECT_EQ(good, CacheValue()) << "the rows' entries, written over the grown value";
 }
 
 // Windows keeps no non-volatile key under a volatile one: with the cache key's parent made
 // volatile, RegCreateKeyExA for the cache key fails (ERROR_CHILD_MUST_BE_VOLATILE), which is
 // how these tests make the key impossible to create.
-TEST_F(VersionCache, KeyThatCannotBeCreatedShowsTheBoxAndWritesNothing) {
+TEST_F(VersionCacheOnTheMachine, KeyThatCannotBeCreatedShowsTheBoxAndWritesNothing) {
     const LONG removed = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParentKey);
     ASSERT_TRUE(removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND) << "the parent key holds other keys";
     HKEY parent = nullptr;
@@ -517,7 +532,7 @@ TEST_F(VersionCache, KeyThatCannotBeCreatedShowsTheBoxAndWritesNothing) {
     g_realMessageBox = reinterpret_cast<decltype(&MessageBoxA)>(
         PatchImport("user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordMessageBox)));
     ASSERT_NE(nullptr, g_realMessageBox);
-    SteppedInventory inventory;
+    CacheRun inventory;
     DWORD hits = 0;
     Run(&inventory, &hits);
     PatchImport("user32.dll", "MessageBoxA", reinterpret_cast<void*>(g_realMessageBox));
@@ -528,8 +543,72 @@ TEST_F(VersionCache, KeyThatCannotBeCreatedShowsTheBoxAndWritesNothing) {
     EXPECT_EQ("SaveCacheToReg", g_box.caption);
     EXPECT_EQ(static_cast<UINT>(MB_OK), g_box.style);
     EXPECT_FALSE(driver_fixtures::CacheKeyExists());
-    EXPECT_EQ("04.10.00.2222", StampOf(inventory, paths_.versioned)) << "the run goes on with its stamps";
+    EXPECT_EQ("04.10.00.2222", inventory.StampOf(paths_.versioned)) << "the run goes on with its stamps";
     std::printf("MessageBoxA without a display returned %d\n", g_box.result);
+}
+
+// The cache itself, without the registry: what it records it answers, with the row's time only.
+DriverItem CacheRow(const char* path, DWORD low, DWORD high) {
+    DriverItem row = {};
+    lstrcpyA(row.fileName, "IOS.VXD");
+    lstrcpyA(row.fullPath, path);
+    row.lastWriteLow = low;
+    row.lastWriteHigh = high;
+    return row;
+}
+
+TEST(VersionCacheInMemory, RecordedRowIsAHitWithItsTimeOnly) {
+    const char kPath[] = "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\IOS.VXD";
+    VersionCache cache;
+    EXPECT_FALSE(cache.Dirty());
+    DriverItem row = CacheRow(kPath, 0x11111111, 0x01BE0000);
+    EXPECT_EQ(0, cache.LookupVersionCache(row));
+    lstrcpyA(row.versionStamp, "04.10.100.0100");
+    memcpy(row.deviceName, "IOS     ", 9);
+    cache.UpdateVersionCache(row);
+    EXPECT_TRUE(cache.Dirty());
+    ASSERT_EQ(strlen(kPath) + 32, cache.Length());
+
+    DriverItem same = CacheRow(kPath, 0x11111111, 0x01BE0000);
+    ASSERT_EQ(1, cache.LookupVersionCache(same));
+    EXPECT_STREQ("04.10.100.010", same.versionStamp) << "13 characters survive the cache";
+    EXPECT_STREQ("IOS     ", same.deviceName);
+    DriverItem later = CacheRow(kPath, 0x11111111, 0x01BE0001);
+    EXPECT_EQ(0, cache.LookupVersionCache(later));
+    EXPECT_EQ('\0', later.versionStamp[0]);
+
+    // A changed time rewrites the entry in place: the image keeps its length.
+    lstrcpyA(later.versionStamp, "05.00.01.2195");
+    cache.UpdateVersionCache(later);
+    EXPECT_EQ(strlen(kPath) + 32, cache.Length());
+    DriverItem again = CacheRow(kPath, 0x11111111, 0x01BE0001);
+    ASSERT_EQ(1, cache.LookupVersionCache(again));
+    EXPECT_STREQ("05.00.01.2195", again.versionStamp);
+}
+
+TEST(VersionCacheInMemory, AdoptedImageKeepsItsLeadingWholeEntries) {
+    VersionCache source;
+    // Times as the platform gives them (a time of a few ticks could pass for the zero bytes
+    // that end an entry).
+    DriverItem first = CacheRow("C:\\WINDOWS\\SYSTEM\\A.VXD", 0x2F6A5C01, 0x01BEC5D1);
+    DriverItem second = CacheRow("C:\\WINDOWS\\SYSTEM\\B.VXD", 0x2F6A5C02, 0x01BEC5D2);
+    lstrcpyA(first.versionStamp, "01.00.00.0001");
+    lstrcpyA(second.versionStamp, "02.00.00.0002");
+    source.UpdateVersionCache(first);
+    source.UpdateVersionCache(second);
+    const DWORD cut = source.Length() - 5;   // the second entry cut short
+
+    HeapArray<BYTE> image(new BYTE[cut]);
+    memcpy(image.get(), source.Image(), cut);
+    VersionCache cache;
+    cache.Adopt(std::move(image), cut);
+    EXPECT_FALSE(cache.Dirty());
+    EXPECT_EQ(strlen(first.fullPath) + 32, cache.Length());
+    DriverItem a = CacheRow(first.fullPath, first.lastWriteLow, first.lastWriteHigh);
+    DriverItem b = CacheRow(second.fullPath, second.lastWriteLow, second.lastWriteHigh);
+    EXPECT_EQ(1, cache.LookupVersionCache(a));
+    EXPECT_STREQ("01.00.00.0001", a.versionStamp);
+    EXPECT_EQ(0, cache.LookupVersionCache(b));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Version stamps read through the platform's version functions from driver files made by the
-// fixture builder: the exchange rule, wide numbers, files without usable version information,
-// and the date text of a scanned file's last-write time.
+// fixture builder: the exchange rule, wide numbers, and files without usable version
+// information.
 #include "version_stamp.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 
 #include "driver_file_image.h"
 #include "driver_machine.h"
-#include "stepped_inventory.h"
 
 namespace {
 

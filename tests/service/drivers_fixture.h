@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "driver_inventory.h"
 #include "drivers.h"
@@ -23,10 +24,10 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 };
 
-// An inventory whose rows the test chooses, compacted as a real run would leave it.
-class ChosenRowsInventory : public DriverInventory {
+// Rows a test chooses, compacted as a real run leaves them, for an inventory that answers for
+// them: DriverInventory inventory(rows.Finish()).
+class ChosenRows {
 public:
-    ChosenRowsInventory() : DriverInventory(TablesOnly()) {}
     void Add(const char* name, const char* stamp, WORD year, WORD month, WORD day, bool active) {
         SYSTEMTIME time = {};
         time.wYear = year;
@@ -37,12 +38,18 @@ public:
         FILETIME lastWrite;
         SystemTimeToFileTime(&time, &lastWrite);
         std::string path = std::string("C:\\WINDOWS\\SYSTEM\\") + name;
-        AddItem(name, path.c_str(), lastWrite.dwLowDateTime, lastWrite.dwHighDateTime);
-        DriverItem& row = items_[itemCount_ - 1];
+        if (!table_.AddItem(name, path.c_str(), lastWrite.dwLowDateTime, lastWrite.dwHighDateTime)) return;
+        DriverItem& row = table_.Row(table_.Count() - 1);
         lstrcpyA(row.versionStamp, stamp);
         row.active = active ? 1 : 0;
     }
-    void Finish() { CompactItems(); }
+    DriverTable Finish() {
+        table_.Compact();
+        return std::move(table_);
+    }
+
+private:
+    DriverTable table_;
 };
 
 // A ServerModule whose instance handle is the given module, for the life of one test.

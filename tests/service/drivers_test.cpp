@@ -201,13 +201,13 @@ protected:
 };
 
 TEST_F(DriversRowsTest, ThreeRowsGiveNamesThenDatesInReverseBehindTheFirst) {
-    ChosenRowsInventory inventory;
-    inventory.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
-    inventory.Add("UNUSED.VXD", "04.10.00.1111", 1999, 7, 4, false);
-    inventory.Add("B.VXD", "05.00.01.2195", 2000, 1, 2, true);
-    inventory.Add("NOSTAMP.VXD", "", 2000, 1, 2, true);
-    inventory.Add("C.VXD", "04.10.100.0100", 2001, 12, 31, true);
-    inventory.Finish();
+    ChosenRows rows;
+    rows.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
+    rows.Add("UNUSED.VXD", "04.10.00.1111", 1999, 7, 4, false);
+    rows.Add("B.VXD", "05.00.01.2195", 2000, 1, 2, true);
+    rows.Add("NOSTAMP.VXD", "", 2000, 1, 2, true);
+    rows.Add("C.VXD", "04.10.100.0100", 2001, 12, 31, true);
+    DriverInventory inventory(rows.Finish());
     ASSERT_EQ(3u, inventory.GetItemCount());
     drivers_.AddInventoryRows(inventory);
 
@@ -223,28 +223,28 @@ TEST_F(DriversRowsTest, ThreeRowsGiveNamesThenDatesInReverseBehindTheFirst) {
 }
 
 TEST_F(DriversRowsTest, OneRowGivesItsNameThenItsDate) {
-    ChosenRowsInventory inventory;
-    inventory.Add("A.VXD", "04.10.00.2222", 1998, 5, 11, true);
-    inventory.Finish();
+    ChosenRows rows;
+    rows.Add("A.VXD", "04.10.00.2222", 1998, 5, 11, true);
+    DriverInventory inventory(rows.Finish());
     drivers_.AddInventoryRows(inventory);
     EXPECT_EQ((std::vector<std::wstring>{L"A.VXD", L"DATE-A.VXD"}), Names());
 }
 
 TEST_F(DriversRowsTest, SameNameTwiceAnswersTheLowerIndex) {
-    ChosenRowsInventory inventory;
-    inventory.Add("X.SYS", "01.00.00.0001", 1999, 1, 1, true);
-    inventory.Add("Y.SYS", "02.00.00.0002", 1999, 1, 1, true);
-    inventory.Add("X.SYS", "03.00.00.0003", 1999, 1, 1, true);
-    inventory.Finish();
+    ChosenRows rows;
+    rows.Add("X.SYS", "01.00.00.0001", 1999, 1, 1, true);
+    rows.Add("Y.SYS", "02.00.00.0002", 1999, 1, 1, true);
+    rows.Add("X.SYS", "03.00.00.0003", 1999, 1, 1, true);
+    DriverInventory inventory(rows.Finish());
     drivers_.AddInventoryRows(inventory);
     EXPECT_EQ(L"01.00.00.0001", ValueByName(L"X.SYS"));   // row 1 stands at index 0
 }
 
 TEST_F(DriversRowsTest, ReadingMethodsHandleEveryIndex) {
-    ChosenRowsInventory inventory;
-    inventory.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
-    inventory.Add("B.VXD", "04.10.00.1998", 1999, 7, 4, true);
-    inventory.Finish();
+    ChosenRows rows;
+    rows.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
+    rows.Add("B.VXD", "04.10.00.1998", 1999, 7, 4, true);
+    DriverInventory inventory(rows.Finish());
     drivers_.AddInventoryRows(inventory);
 
     struct Case {
@@ -268,9 +268,9 @@ TEST_F(DriversRowsTest, ReadingMethodsHandleEveryIndex) {
 }
 
 TEST_F(DriversRowsTest, ChangingMethodsAreNotImplementedAndChangeNothing) {
-    ChosenRowsInventory inventory;
-    inventory.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
-    inventory.Finish();
+    ChosenRows rows;
+    rows.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
+    DriverInventory inventory(rows.Finish());
     drivers_.AddInventoryRows(inventory);
 
     BSTR text = SysAllocString(L"C:\\WINDOWS\\TEMP\\DRIVERS.LOG");

@@ -44,10 +44,10 @@ protected:
         // Every test starts with the record unloaded, as in a newly loaded module.
         InterfaceTypeInfo::ReleaseTypeInformation(reinterpret_cast<DWORD>(&OrvServiceTypeInfo()));
         ASSERT_EQ(S_OK, RegisterBuiltTypeLibrary());
-        ChosenRowsInventory inventory;
-        inventory.Add("IOS.VXD", "04.10.00.2222", 1999, 4, 23, true);
-        inventory.Add("VXDLDR.VXD", "04.10.00.1998", 1998, 5, 11, true);
-        inventory.Finish();
+        ChosenRows rows;
+        rows.Add("IOS.VXD", "04.10.00.2222", 1999, 4, 23, true);
+        rows.Add("VXDLDR.VXD", "04.10.00.1998", 1998, 5, 11, true);
+        DriverInventory inventory(rows.Finish());
         drivers_.AddInventoryRows(inventory);
     }
     void TearDown() override { UnregisterTypeLibrary(); }

@@ -83,10 +83,6 @@ int main(int argc, char** argv) {
         warm.push_back(Time(RunInventory));
         listing.push_back(Time([] { ListDriverFiles(); }));
     }
-    char current[MAX_PATH] = {};
-    GetWindowsDirectoryA(current, sizeof(current));
-    SetCurrentDirectoryA(current);   // the scan leaves "IoSubSys" current; it is removed below
-
     const double coldMs = Median(cold), warmMs = Median(warm), listingMs = Median(listing);
     printf("Inventory of %u driver files in %s, %s and %s; median of %d runs\n", static_cast<unsigned>(listed),
            directories.system.c_str(), directories.drivers.c_str(), directories.ioSubSys.c_str(), runs);

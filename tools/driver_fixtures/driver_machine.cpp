@@ -78,16 +78,6 @@ std::string PlacedFiles::Place(const std::string& directory, const std::string& 
 void PlacedFiles::RemoveAll() {
     for (const std::string& file : files_) DeleteFileA(file.c_str());
     files_.clear();
-    // The inventory's scan leaves the last driver directory current, and a current directory
-    // cannot be removed: step out of the ones created here first.
-    char current[MAX_PATH] = {};
-    GetCurrentDirectoryA(sizeof(current), current);
-    for (const std::string& directory : directories_) {
-        const std::string within = std::string(current).substr(0, directory.size());
-        if (lstrcmpiA(within.c_str(), directory.c_str()) != 0) continue;
-        SetCurrentDirectoryA(directory.substr(0, directory.find_last_of('\\')).c_str());
-        break;
-    }
     for (auto it = directories_.rbegin(); it != directories_.rend(); ++it) RemoveDirectoryA(it->c_str());
     directories_.clear();
 }

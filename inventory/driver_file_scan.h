@@ -1,0 +1,12 @@
+// The driver file scan: the only source of rows. Every file that matches a driver pattern in
+// the three driver directories becomes a row of the table.
+#pragma once
+
+#include "driver_table.h"
+
+// Adds a row for every file found, directory by directory (the system directory, the Windows
+// directory's "System32\Drivers", the system directory's "IoSubSys"), in each directory
+// pattern by pattern ("*.vxd", "*.drv", "*.sys", "*.386", "*.wdm", "*.pdr"), and within one
+// pattern in the order the directory search returns them. A directory that cannot be searched
+// contributes no rows. The process's current directory is never touched. Returns 1.
+int ScanDriverFiles(DriverTable& table);

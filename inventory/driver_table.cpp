@@ -1,0 +1,52 @@
+#include "driver_table.h"
+
+#include <string.h>
+
+#include <utility>
+
+DriverTable::DriverTable() : rows_(new DriverItem[kCapacity]), count_(0) {}
+
+DriverTable::DriverTable(DriverTable&& other) : rows_(std::move(other.rows_)), count_(other.count_) {
+    other.count_ = 0;
+}
+
+DriverTable& DriverTable::operator=(DriverTable&& other) {
+    if (this != &other) {
+        rows_ = std::move(other.rows_);
+        count_ = other.count_;
+        other.count_ = 0;
+    }
+    return *this;
+}
+
+int DriverTable::AddItem(const char* fileName, const char* fullPath, DWORD lastWriteLow, DWORD lastWriteHigh) {
+    if (!Allocated() || count_ >= kMaxRows) return 0;
+    DriverItem& item = rows_.get()[count_];
+    lstrcpynA(item.fileName, fileName, sizeof(item.fileName));
+    lstrcpynA(item.fullPath, fullPath, sizeof(item.fullPath));
+    item.lastWriteLow = lastWriteLow;
+    item.lastWriteHigh = lastWriteHigh;
+    memset(item.versionStamp, 0, sizeof(item.versionStamp));
+    memset(item.deviceName, 0, sizeof(item.deviceName));
+    item.active = 0;
+    ++count_;
+    return 1;
+}
+
+DWORD DriverTable::FindItemByFileName(const char* name) const {
+    for (DWORD row = 0; row < count_; ++row) {
+        if (lstrcmpiA(Row(row).fileName, name) == 0) return row;
+    }
+    return kNoRow;
+}
+
+void DriverTable::Compact() {
+    DWORD kept = 0;
+    for (DWORD row = 0; row < count_; ++row) {
+        const DriverItem& item = Row(row);
+        if (!item.active || !item.versionStamp[0]) continue;
+        if (kept != row) Row(kept) = item;
+        ++kept;
+    }
+    count_ = kept;
+}

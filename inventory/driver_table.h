@@ -1,0 +1,43 @@
+// DriverTable: the rows of one inventory, one DriverItem per driver file found, in scan order.
+// 1024 rows are allocated and at most 1023 are ever used. Rows are addressed from 0.
+#pragma once
+
+#include <windows.h>
+
+#include "driver_item.h"
+#include "owner.h"
+
+class DriverTable {
+public:
+    static constexpr DWORD kCapacity = 1024;   // rows allocated
+    static constexpr DWORD kMaxRows = 1023;    // rows ever used
+    static constexpr DWORD kNoRow = 0xFFFFFFFFu;
+
+    // Allocates the rows; a table whose allocation failed holds no rows and takes none.
+    DriverTable();
+    DriverTable(DriverTable&& other);
+    DriverTable& operator=(DriverTable&& other);
+    DriverTable(const DriverTable&) = delete;
+    DriverTable& operator=(const DriverTable&) = delete;
+
+    bool Allocated() const { return rows_.valid(); }
+    DWORD Count() const { return count_; }
+    DriverItem& Row(DWORD row) { return rows_.get()[row]; }
+    const DriverItem& Row(DWORD row) const { return rows_.get()[row]; }
+
+    // Appends a row with the file name, the full path and the last-write time; its version
+    // stamp and device name are zero bytes and it is not active. Returns 0 without a trace
+    // when the table holds 1023 rows already.
+    int AddItem(const char* fileName, const char* fullPath, DWORD lastWriteLow, DWORD lastWriteHigh);
+
+    // The first row whose file name equals `name` without regard to case, or kNoRow.
+    DWORD FindItemByFileName(const char* name) const;
+
+    // Keeps the rows that are active (any non-zero flag) and carry a version stamp, in their
+    // order; the others are gone.
+    void Compact();
+
+private:
+    HeapArray<DriverItem> rows_;
+    DWORD count_;
+};

@@ -1,0 +1,11 @@
+// Gives every row of the table its version stamp: from the version cache when the cache holds
+// the row's path with the row's last-write time, otherwise read from the file and then recorded
+// in the cache (also when the file yields no stamp, so that it is not read again while its time
+// stays the same).
+#pragma once
+
+#include "driver_table.h"
+#include "version_cache.h"
+
+// Returns how many rows took their stamp from the cache.
+DWORD StampRows(DriverTable& table, VersionCache& cache);
