@@ -33,6 +33,13 @@ typedef struct DIOCParams {
 } DIOCParams;
 _Static_assert(sizeof(DIOCParams) == 48, "DIOCParams is twelve DWORDs");
 
+/* The signature every descriptor block carries in DDB_Prev: the multi-character constant
+ * 'Prev' as the platform's assembler and C compiler write it, the first character in the most
+ * significant byte (0x50726576, the bytes "verP" in the image). Spelled out here because the
+ * C standard leaves the value of a multi-character constant to the compiler. */
+#define DDB_SIGNATURE \
+  ((uint32_t)'P' << 24 | (uint32_t)'r' << 16 | (uint32_t)'e' << 8 | (uint32_t)'v')
+
 /* The device descriptor block, in the system's layout. */
 typedef struct DeviceDescriptorBlock {
   uint32_t DDB_Next;
@@ -85,7 +92,7 @@ DeviceDescriptorBlock TheDdb __asm__("_The_DDB") = {
     .DDB_PM_API_Proc = EnumeratorApiEntry,
     .DDB_Service_Table_Ptr = EmptyServiceTable,
     .DDB_Service_Table_Size = 0,
-    .DDB_Prev = 0x76657250u, /* "Prev" */
+    .DDB_Prev = DDB_SIGNATURE,
 };
 
 /* Called by EnumeratorControlEntry with the message (EAX), the VM handle (EBX) and ESI;

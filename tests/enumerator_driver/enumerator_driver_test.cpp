@@ -2,11 +2,15 @@
 // driven through its control procedure with the system's registers and request records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include "driver_image_file.h"
 #include "emulated_kernel.h"
 
 namespace {
@@ -265,6 +269,34 @@ TEST_F(EnumeratorDriver, KernelCatchesListReadsOutsideTheCriticalSection) {
   std::vector<std::string> faults = kernel.TakeFaults();
   ASSERT_EQ(faults.size(), 1u);
   EXPECT_EQ(faults[0], "system list read outside the critical section");
+}
+
+// The loader takes a descriptor block only with the platform's signature in DDB_Prev, the
+// multi-character constant 'Prev' (bytes "verP"): not byte-swapped, not missing.
+TEST(EmulatedKernelLoader, RefusesADescriptorBlockWithoutItsSignature) {
+  Kernel& kernel = Kernel::Instance();
+  const std::vector<uint8_t> image = driver_image_file::Read(ORV_DE_IMAGE);
+  const size_t block = driver_image_file::DescriptorBlockOffset(image);
+  ASSERT_NE(block, 0u);
+  char temp[MAX_PATH];
+  ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+  const std::string copy = std::string(temp) + "orv_de_signature_" + std::to_string(GetCurrentProcessId()) + ".vxd";
+
+  for (const char* signature : {"Prev", "\0\0\0\0", "verp"}) {
+    SCOPED_TRACE(std::string(signature, 4));
+    std::vector<uint8_t> damaged = image;
+    std::copy(signature, signature + 4, damaged.begin() + block + driver_image_file::kDdbPrev);
+    ASSERT_TRUE(driver_image_file::Write(copy, damaged));
+    std::string error;
+    EXPECT_FALSE(kernel.LoadDriver(copy, &error));
+    EXPECT_NE(error.find("signature 'Prev'"), std::string::npos) << error;
+    EXPECT_FALSE(kernel.loaded());
+  }
+  DeleteFileA(copy.c_str());
+
+  std::string error;
+  EXPECT_TRUE(kernel.LoadDriver(ORV_DE_IMAGE, &error)) << error;  // the image as built
+  kernel.UnloadDriver();
 }
 
 }  // namespace

@@ -51,6 +51,11 @@ void* service_slots[std::size(kServices) + 1];  // the last one: unknown service
 constexpr uint32_t kDeviceInfoSize = 35;
 constexpr uint32_t kDdbSize = 80;
 constexpr uint32_t kDdbName = 12;
+constexpr uint32_t kDdbPrev = 0x3C;
+// The signature every descriptor block carries in DDB_Prev: the multi-character constant
+// 'Prev' as the platform's assembler and C compiler write it, first character most significant
+// (the bytes "verP" in memory).
+constexpr uint32_t kDdbSignature = uint32_t{'P'} << 24 | uint32_t{'r'} << 16 | uint32_t{'e'} << 8 | uint32_t{'v'};
 
 LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* pointers) {
   return Kernel::Instance().HandleException(pointers);
@@ -210,6 +215,10 @@ bool Kernel::LoadDriver(const std::string& path, std::string* error) {
     at += 4 + 5ull * count;
   }
   if (!ddb_) return fail("no descriptor block at entry ordinal 1");
+  uint32_t signature;
+  std::memcpy(&signature, ddb_ + kDdbPrev, 4);
+  if (signature != kDdbSignature)
+    return fail("the descriptor block does not carry the signature 'Prev' (DDB_Prev is " + Hex(signature) + ")");
   return true;
 }
 

@@ -53,7 +53,9 @@ class Kernel {
   static Kernel& Instance();
 
   // Loads the driver's LE file: maps the objects, applies the fixups, finds the descriptor
-  // block (entry ordinal 1). Replaces a driver loaded before.
+  // block (entry ordinal 1) and checks its signature ('Prev' in DDB_Prev): a driver whose
+  // block lacks it is refused, as a loader that checks the signature refuses it. Replaces a
+  // driver loaded before.
   bool LoadDriver(const std::string& path, std::string* error);
   void UnloadDriver();
   bool loaded() const { return !objects_.empty(); }
