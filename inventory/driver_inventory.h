@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "driver_item.h"
+#include "enumerator_protocol.h"
 
 class DriverInventory {
 public:
@@ -13,9 +14,10 @@ public:
     static const DWORD kMaxItems = 1023;        // rows ever used
     static const DWORD kDriverNameSlots = 1024;
     static const DWORD kDriverNameSlotSize = 16;
-    static const DWORD kDeviceNameSlots = 256;
-    static const DWORD kDeviceNameSlotSize = 9;
-    static const DWORD kDeviceNameListSize = kDeviceNameSlots * kDeviceNameSlotSize;  // 2304
+    // The device-name list is the enumerator driver's whole reply, one entry per slot.
+    static const DWORD kDeviceNameSlots = ENUMDRV_MAX_DEVICES;
+    static const DWORD kDeviceNameSlotSize = ENUMDRV_DEVICE_ENTRY_SIZE;
+    static const DWORD kDeviceNameListSize = ENUMDRV_DEVICE_REPLY_CAPACITY;
     static const DWORD kPathBufferSize = 2048;
     static const DWORD kDirectoryBufferSize = 512;
 

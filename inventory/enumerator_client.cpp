@@ -10,9 +10,6 @@
 
 namespace {
 
-// Exactly the device name: opening it loads the driver file deployed in the system
-// directory; the delete-on-close flag makes the system unload the driver at the close.
-const char kDevicePath[] = "\\\\.\\ORV_DE.vxd";
 const DWORD kWorkBufferSize = 512;
 const DWORD kExtensionLength = 4;   // what MatchDriverNames cuts off: ".VXD"
 
@@ -23,20 +20,22 @@ int CompareNames(const char* left, const char* right) { return lstrcmpiA(left, r
 void DriverInventory::QueryEnumeratorDriver() {
     using namespace enumerator_replies;
 
-    HANDLE device = CreateFileA(kDevicePath, 0, 0, nullptr, OPEN_ALWAYS,
+    // Opening the device loads the driver file deployed in the system directory; the
+    // delete-on-close flag makes the system unload the driver at the close.
+    HANDLE device = CreateFileA(ENUMDRV_DEVICE_PATH, 0, 0, nullptr, OPEN_ALWAYS,
                                 FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (device == INVALID_HANDLE_VALUE) return;
 
     // Module names by index until the driver has no more. The byte count is reset and the
     // record cleared before every request: a reply that sets no count ends the loop, and no
     // slot can receive a name left over from the previous record.
-    BYTE record[kModuleRecordSize];
+    BYTE record[ENUMDRV_MODULE_RECORD_SIZE];
     DWORD index = 0;
     driverNameCount_ = 0;
     while (driverNameCount_ < kDriverNameSlots) {
         memset(record, 0, sizeof(record));
         DWORD byteCount = 0;
-        BOOL succeeded = DeviceIoControl(device, kGetModuleRequest, &index, sizeof(index), record,
+        BOOL succeeded = DeviceIoControl(device, ENUMDRV_GET_MODULE, &index, sizeof(index), record,
                                          sizeof(record), &byteCount, nullptr);
         if (EndsModuleLoop(succeeded != FALSE, byteCount)) break;
         StoreModuleName(driverNames_[driverNameCount_], kDriverNameSlotSize, record);
@@ -47,7 +46,7 @@ void DriverInventory::QueryEnumeratorDriver() {
     // Device names: the reply is written straight into the 2304-byte list.
     deviceNameCount_ = 0;
     DWORD byteCount = 0;
-    BOOL succeeded = DeviceIoControl(device, kGetDeviceNamesRequest, nullptr, 0, deviceNames_,
+    BOOL succeeded = DeviceIoControl(device, ENUMDRV_GET_DEVICE_NAMES, nullptr, 0, deviceNames_,
                                      kDeviceNameListSize, &byteCount, nullptr);
     deviceNameCount_ = DeviceNameCount(succeeded != FALSE, byteCount, kDeviceNameListSize);
 

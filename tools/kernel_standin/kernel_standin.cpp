@@ -13,6 +13,7 @@
 #include <string>
 
 #include "emulated_kernel.h"
+#include "enumerator_protocol.h"
 #include "machine_description.h"
 
 namespace {
@@ -88,7 +89,7 @@ bool OpenDriver(HMODULE self) {
     kernel.UnloadDriver();
     return false;
   }
-  if (kernel.DeviceIoControl(0, nullptr, 0, nullptr, 0, nullptr) != 0) {
+  if (kernel.DeviceIoControl(ENUMDRV_DIOC_OPEN, nullptr, 0, nullptr, 0, nullptr) != ENUMDRV_STATUS_SUCCESS) {
     Report("the driver refused the open");
     kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
     kernel.UnloadDriver();
@@ -103,7 +104,7 @@ bool OpenDriver(HMODULE self) {
 void CloseDriver() {
   if (!driver_open) return;
   Kernel& kernel = Kernel::Instance();
-  kernel.DeviceIoControl(0xFFFFFFFF, nullptr, 0, nullptr, 0, nullptr);
+  kernel.DeviceIoControl(ENUMDRV_DIOC_CLOSEHANDLE, nullptr, 0, nullptr, 0, nullptr);
   kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
   kernel.UnloadDriver();
   driver_open = false;
@@ -125,7 +126,7 @@ extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD in
   kernel.TakeTrace();
   for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
   LeaveCriticalSection(&request_lock);
-  if (status == 0) return TRUE;
+  if (status == ENUMDRV_STATUS_SUCCESS) return TRUE;
   SetLastError(status);
   return FALSE;
 }
