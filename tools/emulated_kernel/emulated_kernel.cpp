@@ -329,23 +329,14 @@ std::vector<std::string> Kernel::TakeFaults() {
   return faults;
 }
 
-std::string Kernel::TakeTrace() {
-  std::string trace;
-  trace.swap(trace_);
-  if (!trace.empty() && trace.back() == ' ') trace.pop_back();
-  return trace;
-}
-
 void Kernel::Fault(const std::string& what) { faults_.push_back(what); }
 
 void Kernel::BeginCriticalSection(uint32_t flags) {
-  trace_ += "enter ";
   if (flags != 0) Fault("Begin_Critical_Section with flags " + Hex(flags));
   if (critical_depth_++ == 0) ProtectLists(true);
 }
 
 void Kernel::EndCriticalSection() {
-  trace_ += "leave ";
   if (critical_depth_ == 0) {
     Fault("End_Critical_Section outside the critical section");
     return;
@@ -354,7 +345,6 @@ void Kernel::EndCriticalSection() {
 }
 
 uint32_t Kernel::HeapAllocate(uint32_t size, uint32_t flags) {
-  trace_ += "alloc(" + std::to_string(size) + ") ";
   if (flags != 0) Fault("_HeapAllocate with flags " + Hex(flags));
   if (critical_depth_ != 0) Fault("scratch record allocated inside the critical section");
   if (heap_exhausted_) return 0;
@@ -365,7 +355,6 @@ uint32_t Kernel::HeapAllocate(uint32_t size, uint32_t flags) {
 }
 
 bool Kernel::HeapFree(uint32_t address, uint32_t flags) {
-  trace_ += "free ";
   if (flags != 0) Fault("_HeapFree with flags " + Hex(flags));
   if (critical_depth_ != 1) Fault("scratch record freed outside the critical section");
   for (auto it = allocations_.begin(); it != allocations_.end(); ++it) {
@@ -380,13 +369,11 @@ bool Kernel::HeapFree(uint32_t address, uint32_t flags) {
 }
 
 uint32_t Kernel::GetDdbList() {
-  trace_ += "chain ";
   if (critical_depth_ == 0) Fault("VMM_GetDDBList outside the critical section");
   return chain_head_;
 }
 
 uint32_t Kernel::GetDeviceList() {
-  trace_ += "loader ";
   if (critical_depth_ == 0) Fault("VXDLDR_GetDeviceList outside the critical section");
   return loader_head_;
 }

@@ -95,7 +95,6 @@ bool OpenDriver(HMODULE self) {
     kernel.UnloadDriver();
     return false;
   }
-  kernel.TakeTrace();
   for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
   driver_open = true;
   return true;
@@ -122,8 +121,7 @@ extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD in
   Kernel& kernel = Kernel::Instance();
   uint32_t status = kernel.DeviceIoControl(code, input, input_size, output, output_size,
                                            reinterpret_cast<uint32_t*>(bytes_returned));
-  // Nothing is kept from one request to the next; what the driver did wrong is reported.
-  kernel.TakeTrace();
+  // What the driver did wrong is reported.
   for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
   LeaveCriticalSection(&request_lock);
   if (status == ENUMDRV_STATUS_SUCCESS) return TRUE;
