@@ -24,12 +24,12 @@ static void SetByteCount(const EnumeratorRequest *request, uint32_t count) {
 }
 
 static uint32_t GetVersion(const EnumeratorRequest *request) {
-  if (request->output_size < 4) {
+  if (request->output_size < ENUMDRV_VERSION_SIZE) {
     SetByteCount(request, 0);
     return ENUMDRV_STATUS_VERSION_NO_ROOM;
   }
   WriteDword(request->output, ENUMDRV_VERSION);
-  SetByteCount(request, 4);
+  SetByteCount(request, ENUMDRV_VERSION_SIZE);
   return ENUMDRV_STATUS_SUCCESS;
 }
 
@@ -38,7 +38,7 @@ static uint32_t GetVersion(const EnumeratorRequest *request) {
  * only after the critical section is left. */
 static uint32_t GetModule(const EnumeratorRequest *request) {
   SetByteCount(request, 0);
-  if (request->input_size < 4 || request->output_size < ENUMDRV_MODULE_RECORD_SIZE)
+  if (request->input_size < ENUMDRV_MODULE_INDEX_SIZE || request->output_size < ENUMDRV_MODULE_RECORD_SIZE)
     return ENUMDRV_STATUS_BAD_BUFFERS;
   uint32_t index = ReadDword(request->input);
 
@@ -65,10 +65,10 @@ static uint32_t GetModule(const EnumeratorRequest *request) {
     if (position < index) {
       status = ENUMDRV_STATUS_INDEX_PAST_END;
     } else {
-      record[0] = scratch[ENUMDRV_DEVICE_INFO_LOAD_COUNT];
+      record[ENUMDRV_MODULE_LOAD_COUNT_OFFSET] = scratch[ENUMDRV_DEVICE_INFO_LOAD_COUNT];
       /* A record without a module name is reported with an empty name. */
       EnumeratorAddress name = ReadDword(scratch + ENUMDRV_DEVICE_INFO_MODULE_NAME);
-      if (name) EnumeratorCopyName(record + 1, name, ENUMDRV_MODULE_NAME_BYTES);
+      if (name) EnumeratorCopyName(record + ENUMDRV_MODULE_NAME_OFFSET, name, ENUMDRV_MODULE_NAME_BYTES);
       status = ENUMDRV_STATUS_SUCCESS;
     }
   }
@@ -102,8 +102,8 @@ static uint32_t GetDeviceNames(const EnumeratorRequest *request) {
       break;
     }
     EnumeratorCopyRecord(scratch, block, ENUMDRV_DDB_SIZE);
-    CopyBytes(reply + offset, scratch + ENUMDRV_DDB_NAME, ENUMDRV_DDB_NAME_BYTES);
-    reply[offset + ENUMDRV_DDB_NAME_BYTES] = 0;
+    CopyBytes(reply + offset, scratch + ENUMDRV_DDB_NAME, ENUMDRV_DEVICE_NAME_BYTES);
+    reply[offset + ENUMDRV_DEVICE_NAME_BYTES] = 0;
     offset += ENUMDRV_DEVICE_ENTRY_SIZE;
     block = ReadDword(scratch + ENUMDRV_DDB_NEXT);
   }

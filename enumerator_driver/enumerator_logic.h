@@ -2,13 +2,15 @@
  *
  * This file and enumerator_logic.c hold everything the driver decides: how each control
  * message is answered and how each device I/O control request is answered from the two
- * system lists. They reach the lists only through the small interface of
- * enumerator_platform.h, so the same code builds freestanding for the driver image and
- * natively for tests. */
+ * system lists (the requests and replies are those of enumerator_protocol.h). They reach the
+ * lists only through the small interface of enumerator_platform.h, so the same code builds
+ * freestanding for the driver image and natively for tests. */
 #ifndef BRANTOVIX_ENUMERATOR_LOGIC_H
 #define BRANTOVIX_ENUMERATOR_LOGIC_H
 
 #include <stdint.h>
+
+#include "enumerator_protocol.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -20,28 +22,6 @@ extern "C" {
 #define ENUMDRV_PNP_NEW_DEVNODE 0x22u
 #define ENUMDRV_W32_DEVICEIOCONTROL 0x23u
 
-/* Request codes. */
-#define ENUMDRV_DIOC_OPEN 0u
-#define ENUMDRV_DIOC_CLOSEHANDLE 0xFFFFFFFFu
-#define ENUMDRV_GET_VERSION 0x8001u
-#define ENUMDRV_GET_MODULE 0x8002u
-#define ENUMDRV_GET_DEVICE_NAMES 0x8003u
-
-/* Values the requests deliver. */
-#define ENUMDRV_VERSION 0x00000100u
-#define ENUMDRV_MODULE_RECORD_SIZE 17u
-#define ENUMDRV_MODULE_NAME_BYTES 16u
-#define ENUMDRV_DEVICE_ENTRY_SIZE 9u
-#define ENUMDRV_DEVICE_REPLY_CAPACITY 2304u
-
-/* Statuses. */
-#define ENUMDRV_STATUS_SUCCESS 0u
-#define ENUMDRV_STATUS_VERSION_NO_ROOM 1u
-#define ENUMDRV_STATUS_NO_MEMORY 8u         /* the scratch record could not be allocated */
-#define ENUMDRV_STATUS_BAD_BUFFERS 122u     /* 0x8002 with too short an input or output */
-#define ENUMDRV_STATUS_INDEX_PAST_END 0xFFFFFFFEu
-#define ENUMDRV_STATUS_NO_LIST 0xFFFFFFFFu
-
 /* Layout of the system records the walks read. */
 #define ENUMDRV_DEVICE_INFO_SIZE 35u
 #define ENUMDRV_DEVICE_INFO_NEXT 0u
@@ -50,7 +30,6 @@ extern "C" {
 #define ENUMDRV_DDB_SIZE 80u
 #define ENUMDRV_DDB_NEXT 0u
 #define ENUMDRV_DDB_NAME 12u
-#define ENUMDRV_DDB_NAME_BYTES 8u
 
 /* One device I/O control request, as the platform binding hands it over. */
 typedef struct EnumeratorRequest {

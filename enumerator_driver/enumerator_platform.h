@@ -1,10 +1,10 @@
 /* What the enumerator logic needs from the system: the two list heads, a way to copy a
  * record or a name out of system memory, the critical section and the heap.
  *
- * System addresses are 32-bit values, as the records hold them: the driver binding reads
- * them as flat ring-0 addresses, a native test as handles into lists it built itself. The
- * driver binding (vxd_binding.c) implements these over the system's services; tests
- * implement them over lists built in memory. */
+ * System addresses are 32-bit values, as the records hold them: the driver reads them as
+ * flat ring-0 addresses, a native test as handles into lists it built itself. The driver
+ * implements these over the system's services (vxd_services.c); tests implement them over
+ * lists built in memory. */
 #ifndef BRANTOVIX_ENUMERATOR_PLATFORM_H
 #define BRANTOVIX_ENUMERATOR_PLATFORM_H
 

@@ -2,7 +2,7 @@
  *
  * The system calls the control procedure with the message in EAX, the VM handle in EBX and,
  * for W32_DEVICEIOCONTROL, the request parameters in ESI; it reads the answer from EAX and
- * the carry flag. EnumeratorControlProcedure (vxd_binding.c) does the work; this thunk
+ * the carry flag. EnumeratorControlProcedure (vxd_control.c) does the work; this thunk
  * passes it the registers and turns its carry answer into the flag. */
         .intel_syntax noprefix
         .text

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include "enumerator_protocol.h"
 #include "owner.h"
 
 class DriverNameList {
@@ -45,9 +46,10 @@ private:
 
 class DeviceNameList {
 public:
-    static constexpr DWORD kDeviceNameSlots = 256;
-    static constexpr DWORD kDeviceNameSlotSize = 9;
-    static constexpr DWORD kDeviceNameListSize = kDeviceNameSlots * kDeviceNameSlotSize;  // 2304
+    // The list is the enumerator driver's whole reply, one entry per slot.
+    static constexpr DWORD kDeviceNameSlots = ENUMDRV_MAX_DEVICES;
+    static constexpr DWORD kDeviceNameSlotSize = ENUMDRV_DEVICE_ENTRY_SIZE;
+    static constexpr DWORD kDeviceNameListSize = ENUMDRV_DEVICE_REPLY_CAPACITY;
     static constexpr DWORD kNotListed = 0xFFFFFFFFu;
 
     DeviceNameList();

@@ -2,23 +2,15 @@
 // list logic only: the platform's name comparison comes in through NameComparison, so this
 // builds natively as well.
 //
-// Request 0x8002 (module by index) answers a 17-byte record: byte 0 the loader's load count,
-// bytes 1..16 the module name, zero-terminated only when shorter than 16 characters.
-// Request 0x8003 (device names) answers 9-byte entries: 8 name bytes, blank-padded, and a zero.
+// The requests and their replies are those of enumerator_protocol.h.
 #pragma once
 
 #include <stdint.h>
 
+#include "enumerator_protocol.h"
+
 namespace enumerator_replies {
 
-const uint32_t kGetModuleRequest = 0x8002;
-const uint32_t kGetDeviceNamesRequest = 0x8003;
-const uint32_t kModuleRecordSize = 17;
-const uint32_t kModuleNameOffset = 1;
-const uint32_t kModuleNameBytes = 16;
-const uint32_t kDeviceEntrySize = 9;
-const uint32_t kIndexPastEnd = 0xFFFFFFFEu;   // byte count the loop treats as "no more"
-const uint32_t kNoList = 0xFFFFFFFFu;
 const uint32_t kLongestSlot = 16;             // widest slot FindNameInSlots reads
 
 // The platform's comparison of two zero-terminated names: 0 when they are equal.

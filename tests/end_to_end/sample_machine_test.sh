@@ -2,6 +2,9 @@
 # The sample Windows 98 SE machine (machines/win98se.txt) end to end, in the build's prefix:
 #   sample_machine_test.sh main_job   the main job's whole output
 #   sample_machine_test.sh examples   examples/list_drivers.vbs and .js: table and CSV file
+#   sample_machine_test.sh restart    examples/list_drivers.vbs before and after the prefix
+#                                     stops and starts again (stops the prefix's wineserver:
+#                                     run it alone)
 # Leaves the prefix as it found it: the machine removed, the DLL unregistered unless it was
 # registered before, the version cache key deleted unless it was there before.
 set -eu
@@ -139,7 +142,28 @@ examples)
     fi
   done
   ;;
-*) echo "usage: sample_machine_test.sh main_job|examples" >&2; exit 2 ;;
+restart)
+  # Wine keeps HKEY_DYN_DATA, and with it the device nodes, only in the running wineserver;
+  # starting the prefix again must rebuild them, as Windows 98 rebuilds the tree at every
+  # start: through prefix.sh start, and when a program of the prefix finds no wineserver
+  # running and wine-run.sh starts one. The test leaves a persistent wineserver running, as
+  # the test fixture started it.
+  trap 'cleanup; "$top/tools/wine/prefix.sh" start >/dev/null 2>&1 || true' EXIT
+  "$run" regsvr32 /s "$(winpath "$dll")" </dev/null || fail "regsvr32 failed"
+  "$run" "$provisioner" provision "$top/machines/win98se.txt" </dev/null >/dev/null || fail "provisioning failed"
+  for when in before after_start after_program; do
+    case $when in
+    after_start)
+      "$top/tools/wine/prefix.sh" stop
+      "$top/tools/wine/prefix.sh" start
+      ;;
+    after_program) "$top/tools/wine/prefix.sh" stop ;;
+    esac
+    "$top/tools/main_job/run_script.sh" "$top/examples/list_drivers.vbs" | tr -d '\r' >"$work/$when.txt"
+    same "the table ($when)" "$work/expected_table.txt" "$work/$when.txt"
+  done
+  ;;
+*) echo "usage: sample_machine_test.sh main_job|examples|restart" >&2; exit 2 ;;
 esac
 
 [ $failures -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }

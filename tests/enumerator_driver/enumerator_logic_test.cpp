@@ -1,6 +1,8 @@
 // The enumerator driver's request logic, natively, on system lists built in memory: the
-// list-walking interface is implemented here over an arena of 32-bit addresses, and every
-// walk is checked to run inside the critical section and to free its scratch record.
+// list-walking interface is implemented here over an arena of 32-bit addresses. Every request
+// is checked for what the system and the caller would see: its status, byte count and reply;
+// nothing written outside the caller's output; the lists read only inside the critical
+// section, which is always left again; every scratch record freed once (a ledger).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +12,7 @@
 
 #include "enumerator_logic.h"
 #include "enumerator_platform.h"
+#include "handle_ledger.h"
 
 namespace {
 
@@ -20,9 +23,8 @@ struct Machine {
   uint32_t loader_head = 0, chain_head = 0;
   bool fail_allocation = false;
   int critical_depth = 0;
-  int outstanding = 0;
+  HandleLedger scratch;             // scratch records allocated and freed
   std::vector<std::string> faults;  // what the driver did wrong
-  std::string trace;                // platform calls, in order
 
   uint32_t Put(const void* bytes, size_t count) {
     uint32_t address = kBase + static_cast<uint32_t>(memory.size());
@@ -76,33 +78,27 @@ Machine* machine = nullptr;
 
 extern "C" {
 void* EnumeratorAllocate(uint32_t size) {
-  machine->trace += "alloc(" + std::to_string(size) + ") ";
   if (machine->critical_depth) machine->faults.push_back("allocation inside the critical section");
   if (machine->fail_allocation) return nullptr;
-  ++machine->outstanding;
-  return std::malloc(size);
+  void* block = std::malloc(size);
+  machine->scratch.Opened(block);
+  return block;
 }
 void EnumeratorFree(void* block) {
-  machine->trace += "free ";
   if (machine->critical_depth != 1) machine->faults.push_back("free outside the critical section");
-  --machine->outstanding;
+  machine->scratch.Closed(block);
   std::free(block);
 }
-void EnumeratorEnterCriticalSection(void) {
-  machine->trace += "enter ";
-  ++machine->critical_depth;
-}
+void EnumeratorEnterCriticalSection(void) { ++machine->critical_depth; }
 void EnumeratorLeaveCriticalSection(void) {
-  machine->trace += "leave";
+  if (machine->critical_depth == 0) machine->faults.push_back("critical section left without being entered");
   --machine->critical_depth;
 }
 EnumeratorAddress EnumeratorLoaderListHead(void) {
-  machine->trace += "loader ";
   if (machine->critical_depth != 1) machine->faults.push_back("loader list outside the critical section");
   return machine->loader_head;
 }
 EnumeratorAddress EnumeratorDeviceChainHead(void) {
-  machine->trace += "chain ";
   if (machine->critical_depth != 1) machine->faults.push_back("chain outside the critical section");
   return machine->chain_head;
 }
@@ -125,18 +121,29 @@ class EnumeratorLogic : public ::testing::Test {
  protected:
   void SetUp() override { machine = &m; }
   void TearDown() override {
-    EXPECT_EQ(m.critical_depth, 0);
-    EXPECT_EQ(m.outstanding, 0);
-    EXPECT_TRUE(m.faults.empty()) << m.faults.front();
+    ExpectSystemLeftAlone(m);
     machine = nullptr;
   }
-  // Sends a request with a sentinel-filled output buffer and byte count.
+  // The critical section left, every scratch record freed once, no list read out of turn.
+  static void ExpectSystemLeftAlone(const Machine& system) {
+    EXPECT_EQ(system.critical_depth, 0);
+    EXPECT_TRUE(system.scratch.Balanced());
+    EXPECT_TRUE(system.faults.empty()) << system.faults.front();
+  }
+  // Sends a request with a sentinel-filled output buffer and byte count. The output lies
+  // between guard bytes, which no request may touch.
   uint32_t Send(uint32_t code, std::vector<uint8_t> input, uint32_t output_size) {
-    output.assign(output_size + 8, 0xCC);
+    buffer.assign(kGuard + output_size + kGuard, 0xCC);
     count = 0xA5A5A5A5;
-    EnumeratorRequest request{code, input.data(), static_cast<uint32_t>(input.size()), output.data(),
+    EnumeratorRequest request{code, input.data(), static_cast<uint32_t>(input.size()), buffer.data() + kGuard,
                               output_size, &count};
-    return EnumeratorHandleRequest(&request);
+    const uint32_t status = EnumeratorHandleRequest(&request);
+    output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
+    for (size_t i = 0; i < kGuard; ++i) {
+      EXPECT_EQ(buffer[i], 0xCC) << "written before the output, code " << code;
+      EXPECT_EQ(buffer[kGuard + output_size + i], 0xCC) << "written past the output, code " << code;
+    }
+    return status;
   }
   uint32_t GetModule(uint32_t index, uint32_t output_size = 17) {
     std::vector<uint8_t> input(4);
@@ -147,8 +154,10 @@ class EnumeratorLogic : public ::testing::Test {
     for (uint8_t b : output) if (b != 0xCC) return false;
     return true;
   }
+  static constexpr size_t kGuard = 16;
   Machine m;
-  std::vector<uint8_t> output;
+  std::vector<uint8_t> buffer;  // guard, output, guard
+  std::vector<uint8_t> output;  // the output as the request left it
   uint32_t count = 0;
 };
 
@@ -158,9 +167,7 @@ TEST_F(EnumeratorLogic, VersionNeedsFourBytes) {
   EXPECT_TRUE(OutputUntouched());
   EXPECT_EQ(Send(ENUMDRV_GET_VERSION, {}, 4), 0u);
   EXPECT_EQ(count, 4u);
-  EXPECT_EQ(std::vector<uint8_t>(output.begin(), output.begin() + 5),
-            (std::vector<uint8_t>{0x00, 0x01, 0x00, 0x00, 0xCC}));
-  EXPECT_TRUE(m.trace.empty());
+  EXPECT_EQ(output, (std::vector<uint8_t>{0x00, 0x01, 0x00, 0x00}));
 }
 
 TEST_F(EnumeratorLogic, ModulesByIndexWithNamesShorterEqualAndLongerThanSixteen) {
@@ -174,13 +181,10 @@ TEST_F(EnumeratorLogic, ModulesByIndexWithNamesShorterEqualAndLongerThanSixteen)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.index);
-    m.trace.clear();
     ASSERT_EQ(GetModule(c.index), 0u);
     EXPECT_EQ(count, 17u);
     EXPECT_EQ(output[0], c.load_count);
     EXPECT_EQ(std::string(output.begin() + 1, output.begin() + 17), c.name_bytes);
-    EXPECT_EQ(output[17], 0xCC);
-    EXPECT_EQ(m.trace, "alloc(35) enter loader free leave");
   }
   for (uint32_t index : {4u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(index);
@@ -211,10 +215,9 @@ TEST_F(EnumeratorLogic, NoModuleAtAll) {
   EXPECT_EQ(GetModule(0), 0xFFFFFFFFu);
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(OutputUntouched());
-  EXPECT_EQ(m.trace, "alloc(35) enter loader free leave");
 }
 
-TEST_F(EnumeratorLogic, ModuleRequestWithShortBuffersWritesNothingAndWalksNothing) {
+TEST_F(EnumeratorLogic, ModuleRequestWithShortBuffersWritesNothing) {
   m.BuildLoaderList({{"IOS", 1}});
   EXPECT_EQ(Send(ENUMDRV_GET_MODULE, {0, 0, 0}, 17), 122u);
   EXPECT_EQ(count, 0u);
@@ -222,19 +225,18 @@ TEST_F(EnumeratorLogic, ModuleRequestWithShortBuffersWritesNothingAndWalksNothin
   EXPECT_EQ(GetModule(0, 16), 122u);
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(OutputUntouched());
-  EXPECT_TRUE(m.trace.empty());
 }
 
-TEST_F(EnumeratorLogic, ScratchAllocationFailureEntersNothing) {
+TEST_F(EnumeratorLogic, ScratchAllocationFailureFailsTheWalksCleanly) {
   m.BuildLoaderList({{"IOS", 1}});
   m.BuildChain({"IOS     "});
   m.fail_allocation = true;
   EXPECT_EQ(GetModule(0), 8u);
   EXPECT_EQ(count, 0u);
+  EXPECT_TRUE(OutputUntouched());
   EXPECT_EQ(Send(ENUMDRV_GET_DEVICE_NAMES, {}, 2304), 8u);
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(OutputUntouched());
-  EXPECT_EQ(m.trace, "alloc(35) alloc(80) ");
 }
 
 std::vector<std::string> Names(size_t n) {
@@ -251,9 +253,7 @@ TEST_F(EnumeratorLogic, DeviceNamesOfChainsOfThree256And257) {
   m.BuildChain({"VMM     ", "IOS     ", "ORV_DE  "});
   ASSERT_EQ(Send(ENUMDRV_GET_DEVICE_NAMES, {1, 2, 3}, 2304), 0u);  // the input is ignored
   EXPECT_EQ(count, 27u);
-  EXPECT_EQ(std::string(output.begin(), output.begin() + 28),
-            std::string("VMM     \0IOS     \0ORV_DE  \0\xCC", 28));
-  EXPECT_EQ(m.trace, "alloc(80) enter chain free leave");
+  EXPECT_EQ(std::string(output.begin(), output.begin() + 27), std::string("VMM     \0IOS     \0ORV_DE  \0", 27));
 
   for (size_t n : {256u, 257u}) {
     SCOPED_TRACE(n);
@@ -262,14 +262,11 @@ TEST_F(EnumeratorLogic, DeviceNamesOfChainsOfThree256And257) {
     machine = &other;
     uint32_t status = Send(ENUMDRV_GET_DEVICE_NAMES, {}, 2304);
     machine = &m;
-    EXPECT_TRUE(other.faults.empty());
-    EXPECT_EQ(other.outstanding, 0);
-    EXPECT_EQ(other.critical_depth, 0);
+    ExpectSystemLeftAlone(other);
     if (n == 256) {
       EXPECT_EQ(status, 0u);
       EXPECT_EQ(count, 2304u);
       EXPECT_EQ(std::string(output.begin() + 255 * 9, output.begin() + 2304), std::string("DEV255  \0", 9));
-      EXPECT_EQ(output[2304], 0xCC);
     } else {
       EXPECT_EQ(status, 0xFFFFFFFFu);
       EXPECT_EQ(count, 0u);
@@ -304,7 +301,6 @@ TEST_F(EnumeratorLogic, NotificationsAndUnknownCodes) {
   EXPECT_EQ(Send(0x8004, {1, 2, 3, 4}, 64), 0u);
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(OutputUntouched());
-  EXPECT_TRUE(m.trace.empty());
 
   // A request without a byte count is answered all the same.
   m.BuildChain({"VMM     "});

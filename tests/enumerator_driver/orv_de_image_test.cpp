@@ -21,6 +21,13 @@ uint16_t Word(const std::vector<uint8_t>& b, size_t at) { return static_cast<uin
 
 constexpr size_t kHeader = 0x80;
 
+// The descriptor block's signature is the multi-character constant 'Prev' as the platform's
+// assembler and C compiler write it: the first character in the most significant byte, so the
+// file holds the bytes "verP".
+constexpr uint32_t kPrevSignature =
+    uint32_t{'P'} << 24 | uint32_t{'r'} << 16 | uint32_t{'e'} << 8 | uint32_t{'v'};
+static_assert(kPrevSignature == 0x50726576u, "'Prev', first character most significant");
+
 TEST(OrvDeImage, EntryOrdinalOnePointsAtTheDescriptorBlock) {
   std::vector<uint8_t> image = Image();
   ASSERT_GT(image.size(), 0x200u);
@@ -41,7 +48,8 @@ TEST(OrvDeImage, EntryOrdinalOnePointsAtTheDescriptorBlock) {
   EXPECT_EQ(std::string(image.begin() + block + 0x0C, image.begin() + block + 0x14), "ORV_DE  ");
   EXPECT_EQ(Dword(image, block + 0x14), 0x80000000u);  // DDB_Init_Order
   EXPECT_EQ(Dword(image, block + 0x34), 0u);           // DDB_Service_Table_Size
-  EXPECT_EQ(Dword(image, block + 0x3C), 0x76657250u);  // DDB_Prev: "Prev"
+  EXPECT_EQ(Dword(image, block + 0x3C), kPrevSignature);  // DDB_Prev
+  EXPECT_EQ(std::string(image.begin() + block + 0x3C, image.begin() + block + 0x40), "verP");
   for (size_t field : {0x24u, 0x28u, 0x2Cu, 0x38u, 0x40u, 0x44u, 0x48u, 0x4Cu})
     EXPECT_EQ(Dword(image, block + field), 0u) << field;
 

@@ -68,10 +68,10 @@ void CheckValueAndList(const uint8_t* data, size_t size, uint32_t reported) {
 void CheckReplies(const uint8_t* data, size_t size, uint32_t reported) {
     using namespace enumerator_replies;
     // Driver-name slots filled from records cut out of the data, as many as it holds.
-    const uint32_t records = static_cast<uint32_t>(size / kModuleRecordSize);
+    const uint32_t records = static_cast<uint32_t>(size / ENUMDRV_MODULE_RECORD_SIZE);
     std::vector<char> slots(records * kDriverSlotSize + 1);
     for (uint32_t i = 0; i < records; ++i) {
-        std::vector<unsigned char> record(data + i * kModuleRecordSize, data + (i + 1) * kModuleRecordSize);
+        std::vector<unsigned char> record(data + i * ENUMDRV_MODULE_RECORD_SIZE, data + (i + 1) * ENUMDRV_MODULE_RECORD_SIZE);
         StoreModuleName(&slots[i * kDriverSlotSize], kDriverSlotSize, record.data());
         Check(strnlen(&slots[i * kDriverSlotSize], kDriverSlotSize) < kDriverSlotSize);
     }
@@ -85,10 +85,10 @@ void CheckReplies(const uint8_t* data, size_t size, uint32_t reported) {
     std::vector<char> list(kDeviceListSize);
     memcpy(list.data(), data, size < kDeviceListSize ? size : kDeviceListSize);
     const uint32_t count = DeviceNameCount(true, reported, kDeviceListSize);
-    Check(count <= kDeviceListSize / kDeviceEntrySize);
-    Check(count * kDeviceEntrySize <= reported);
+    Check(count <= kDeviceListSize / ENUMDRV_DEVICE_ENTRY_SIZE);
+    Check(count * ENUMDRV_DEVICE_ENTRY_SIZE <= reported);
     Check(DeviceNameCount(false, reported, kDeviceListSize) == 0);
-    const uint32_t hit = FindNameInSlots(list.data(), kDeviceEntrySize, count, "IOS     ", CompareBytes);
+    const uint32_t hit = FindNameInSlots(list.data(), ENUMDRV_DEVICE_ENTRY_SIZE, count, "IOS     ", CompareBytes);
     Check(hit <= count);
     EndsModuleLoop(true, reported);
 }

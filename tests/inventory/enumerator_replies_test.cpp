@@ -27,10 +27,10 @@ int CompareIgnoringCase(const char* left, const char* right) {
 }
 
 std::vector<unsigned char> Record(const std::string& nameBytes) {
-    std::vector<unsigned char> record(kModuleRecordSize, 0);
+    std::vector<unsigned char> record(ENUMDRV_MODULE_RECORD_SIZE, 0);
     record[0] = 3;   // load count, never used
-    memcpy(record.data() + kModuleNameOffset, nameBytes.data(),
-           std::min<size_t>(nameBytes.size(), kModuleNameBytes));
+    memcpy(record.data() + ENUMDRV_MODULE_NAME_OFFSET, nameBytes.data(),
+           std::min<size_t>(nameBytes.size(), ENUMDRV_MODULE_NAME_BYTES));
     return record;
 }
 
@@ -105,16 +105,16 @@ TEST(EnumeratorReplies, DeviceEntriesKeepTheirBlanksAndNeverRunIntoTheNext) {
     // Entries as the driver delivers them; the second has lost its zero byte.
     const char list[] = "IOS     \0VMM     XVDD     \0";
     const uint32_t count = 3;
-    EXPECT_EQ(1u, FindNameInSlots(list, kDeviceEntrySize, count, "ios     ", CompareIgnoringCase));
-    EXPECT_EQ(0u, FindNameInSlots(list, kDeviceEntrySize, count, "IOS", CompareIgnoringCase));
-    EXPECT_EQ(2u, FindNameInSlots(list, kDeviceEntrySize, count, "VMM     ", CompareIgnoringCase));
-    EXPECT_EQ(0u, FindNameInSlots(list, kDeviceEntrySize, count, "VMM     XVDD     ", CompareIgnoringCase));
+    EXPECT_EQ(1u, FindNameInSlots(list, ENUMDRV_DEVICE_ENTRY_SIZE, count, "ios     ", CompareIgnoringCase));
+    EXPECT_EQ(0u, FindNameInSlots(list, ENUMDRV_DEVICE_ENTRY_SIZE, count, "IOS", CompareIgnoringCase));
+    EXPECT_EQ(2u, FindNameInSlots(list, ENUMDRV_DEVICE_ENTRY_SIZE, count, "VMM     ", CompareIgnoringCase));
+    EXPECT_EQ(0u, FindNameInSlots(list, ENUMDRV_DEVICE_ENTRY_SIZE, count, "VMM     XVDD     ", CompareIgnoringCase));
 
     // The last slot of a full list without a terminator is read within the list.
     std::vector<char> full(kDeviceListSize);
-    for (uint32_t i = 0; i < 256; ++i) memcpy(&full[i * kDeviceEntrySize], "DEVICE00\0", 9);
-    memcpy(&full[255 * kDeviceEntrySize], "LASTONE!X", 9);
-    EXPECT_EQ(256u, FindNameInSlots(full.data(), kDeviceEntrySize, 256, "LASTONE!", CompareIgnoringCase));
+    for (uint32_t i = 0; i < 256; ++i) memcpy(&full[i * ENUMDRV_DEVICE_ENTRY_SIZE], "DEVICE00\0", 9);
+    memcpy(&full[255 * ENUMDRV_DEVICE_ENTRY_SIZE], "LASTONE!X", 9);
+    EXPECT_EQ(256u, FindNameInSlots(full.data(), ENUMDRV_DEVICE_ENTRY_SIZE, 256, "LASTONE!", CompareIgnoringCase));
 }
 
 }  // namespace

@@ -8,5 +8,6 @@ function(brantovix_add_test_device directory)
   set_target_properties(test_device PROPERTIES PREFIX "" OUTPUT_NAME ORV_DE SUFFIX ".VXD"
     RUNTIME_OUTPUT_DIRECTORY ${directory})
   target_compile_definitions(test_device PRIVATE ${BRANTOVIX_PRODUCT_DEFINITIONS})
+  target_link_libraries(test_device PRIVATE enumerator_protocol)
   target_link_options(test_device PRIVATE ${BRANTOVIX_WINDOWS_LINK_OPTIONS})
 endfunction()

@@ -1,45 +1,24 @@
-// Test equipment: a stand-in for the kernel side of the enumerator driver, answering the
-// driver's request protocol from lists that each test sets up, and logging every request.
-//
-//   0x8001 version         4 bytes 0x00000100; less than 4 bytes of output: 0 bytes, status 1
-//   0x8002 module by index input 4-byte index, output 17-byte record (load count, 16 name
-//                          bytes): 17 bytes; index past the end 0 bytes, status 0xFFFFFFFE;
-//                          no module at all 0 bytes, status 0xFFFFFFFF; short buffers 0
-//                          bytes, status 122
-//   0x8003 device names    9 bytes per device (8 name bytes and a zero); no device or more
-//                          than 256: 0 bytes, status 0xFFFFFFFF; output too small: 0 bytes,
-//                          status = bytes needed
-//   0, 0xFFFFFFFF          open and close notifications: status 0, byte count untouched
-//   anything else          0 bytes, status 0
-// A status other than 0 makes the call return FALSE with the status as the last error.
+// Test equipment: a stand-in for the kernel side of the enumerator driver. It answers the
+// requests of enumerator_protocol.h as the driver does (the same replies, byte counts and
+// statuses, 122 for a module request with short buffers) from lists that each test sets up,
+// lets a test override single answers, and logs every request. A status other than 0 makes
+// the call return FALSE with the status as the last error.
 #include <string.h>
 
+#include "enumerator_protocol.h"
 #include "test_device_protocol.h"
 
 namespace {
 
-const DWORD kGetVersion = 0x8001;
-const DWORD kGetModule = 0x8002;
-const DWORD kGetDeviceNames = 0x8003;
-const DWORD kOpenNotification = 0;
-const DWORD kCloseNotification = 0xFFFFFFFFu;
-const DWORD kRecordSize = 17;
-const DWORD kNameBytes = 16;
-const DWORD kEntrySize = 9;
-const DWORD kMaxReplyDevices = 256;
-const DWORD kStatusBadBuffers = 122;
-const DWORD kStatusIndexPastEnd = 0xFFFFFFFEu;
-const DWORD kStatusNoList = 0xFFFFFFFFu;
-
 struct Module {
     BYTE loadCount;
-    char name[kNameBytes];
+    char name[ENUMDRV_MODULE_NAME_BYTES];
 };
 
 struct State {
     Module modules[kTestDeviceMaxModules];
     DWORD moduleCount;
-    char devices[kTestDeviceMaxDevices][8];
+    char devices[kTestDeviceMaxDevices][ENUMDRV_DEVICE_NAME_BYTES];
     DWORD deviceCount;
     TestDeviceOverride overrides[kTestDeviceMaxOverrides];
     DWORD overrideCount;
@@ -60,51 +39,51 @@ Reply Answer(DWORD code, const void* input, DWORD inputSize, void* output, DWORD
              bool write) {
     Reply reply = {0, 0, true};
     switch (code) {
-    case kOpenNotification:
-    case kCloseNotification:
+    case ENUMDRV_DIOC_OPEN:
+    case ENUMDRV_DIOC_CLOSEHANDLE:
         reply.touchesCount = false;
         return reply;
-    case kGetVersion:
-        if (!output || outputSize < 4) {
-            reply.status = 1;
+    case ENUMDRV_GET_VERSION:
+        if (!output || outputSize < ENUMDRV_VERSION_SIZE) {
+            reply.status = ENUMDRV_STATUS_VERSION_NO_ROOM;
             return reply;
         }
         if (write) {
-            DWORD version = 0x100;
-            memcpy(output, &version, 4);
+            DWORD version = ENUMDRV_VERSION;
+            memcpy(output, &version, ENUMDRV_VERSION_SIZE);
         }
-        reply.byteCount = 4;
+        reply.byteCount = ENUMDRV_VERSION_SIZE;
         return reply;
-    case kGetModule: {
-        if (!input || inputSize < 4 || !output || outputSize < kRecordSize) {
-            reply.status = kStatusBadBuffers;
+    case ENUMDRV_GET_MODULE: {
+        if (!input || inputSize < ENUMDRV_MODULE_INDEX_SIZE || !output || outputSize < ENUMDRV_MODULE_RECORD_SIZE) {
+            reply.status = ENUMDRV_STATUS_BAD_BUFFERS;
             return reply;
         }
         if (state.moduleCount == 0) {
-            reply.status = kStatusNoList;
+            reply.status = ENUMDRV_STATUS_NO_LIST;
             return reply;
         }
         DWORD index;
-        memcpy(&index, input, 4);
+        memcpy(&index, input, ENUMDRV_MODULE_INDEX_SIZE);
         if (index >= state.moduleCount) {
-            reply.status = kStatusIndexPastEnd;
+            reply.status = ENUMDRV_STATUS_INDEX_PAST_END;
             return reply;
         }
         if (write) {
             BYTE* record = static_cast<BYTE*>(output);
-            record[0] = state.modules[index].loadCount;
-            memcpy(record + 1, state.modules[index].name, kNameBytes);
+            record[ENUMDRV_MODULE_LOAD_COUNT_OFFSET] = state.modules[index].loadCount;
+            memcpy(record + ENUMDRV_MODULE_NAME_OFFSET, state.modules[index].name, ENUMDRV_MODULE_NAME_BYTES);
         }
-        reply.byteCount = kRecordSize;
+        reply.byteCount = ENUMDRV_MODULE_RECORD_SIZE;
         return reply;
     }
-    case kGetDeviceNames: {
+    case ENUMDRV_GET_DEVICE_NAMES: {
         DWORD count = state.deviceCount;
-        if (count == 0 || count > kMaxReplyDevices) {
-            reply.status = kStatusNoList;
+        if (count == 0 || count > ENUMDRV_MAX_DEVICES) {
+            reply.status = ENUMDRV_STATUS_NO_LIST;
             return reply;
         }
-        DWORD needed = count * kEntrySize;
+        DWORD needed = count * ENUMDRV_DEVICE_ENTRY_SIZE;
         if (!output || outputSize < needed) {
             reply.status = needed;
             return reply;
@@ -112,8 +91,9 @@ Reply Answer(DWORD code, const void* input, DWORD inputSize, void* output, DWORD
         if (write) {
             BYTE* entries = static_cast<BYTE*>(output);
             for (DWORD i = 0; i < count; ++i) {
-                memcpy(entries + i * kEntrySize, state.devices[i], 8);
-                entries[i * kEntrySize + 8] = 0;
+                memcpy(entries + i * ENUMDRV_DEVICE_ENTRY_SIZE, state.devices[i],
+                       ENUMDRV_DEVICE_NAME_BYTES);
+                entries[i * ENUMDRV_DEVICE_ENTRY_SIZE + ENUMDRV_DEVICE_NAME_BYTES] = 0;
             }
         }
         reply.byteCount = needed;
@@ -156,7 +136,7 @@ BOOL WINAPI TestDeviceIoControl(DWORD code, void* input, DWORD inputSize, void* 
                                 DWORD outputSize, DWORD* bytesReturned, OVERLAPPED* /*overlapped*/) {
     Log(code, input, inputSize, output, outputSize);
     DWORD ordinal = 0;
-    if (code >= 0x8000 && code <= 0x8003) ordinal = state.perCode[code - 0x8000]++;
+    if (code >= 0x8000 && code <= ENUMDRV_GET_DEVICE_NAMES) ordinal = state.perCode[code - 0x8000]++;
 
     const TestDeviceOverride* o = FindOverride(code, ordinal);
     Reply reply = Answer(code, input, inputSize, output, outputSize, o ? o->writeReply != FALSE : true);
@@ -181,13 +161,13 @@ BOOL __cdecl TestDeviceAddModule(const char* name, BYTE loadCount) {
     m.loadCount = loadCount;
     memset(m.name, 0, sizeof(m.name));
     size_t length = strlen(name);
-    memcpy(m.name, name, length < kNameBytes ? length : kNameBytes);
+    memcpy(m.name, name, length < ENUMDRV_MODULE_NAME_BYTES ? length : ENUMDRV_MODULE_NAME_BYTES);
     return TRUE;
 }
 
 BOOL __cdecl TestDeviceAddDevice(const char* name8) {
     if (state.deviceCount >= kTestDeviceMaxDevices) return FALSE;
-    memcpy(state.devices[state.deviceCount++], name8, 8);
+    memcpy(state.devices[state.deviceCount++], name8, ENUMDRV_DEVICE_NAME_BYTES);
     return TRUE;
 }
 

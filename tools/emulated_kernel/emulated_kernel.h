@@ -10,8 +10,7 @@
 // The emulated services answer from lists the caller sets (the loader's DeviceInfo records
 // and the descriptor blocks) and watch the driver: every list must be read inside the
 // critical section, and every scratch record must be allocated before entering it and freed
-// before leaving it. What the driver does wrong is collected as faults; what it calls is
-// recorded in a trace.
+// before leaving it. What the driver does wrong is collected as faults.
 #ifndef BRANTOVIX_EMULATED_KERNEL_H
 #define BRANTOVIX_EMULATED_KERNEL_H
 
@@ -53,7 +52,9 @@ class Kernel {
   static Kernel& Instance();
 
   // Loads the driver's LE file: maps the objects, applies the fixups, finds the descriptor
-  // block (entry ordinal 1). Replaces a driver loaded before.
+  // block (entry ordinal 1) and checks its signature ('Prev' in DDB_Prev): a driver whose
+  // block lacks it is refused, as a loader that checks the signature refuses it. Replaces a
+  // driver loaded before.
   bool LoadDriver(const std::string& path, std::string* error);
   void UnloadDriver();
   bool loaded() const { return !objects_.empty(); }
@@ -91,10 +92,11 @@ class Kernel {
   // Makes _HeapAllocate fail (return 0) while set.
   void set_heap_exhausted(bool exhausted) { heap_exhausted_ = exhausted; }
 
-  // What the driver did wrong, and the services it called ("alloc(35) enter loader free
-  // leave"), since the last call; both are cleared by reading them.
+  // What the driver did wrong since the last call (cleared by reading it): a list read
+  // outside the critical section, a scratch record allocated inside it or freed outside it,
+  // a free of what was not allocated, the control procedure returning inside the critical
+  // section or with scratch records still allocated, an unknown service.
   std::vector<std::string> TakeFaults();
-  std::string TakeTrace();
   // Scratch records allocated and not freed.
   size_t outstanding_allocations() const { return allocations_.size(); }
   // Dynamic-link call sites patched so far, and service identifiers the kernel does not know.
@@ -132,7 +134,6 @@ class Kernel {
   bool heap_exhausted_ = false;
   std::vector<std::pair<uint32_t, uint32_t>> allocations_;  // address, size
   std::vector<std::string> faults_;
-  std::string trace_;
   uint32_t patched_ = 0;
 };
 

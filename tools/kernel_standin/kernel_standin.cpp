@@ -13,6 +13,7 @@
 #include <string>
 
 #include "emulated_kernel.h"
+#include "enumerator_protocol.h"
 #include "machine_description.h"
 
 namespace {
@@ -88,13 +89,12 @@ bool OpenDriver(HMODULE self) {
     kernel.UnloadDriver();
     return false;
   }
-  if (kernel.DeviceIoControl(0, nullptr, 0, nullptr, 0, nullptr) != 0) {
+  if (kernel.DeviceIoControl(ENUMDRV_DIOC_OPEN, nullptr, 0, nullptr, 0, nullptr) != ENUMDRV_STATUS_SUCCESS) {
     Report("the driver refused the open");
     kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
     kernel.UnloadDriver();
     return false;
   }
-  kernel.TakeTrace();
   for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
   driver_open = true;
   return true;
@@ -103,7 +103,7 @@ bool OpenDriver(HMODULE self) {
 void CloseDriver() {
   if (!driver_open) return;
   Kernel& kernel = Kernel::Instance();
-  kernel.DeviceIoControl(0xFFFFFFFF, nullptr, 0, nullptr, 0, nullptr);
+  kernel.DeviceIoControl(ENUMDRV_DIOC_CLOSEHANDLE, nullptr, 0, nullptr, 0, nullptr);
   kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
   kernel.UnloadDriver();
   driver_open = false;
@@ -121,11 +121,10 @@ extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD in
   Kernel& kernel = Kernel::Instance();
   uint32_t status = kernel.DeviceIoControl(code, input, input_size, output, output_size,
                                            reinterpret_cast<uint32_t*>(bytes_returned));
-  // Nothing is kept from one request to the next; what the driver did wrong is reported.
-  kernel.TakeTrace();
+  // What the driver did wrong is reported.
   for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
   LeaveCriticalSection(&request_lock);
-  if (status == 0) return TRUE;
+  if (status == ENUMDRV_STATUS_SUCCESS) return TRUE;
   SetLastError(status);
   return FALSE;
 }

@@ -2,13 +2,16 @@
 // and takes it out again.
 //
 //   provisioner provision MACHINE_FILE [--standin DLL] [--image LE_FILE]
+//   provisioner restore
 //   provisioner remove
 //
-// Everything it creates is recorded, as it goes, in a record file in the Windows directory;
-// "remove" (and every "provision", before it starts) takes exactly those things away again,
-// newest first, so provisioning twice gives the same machine and a failed run can still be
-// cleaned up. It never replaces a driver file or a registry value it did not create, except
-// the enumerator driver file in the system directory, which the kernel stand-in replaces.
+// Everything it creates is recorded, as it goes, in a record file in the Windows directory
+// (record.h); "remove" (and every "provision", before it starts) takes exactly those things
+// away again, newest first, so provisioning twice gives the same machine and a failed run can
+// still be cleaned up; "restore" builds the machine's plug-and-play tree under HKEY_DYN_DATA
+// again after the prefix started afresh (recorded_machine.h). It never replaces a driver file
+// or a registry value it did not create, except the enumerator driver file in the system
+// directory, which the kernel stand-in replaces.
 #include <windows.h>
 
 #include <stdio.h>
@@ -19,203 +22,36 @@
 #include "driver_file_image.h"
 #include "driver_machine.h"
 #include "machine_file.h"
+#include "provisioner_support.h"
+#include "record.h"
+#include "recorded_machine.h"
+#include "registry_tree.h"
 
 namespace {
 
+using provisioner::CreateKeyPath;
 using provisioner::DriverDirectory;
 using provisioner::DriverFile;
+using provisioner::Exists;
+using provisioner::Fail;
+using provisioner::kDynamicRootName;
+using provisioner::kMachineRootName;
+using provisioner::LastErrorText;
 using provisioner::Machine;
+using provisioner::ReadWholeFile;
+using provisioner::Record;
+using provisioner::RemoveRecorded;
+using provisioner::RestoreDynamicTree;
+using provisioner::SetStringValue;
+using provisioner::WindowsPath;
+using provisioner::WriteNewFile;
 
-const char kRecordName[] = "\\PROVISIONED-MACHINE.TXT";
 const char kDeviceNodeRoot[] = "Config Manager\\Enum";
 const char kHardwareRoot[] = "Enum";
 const char kClassRoot[] = "System\\CurrentControlSet\\Services\\Class";
 const char kStandinName[] = "\\ORV_DE.VXD";
 const char kStandinDescriptionName[] = "\\ORV_DE.MACHINE";
 const char kStandinImageName[] = "ORV_DE.LE";
-
-std::string RecordPath() {
-  char windows[MAX_PATH] = {};
-  GetWindowsDirectoryA(windows, sizeof windows);
-  return std::string(windows) + kRecordName;
-}
-
-std::string LastErrorText(DWORD error) {
-  char text[256] = {};
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                      sizeof text, nullptr))
-    return "error " + std::to_string(error);
-  std::string s(text);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
-  return s + " (" + std::to_string(error) + ")";
-}
-
-bool Fail(const std::string& what) {
-  fprintf(stderr, "provisioner: %s\n", what.c_str());
-  return false;
-}
-
-// A path as Windows programs take it. Under Wine a Unix absolute path ("/work/...") is turned
-// into its DOS form (Z:\work\...) through Wine's own conversion; anything else is kept.
-std::string WindowsPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return path;
-  typedef WCHAR*(CDECL * ToDos)(const char*);
-  ToDos to_dos = reinterpret_cast<ToDos>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_dos_file_name")));
-  if (!to_dos) return path;
-  WCHAR* wide = to_dos(path.c_str());
-  if (!wide) return path;
-  char ansi[MAX_PATH * 2] = {};
-  WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, nullptr, nullptr);
-  HeapFree(GetProcessHeap(), 0, wide);
-  return ansi;
-}
-
-bool ReadWholeFile(const std::string& path, std::string* text) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(file, nullptr);
-  bool done = size != INVALID_FILE_SIZE && size < (16u << 20);
-  if (done) {
-    text->assign(size, '\0');
-    DWORD read = 0;
-    done = size == 0 || (ReadFile(file, &(*text)[0], size, &read, nullptr) && read == size);
-  }
-  CloseHandle(file);
-  return done;
-}
-
-bool WriteNewFile(const std::string& path, const void* bytes, size_t size, DWORD disposition) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool done = WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) && written == size;
-  CloseHandle(file);
-  return done;
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// ---------------------------------------------------------------------------------------
-// The record of what was created. One line per thing, fields separated by TABs:
-//   dir <path> | file <path> | key <root> <path> | value <root> <path> <name>
-// <root> is HKEY_DYN_DATA or HKEY_LOCAL_MACHINE.
-
-struct RecordLine {
-  std::vector<std::string> fields;
-};
-
-class Record {
- public:
-  bool Open() {
-    file_ = CreateFileA(RecordPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) return Fail("cannot write " + RecordPath() + ": " + LastErrorText(GetLastError()));
-    SetFilePointer(file_, 0, nullptr, FILE_END);
-    return true;
-  }
-  ~Record() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-  }
-  bool Add(const std::vector<std::string>& fields) {
-    std::string line;
-    for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + field;
-    line += "\r\n";
-    DWORD written = 0;
-    if (!WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) || written != line.size())
-      return Fail("cannot write " + RecordPath());
-    FlushFileBuffers(file_);
-    return true;
-  }
-
- private:
-  HANDLE file_ = INVALID_HANDLE_VALUE;
-};
-
-std::vector<RecordLine> ReadRecord() {
-  std::vector<RecordLine> lines;
-  std::string text;
-  if (!ReadWholeFile(RecordPath(), &text)) return lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    RecordLine record;
-    size_t start = 0;
-    for (;;) {
-      size_t tab = line.find('\t', start);
-      record.fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
-    lines.push_back(record);
-  }
-  return lines;
-}
-
-// Deletes a file; gone already counts as deleted. A file that another process has open (an
-// inventory reading its version resource, a script host still shutting down) is tried again
-// for a few seconds.
-bool DeleteIfPresent(const std::string& path) {
-  for (int attempt = 0;; ++attempt) {
-    if (DeleteFileA(path.c_str()) || !Exists(path)) return true;
-    DWORD error = GetLastError();
-    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 30) {
-      SetLastError(error);
-      return false;
-    }
-    Sleep(100);
-  }
-}
-
-HKEY RootByName(const std::string& name) {
-  if (name == "HKEY_DYN_DATA") return HKEY_DYN_DATA;
-  if (name == "HKEY_LOCAL_MACHINE") return HKEY_LOCAL_MACHINE;
-  return nullptr;
-}
-
-// Takes away what the record lists, newest first. Things already gone are fine (a stopped
-// wineserver forgets HKEY_DYN_DATA; registration deletes the enumerator driver file).
-// Returns false when something that is still there could not be removed.
-bool RemoveRecorded() {
-  std::vector<RecordLine> lines = ReadRecord();
-  bool clean = true;
-  for (size_t i = lines.size(); i-- > 0;) {
-    const std::vector<std::string>& f = lines[i].fields;
-    const std::string& kind = f[0];
-    if (kind == "file" && f.size() == 2) {
-      if (!DeleteIfPresent(f[1])) clean = Fail("cannot delete " + f[1] + ": " + LastErrorText(GetLastError()));
-    } else if (kind == "dir" && f.size() == 2) {
-      // Only when empty: whatever someone else put there since stays, and so does the directory.
-      if (!RemoveDirectoryA(f[1].c_str()) && Exists(f[1]))
-        fprintf(stderr, "provisioner: keeping %s: it is not empty\n", f[1].c_str());
-    } else if (kind == "key" && f.size() == 3 && RootByName(f[1])) {
-      LONG status = RegDeleteKeyA(RootByName(f[1]), f[2].c_str());
-      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-        clean = Fail("cannot delete key " + f[1] + "\\" + f[2] + ": " + LastErrorText(status));
-    } else if (kind == "value" && f.size() == 4 && RootByName(f[1])) {
-      HKEY key = nullptr;
-      if (RegOpenKeyExA(RootByName(f[1]), f[2].c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        LONG status = RegDeleteValueA(key, f[3].c_str());
-        RegCloseKey(key);
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-          clean = Fail("cannot delete value " + f[3] + " of " + f[2] + ": " + LastErrorText(status));
-      }
-    } else if (kind != "machine") {
-      clean = Fail("unknown line in " + RecordPath() + ": " + kind);
-    }
-  }
-  if (clean && !DeleteIfPresent(RecordPath()))
-    return Fail("cannot delete " + RecordPath() + ": " + LastErrorText(GetLastError()));
-  return clean;
-}
-
-// ---------------------------------------------------------------------------------------
-// Provisioning.
 
 struct Sources {
   std::string standin;  // the kernel stand-in DLL
@@ -266,52 +102,6 @@ bool PlaceDriverFile(const std::string& path, const DriverFile& file, Record* re
           path, driver_fixtures::UtcFileTime(t.year, t.month, t.day, t.hour, t.minute, t.second)))
     return Fail("cannot set the last-write time of " + path + ": " + LastErrorText(GetLastError()));
   return true;
-}
-
-// Opens root\path, creating every missing part; records each part it created.
-bool CreateKeyPath(HKEY root, const char* root_name, const std::string& path, Record* record, HKEY* out) {
-  HKEY current = root;
-  std::string done;
-  size_t at = 0;
-  while (at <= path.size()) {
-    size_t end = path.find('\\', at);
-    if (end == std::string::npos) end = path.size();
-    std::string part = path.substr(at, end - at);
-    at = end + 1;
-    done += (done.empty() ? "" : "\\") + part;
-    HKEY next = nullptr;
-    DWORD disposition = 0;
-    LONG status = RegCreateKeyExA(current, part.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, &disposition);
-    if (current != root) RegCloseKey(current);
-    if (status != ERROR_SUCCESS)
-      return Fail(std::string("cannot create key ") + root_name + "\\" + done + ": " + LastErrorText(status));
-    current = next;
-    if (disposition == REG_CREATED_NEW_KEY && !record->Add({"key", root_name, done})) {
-      RegCloseKey(current);
-      return false;
-    }
-  }
-  *out = current;
-  return true;
-}
-
-bool SetStringValue(HKEY root, const char* root_name, const std::string& path, const std::string& name,
-                    const std::string& data, Record* record) {
-  HKEY key = nullptr;
-  if (!CreateKeyPath(root, root_name, path, record, &key)) return false;
-  bool done = true;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-    done = Fail(std::string("value ") + name + " of " + root_name + "\\" + path +
-                " is already there: it was not put there by the provisioner");
-  } else if (!record->Add({"value", root_name, path, name})) {
-    done = false;
-  } else {
-    LONG status = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                 static_cast<DWORD>(data.size() + 1));
-    if (status != ERROR_SUCCESS) done = Fail("cannot set value " + name + " of " + path + ": " + LastErrorText(status));
-  }
-  RegCloseKey(key);
-  return done;
 }
 
 bool PlaceStandin(const Machine& machine, const Sources& sources, const std::string& system, Record* record) {
@@ -367,22 +157,22 @@ bool Provision(const std::string& machine_path, const Sources& sources, bool* ch
     if (!PlaceDriverFile(DirectoryPath(directories, file.directory) + "\\" + file.name, file, &record)) return false;
   }
   for (const provisioner::DeviceNode& node : machine.nodes) {
-    if (!SetStringValue(HKEY_DYN_DATA, "HKEY_DYN_DATA", std::string(kDeviceNodeRoot) + "\\" + node.name,
+    if (!SetStringValue(HKEY_DYN_DATA, kDynamicRootName, std::string(kDeviceNodeRoot) + "\\" + node.name,
                         "HardWareKey", node.hardware_key, &record))
       return false;
   }
   for (const provisioner::HardwareKey& key : machine.hardware_keys) {
     const std::string path = std::string(kHardwareRoot) + "\\" + key.path;
     if (key.has_driver) {
-      if (!SetStringValue(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", path, "Driver", key.driver, &record)) return false;
+      if (!SetStringValue(HKEY_LOCAL_MACHINE, kMachineRootName, path, "Driver", key.driver, &record)) return false;
     } else {
       HKEY handle = nullptr;
-      if (!CreateKeyPath(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", path, &record, &handle)) return false;
+      if (!CreateKeyPath(HKEY_LOCAL_MACHINE, kMachineRootName, path, &record, &handle)) return false;
       RegCloseKey(handle);
     }
   }
   for (const provisioner::ClassValue& value : machine.class_values) {
-    if (!SetStringValue(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", std::string(kClassRoot) + "\\" + value.key,
+    if (!SetStringValue(HKEY_LOCAL_MACHINE, kMachineRootName, std::string(kClassRoot) + "\\" + value.key,
                         value.name, value.data, &record))
       return false;
   }
@@ -401,6 +191,7 @@ bool Provision(const std::string& machine_path, const Sources& sources, bool* ch
 int Usage() {
   fprintf(stderr,
           "usage: provisioner provision MACHINE_FILE [--standin DLL] [--image LE_FILE]\n"
+          "       provisioner restore\n"
           "       provisioner remove\n");
   return 2;
 }
@@ -410,9 +201,10 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
-  if (command == "remove") {
+  if (command == "remove" || command == "restore") {
     if (argc != 2) return Usage();
-    return RemoveRecorded() ? 0 : 1;
+    const bool done = command == "remove" ? RemoveRecorded() : RestoreDynamicTree();
+    return done ? 0 : 1;
   }
   if (command != "provision" || argc < 3) return Usage();
   Sources sources = {BRANTOVIX_STANDIN_PATH, BRANTOVIX_IMAGE_PATH};

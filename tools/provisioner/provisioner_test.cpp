@@ -213,4 +213,42 @@ TEST_F(Provisioner, MalformedMachineFileChangesNothing) {
   EXPECT_EQ(RunProvisioner("unknown"), 2u);
 }
 
+// The plug-and-play tree lives in HKEY_DYN_DATA, which a restarted system has lost: "restore"
+// builds it again from the record, and does so again harmlessly while it is still there.
+TEST_F(Provisioner, RestoreBuildsTheDynamicTreeAgainFromTheRecord) {
+  EXPECT_EQ(RunProvisioner("restore"), 0u);  // nothing provisioned: nothing to do
+  EXPECT_FALSE(KeyExists(HKEY_DYN_DATA, kNodeKey));
+  EXPECT_FALSE(Exists(record_));
+
+  ASSERT_EQ(RunProvisioner("provision \"" + machine_ + "\""), 0u);
+  ASSERT_EQ(RegDeleteKeyA(HKEY_DYN_DATA, kNodeKey), ERROR_SUCCESS);  // as a restart loses it
+  ASSERT_FALSE(KeyExists(HKEY_DYN_DATA, kNodeKey));
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(RunProvisioner("restore"), 0u);
+    EXPECT_EQ(StringValue(HKEY_DYN_DATA, kNodeKey, "HardWareKey"), "PRVTEST\\*PNP0001\\0000");
+  }
+  EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, kHardwareKey, "Driver"), "PrvTest\\0000");  // untouched
+  ASSERT_EQ(RunProvisioner("remove"), 0u);
+  ExpectNothingProvisioned();
+}
+
+// A record whose value line lacks its data (as an older provisioner wrote them) cannot be
+// restored: "restore" says so and fails; "remove" still takes the machine away.
+TEST_F(Provisioner, RestoreFailsForARecordWithoutTheValuesData) {
+  ASSERT_TRUE(WriteText(record_, std::string("value\tHKEY_DYN_DATA\t") + kNodeKey + "\tHardWareKey\r\n"));
+  EXPECT_EQ(RunProvisioner("restore"), 1u);
+  EXPECT_EQ(StringValue(HKEY_DYN_DATA, kNodeKey, "HardWareKey"), "(no key)");
+  EXPECT_EQ(RunProvisioner("remove"), 0u);
+  ExpectNothingProvisioned();
+}
+
+// The record keeps one thing per line and its fields apart by TABs: a value holding a TAB is
+// refused before anything of the machine stays behind.
+TEST_F(Provisioner, RefusesAValueTheRecordCannotHold) {
+  ASSERT_TRUE(WriteText(machine_, std::string(kMachine) + "class PrvTest\\0001 Driver \"a\tb\"\n"));
+  EXPECT_EQ(RunProvisioner("provision \"" + machine_ + "\""), 1u);
+  ExpectNothingProvisioned();
+}
+
 }  // namespace

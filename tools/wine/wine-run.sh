@@ -3,13 +3,15 @@
 #   wine-run.sh [--nt] PROGRAM [ARGS...]
 # --nt gives that program (by its file name) Windows NT (XP) version answers instead.
 # The prefix is $BRANTOVIX_PREFIX (default: build/win32/wineprefix of this checkout); it is
-# created on first use, under a lock, so parallel callers share one.
+# created on first use, under a lock, so parallel callers share one. When no wineserver runs
+# for it, one is started first and a provisioned machine's plug-and-play tree is rebuilt in it
+# (prefix.sh up), so that a program sees the machine as provisioned after any restart.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 export BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX:-$here/../../build/win32/wineprefix}
 export WINEPREFIX=$BRANTOVIX_PREFIX
 export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-"$here/prefix.sh" ensure
+"$here/prefix.sh" up
 if [ "${1:-}" = "--nt" ]; then
   shift
   wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")" /v Version /d winxp /f \

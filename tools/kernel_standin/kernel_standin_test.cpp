@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "driver_image_file.h"
 
 namespace {
 
@@ -186,6 +189,21 @@ TEST_F(KernelStandin, OpenFailsWithoutAnImageOrWithABadDescription) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("open failed ", 0), 0u) << lines[0];
   }
+}
+
+// The stand-in loads the image as the system would: a descriptor block without the signature
+// 'Prev' is refused, and so is the client's open.
+TEST_F(KernelStandin, OpenFailsForAnImageWhoseDescriptorBlockLacksItsSignature) {
+  std::vector<uint8_t> image = driver_image_file::Read(ORV_DE_IMAGE);
+  const size_t block = driver_image_file::DescriptorBlockOffset(image);
+  ASSERT_NE(block, 0u);
+  const char swapped[] = "Prev";  // the signature's characters in reading order
+  std::copy(swapped, swapped + 4, image.begin() + block + driver_image_file::kDdbPrev);
+  ASSERT_TRUE(driver_image_file::Write(directory + "ORV_DE.LE", image));
+  Describe("module IOS\n");
+  std::vector<std::string> lines = RunClient();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("open failed ", 0), 0u) << lines[0];
 }
 
 }  // namespace
