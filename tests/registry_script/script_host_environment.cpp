@@ -11,6 +11,13 @@ namespace {
 int g_allocationsLeft = -1;
 long g_allocationCount = 0;
 
+HandleLedger& Blocks() {
+    static HandleLedger blocks;
+    return blocks;
+}
+
+const void* AsValue(ScriptKey key) { return reinterpret_cast<const void*>(key); }
+
 bool TakeAllocation() {
     ++g_allocationCount;
     if (g_allocationsLeft == 0) return false;
@@ -34,13 +41,29 @@ const struct {
 
 }  // namespace
 
-void* TaskMemAlloc(size_t size) { return TakeAllocation() ? malloc(size ? size : 1) : nullptr; }
-
-void* TaskMemRealloc(void* block, size_t size) {
-    return TakeAllocation() ? realloc(block, size ? size : 1) : nullptr;
+void* TaskMemAlloc(size_t size) {
+    if (!TakeAllocation()) return nullptr;
+    void* block = malloc(size ? size : 1);
+    if (block) Blocks().Opened(block);
+    return block;
 }
 
-void TaskMemFree(void* block) { free(block); }
+void* TaskMemRealloc(void* block, size_t size) {
+    if (!TakeAllocation()) return nullptr;
+    // Given back before realloc, which may free it; taken again when realloc fails.
+    if (block) Blocks().Closed(block);
+    void* resized = realloc(block, size ? size : 1);
+    Blocks().Opened(resized ? resized : block);
+    return resized;
+}
+
+void TaskMemFree(void* block) {
+    if (!block) return;
+    Blocks().Closed(block);
+    free(block);
+}
+
+const HandleLedger& TaskMemoryBlocks() { return Blocks(); }
 
 void FailTaskMemoryAfter(int count) {
     g_allocationsLeft = count;
@@ -142,6 +165,7 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindChild(const Node& node
 ScriptKey MemoryRegistry::NewHandle(const std::shared_ptr<Node>& node, bool writable) {
     ScriptKey key = nextHandle++;
     handles[key] = Handle{node, writable};
+    keys.Opened(AsValue(key));
     return key;
 }
 
@@ -180,6 +204,7 @@ long MemoryRegistry::CreateKey(ScriptKey parent, const char* name, ScriptKey* ke
 }
 
 long MemoryRegistry::CloseKey(ScriptKey key) {
+    keys.Closed(AsValue(key));
     if (roots.count(key)) return kRegistrySuccess;
     auto handle = handles.find(key);
     if (handle == handles.end()) return kInvalidHandle;

@@ -14,13 +14,12 @@ namespace {
 const LCID kCategoryLocale = 0x0409;
 const size_t kDescriptionLimit = 127;   // CATEGORYINFO holds 128 characters with the zero
 
-HRESULT CreateCategoryManager(ICatRegister** manager) {
-    *manager = nullptr;
-    return CoCreateInstance(kStdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                            kICatRegister, reinterpret_cast<void**>(manager));
-}
-
 }  // namespace
+
+HRESULT CreateCategoryManager(DWORD context, ComPointer<ICatRegister>* manager) {
+    return CoCreateInstance(kStdComponentCategoriesMgr, nullptr, context, kICatRegister,
+                            reinterpret_cast<void**>(manager->receive()));
+}
 
 void FillCategoryInfo(CATEGORYINFO* info, REFCATID category, LCID locale,
                       const wchar_t* description) {
@@ -34,32 +33,26 @@ void FillCategoryInfo(CATEGORYINFO* info, REFCATID category, LCID locale,
 }
 
 HRESULT CreateComponentCategory(REFCATID category, const wchar_t* description) {
-    ICatRegister* manager = nullptr;
-    HRESULT result = CreateCategoryManager(&manager);
+    ComPointer<ICatRegister> manager;
+    HRESULT result = CreateCategoryManager(CLSCTX_INPROC_SERVER, &manager);
     if (FAILED(result)) return result;
     CATEGORYINFO info;
     FillCategoryInfo(&info, category, kCategoryLocale, description);
-    result = manager->RegisterCategories(1, &info);
-    manager->Release();
-    return result;
+    return manager->RegisterCategories(1, &info);
 }
 
 HRESULT RegisterClassCategory(REFCLSID classId, REFCATID category) {
-    ICatRegister* manager = nullptr;
-    HRESULT result = CreateCategoryManager(&manager);
+    ComPointer<ICatRegister> manager;
+    HRESULT result = CreateCategoryManager(CLSCTX_INPROC_SERVER, &manager);
     if (FAILED(result)) return result;
     CATID categories[1] = {category};
-    result = manager->RegisterClassImplCategories(classId, 1, categories);
-    manager->Release();
-    return result;
+    return manager->RegisterClassImplCategories(classId, 1, categories);
 }
 
 HRESULT UnregisterClassCategory(REFCLSID classId, REFCATID category) {
-    ICatRegister* manager = nullptr;
-    HRESULT result = CreateCategoryManager(&manager);
+    ComPointer<ICatRegister> manager;
+    HRESULT result = CreateCategoryManager(CLSCTX_INPROC_SERVER, &manager);
     if (FAILED(result)) return result;
     CATID categories[1] = {category};
-    result = manager->UnRegisterClassImplCategories(classId, 1, categories);
-    manager->Release();
-    return result;
+    return manager->UnRegisterClassImplCategories(classId, 1, categories);
 }

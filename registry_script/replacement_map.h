@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "task_memory.h"
+
 class ScriptCodePage;
 
 class ReplacementMap {
@@ -35,7 +37,8 @@ private:
         wchar_t* value;
     };
 
-    int32_t Append(wchar_t* name, wchar_t* value);
+    // Takes both copies; they are freed when the pair cannot be added.
+    int32_t Append(TaskBuffer<wchar_t> name, TaskBuffer<wchar_t> value);
 
     Pair** pairs;
     size_t count;

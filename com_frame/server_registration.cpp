@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "object_map.h"
+#include "owner.h"
 #include "server_module.h"
 
 namespace {
@@ -14,10 +15,9 @@ const DWORD kWidePathSize = kModulePathSize + kIndexTextLimit + 8;
 
 typedef HRESULT(STDAPICALLTYPE* UnRegisterTypeLibFunction)(REFGUID, WORD, WORD, LCID, SYSKIND);
 
+// With a class id, only that class's entry; without one, every entry.
 bool TakesEntry(const ObjectMapEntry* entry, const CLSID* classId) {
-    if (classId) return IsEqualCLSID(*entry->classId, *classId) != FALSE;
-    // A walk over the whole map skips classes that describe themselves.
-    return !entry->description || !entry->description();
+    return !classId || IsEqualCLSID(*entry->classId, *classId) != FALSE;
 }
 
 // Replaces everything from the last "." on by ".tlb", or appends ".tlb" when there is no ".".
@@ -52,8 +52,6 @@ HRESULT ServerModule::RegisterServer(BOOL registerTypeLibrary, const CLSID* clas
         if (!TakesEntry(entry, classId)) continue;
         HRESULT result = entry->updateRegistry ? entry->updateRegistry(TRUE) : S_OK;
         if (FAILED(result)) return result;
-        // Per-class category lists: no class of this server has one (its categories are
-        // registered explicitly by DllRegisterServer), so there is nothing to register here.
     }
     return registerTypeLibrary ? RegisterTypeLibrary() : S_OK;
 }
@@ -85,63 +83,51 @@ HRESULT ServerModule::LoadModuleTypeLibrary(const char* indexText, ITypeLib** ty
     wchar_t widePath[kWidePathSize];
     if (!MultiByteToWideChar(CP_ACP, 0, modulePath, -1, widePath, kWidePathSize)) return E_FAIL;
 
-    ITypeLib* loaded = nullptr;
-    HRESULT result = LoadTypeLib(widePath, &loaded);
+    ComPointer<ITypeLib> loaded;
+    HRESULT result = LoadTypeLib(widePath, loaded.receive());
     if (FAILED(result)) {
         // No type library in the module itself: try the file of the same name with ".tlb".
         if (!ChangeExtensionToTypeLibrary(widePath)) return result;
-        result = LoadTypeLib(widePath, &loaded);
+        result = LoadTypeLib(widePath, loaded.receive());
         if (FAILED(result)) return result;
     }
-    BSTR loadedPath = SysAllocString(widePath);
-    if (!loadedPath) {
-        loaded->Release();
-        return E_OUTOFMEMORY;
-    }
-    *typeLibrary = loaded;
-    *path = loadedPath;
+    Bstr loadedPath(SysAllocString(widePath));
+    if (!loadedPath) return E_OUTOFMEMORY;
+    *typeLibrary = loaded.release();
+    *path = loadedPath.release();
     return S_OK;
 }
 
 HRESULT ServerModule::RegisterTypeLibrary() {
-    ITypeLib* typeLibrary = nullptr;
-    BSTR path = nullptr;
-    HRESULT result = LoadModuleTypeLibrary(nullptr, &typeLibrary, &path);
+    ComPointer<ITypeLib> typeLibrary;
+    Bstr path;
+    HRESULT result = LoadModuleTypeLibrary(nullptr, typeLibrary.receive(), path.receive());
     if (FAILED(result)) return result;
-    BSTR helpDirectory = HelpDirectoryOf(path);
-    if (helpDirectory) {
-        result = RegisterTypeLib(typeLibrary, path, helpDirectory);
-        SysFreeString(helpDirectory);
-    } else {
-        result = E_OUTOFMEMORY;
-    }
-    typeLibrary->Release();
-    SysFreeString(path);
-    return result;
+    Bstr helpDirectory(HelpDirectoryOf(path.get()));
+    if (!helpDirectory) return E_OUTOFMEMORY;
+    return RegisterTypeLib(typeLibrary.get(), path.get(), helpDirectory.get());
 }
 
 HRESULT ServerModule::UnregisterTypeLibrary() {
-    ITypeLib* typeLibrary = nullptr;
-    BSTR path = nullptr;
-    HRESULT result = LoadModuleTypeLibrary(nullptr, &typeLibrary, &path);
+    ComPointer<ITypeLib> typeLibrary;
+    Bstr path;
+    HRESULT result = LoadModuleTypeLibrary(nullptr, typeLibrary.receive(), path.receive());
     if (FAILED(result)) return result;
     TLIBATTR* attributes = nullptr;
-    if (SUCCEEDED(typeLibrary->GetLibAttr(&attributes)) && attributes) {
-        // Looked up at run time: early Automation runtimes do not have it, and then the type
-        // library simply stays registered.
-        HMODULE automation = LoadLibraryA("oleaut32.dll");
-        if (automation) {
-            UnRegisterTypeLibFunction unregister = reinterpret_cast<UnRegisterTypeLibFunction>(
-                reinterpret_cast<void*>(GetProcAddress(automation, "UnRegisterTypeLib")));
-            if (unregister) {
-                unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                           attributes->lcid, attributes->syskind);
-            }
-            FreeLibrary(automation);
+    if (FAILED(typeLibrary->GetLibAttr(&attributes)) || !attributes) return S_OK;
+    // Looked up at run time: early Automation runtimes do not have it, and then the type
+    // library simply stays registered.
+    Module automation(LoadLibraryA("oleaut32.dll"));
+    if (automation) {
+        UnRegisterTypeLibFunction unregister = reinterpret_cast<UnRegisterTypeLibFunction>(
+            reinterpret_cast<void*>(GetProcAddress(automation.get(), "UnRegisterTypeLib")));
+        if (unregister) {
+            unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                       attributes->lcid, attributes->syskind);
         }
-        typeLibrary->ReleaseTLibAttr(attributes);
     }
-    typeLibrary->Release();
-    SysFreeString(path);
+    // The attributes go back to the library that handed them out, which the owner above still
+    // holds.
+    typeLibrary->ReleaseTLibAttr(attributes);
     return S_OK;
 }

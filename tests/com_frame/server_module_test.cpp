@@ -33,7 +33,6 @@ public:
 
 CountingClassObject g_classObject;
 int g_creations = 0;
-std::vector<BOOL> g_startStop;
 std::vector<DWORD> g_terminations;
 
 HRESULT CreateCountingClassObject(void*, REFIID iid, void** out) {
@@ -49,22 +48,18 @@ HRESULT CreateSlowly(void* context, REFIID iid, void** out) {
     Sleep(100);
     return CreateCountingClassObject(context, iid, out);
 }
-void RecordStartStop(BOOL starting) { g_startStop.push_back(starting); }
 void RecordTermination(DWORD context) { g_terminations.push_back(context); }
 
 TEST(ServerModule, ClassObjectIsCreatedOnceCachedAndReleasedAtDetach) {
     ObjectMapEntry map[] = {
-        {&kCreatorlessClass, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
-        {&kServedClass, nullptr, CreateCountingClassObject, nullptr, nullptr, 0, nullptr, nullptr,
-         RecordStartStop},
-        {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
+        {&kCreatorlessClass, nullptr, nullptr, nullptr, nullptr},
+        {&kServedClass, nullptr, CreateCountingClassObject, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
-    g_startStop.clear();
     g_creations = 0;
     ServerModule module;
     module.Initialize(map, GetModuleHandleA(nullptr));
     EXPECT_EQ(&module, ServerModule::Current());
-    EXPECT_EQ(std::vector<BOOL>{TRUE}, g_startStop);
 
     void* out = reinterpret_cast<void*>(1);
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(kCreatorlessClass, IID_IUnknown, &out));
@@ -82,13 +77,12 @@ TEST(ServerModule, ClassObjectIsCreatedOnceCachedAndReleasedAtDetach) {
     module.Terminate();
     EXPECT_EQ(0u, g_classObject.count);
     EXPECT_EQ(nullptr, map[1].classObject);
-    EXPECT_EQ((std::vector<BOOL>{TRUE, FALSE}), g_startStop);
 }
 
 TEST(ServerModule, FailedCreationIsReturnedAndNothingIsCached) {
     ObjectMapEntry map[] = {
-        {&kServedClass, nullptr, FailingCreator, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
-        {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
+        {&kServedClass, nullptr, FailingCreator, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     ServerModule module;
     module.Initialize(map, GetModuleHandleA(nullptr));
@@ -116,8 +110,8 @@ DWORD WINAPI GetClassObjectWhenStarted(void* parameter) {
 
 TEST(ServerModule, ConcurrentFirstCallersShareOneClassObject) {
     ObjectMapEntry map[] = {
-        {&kServedClass, nullptr, CreateSlowly, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
-        {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
+        {&kServedClass, nullptr, CreateSlowly, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     g_creations = 0;
     ServerModule module;
@@ -144,7 +138,7 @@ TEST(ServerModule, ConcurrentFirstCallersShareOneClassObject) {
 }
 
 TEST(ServerModule, TerminationCallbacksRunNewestFirstAndLocksCountBothWays) {
-    ObjectMapEntry map[] = {{nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr}};
+    ObjectMapEntry map[] = {{nullptr, nullptr, nullptr, nullptr, nullptr}};
     ServerModule module;
     module.Initialize(map, GetModuleHandleA(nullptr));
     EXPECT_EQ(S_OK, module.AddTerminationCallback(RecordTermination, 1));

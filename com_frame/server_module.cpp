@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "object_map.h"
+#include "owner.h"
 
 namespace {
 ServerModule* g_currentModule = nullptr;
@@ -19,18 +20,13 @@ void ServerModule::Initialize(ObjectMapEntry* map, HINSTANCE module) {
     InitializeCriticalSection(&typeInfoLock);
     InitializeCriticalSection(&objectMapLock);
     terminationList = nullptr;
-    for (ObjectMapEntry* entry = objectMap; entry && entry->classId; ++entry) {
-        if (entry->startStop) entry->startStop(TRUE);
-    }
 }
 
 void ServerModule::Terminate() {
     for (ObjectMapEntry* entry = objectMap; entry && entry->classId; ++entry) {
-        if (entry->classObject) {
-            entry->classObject->Release();
-            entry->classObject = nullptr;
-        }
-        if (entry->startStop) entry->startStop(FALSE);
+        // The cached reference leaves the map and is released at the end of the step.
+        ComPointer<IUnknown> cached(entry->classObject);
+        entry->classObject = nullptr;
     }
     DeleteCriticalSection(&typeInfoLock);
     DeleteCriticalSection(&objectMapLock);

@@ -1,5 +1,7 @@
 #include "replacement_map.h"
 
+#include <utility>
+
 #include "script_code_page.h"
 #include "task_memory.h"
 
@@ -18,8 +20,9 @@ size_t WideLength(const wchar_t* text) {
     return length;
 }
 
-// A task-memory copy of text in which each single quote is written doubleQuotes times.
-wchar_t* CopyWide(const wchar_t* text, bool doubleQuotes) {
+// A task-memory copy of text in which each single quote is written twice when doubleQuotes
+// is set; empty when it cannot be allocated.
+TaskBuffer<wchar_t> CopyWide(const wchar_t* text, bool doubleQuotes) {
     size_t length = WideLength(text);
     size_t quotes = 0;
     if (doubleQuotes) {
@@ -28,10 +31,10 @@ wchar_t* CopyWide(const wchar_t* text, bool doubleQuotes) {
         }
     }
     size_t total = length + quotes + 1;
-    if (total > static_cast<size_t>(-1) / sizeof(wchar_t)) return nullptr;
-    wchar_t* copy = static_cast<wchar_t*>(TaskMemAlloc(total * sizeof(wchar_t)));
-    if (!copy) return nullptr;
-    wchar_t* out = copy;
+    if (total > static_cast<size_t>(-1) / sizeof(wchar_t)) return TaskBuffer<wchar_t>();
+    TaskBuffer<wchar_t> copy = TaskBuffer<wchar_t>::Allocate(total);
+    if (!copy) return copy;
+    wchar_t* out = copy.get();
     for (size_t i = 0; i < length; ++i) {
         *out++ = text[i];
         if (doubleQuotes && text[i] == L'\'') *out++ = L'\'';
@@ -48,41 +51,32 @@ ReplacementMap::~ReplacementMap() { Clear(); }
 
 int32_t ReplacementMap::Add(const wchar_t* name, const wchar_t* value) {
     if (!name || !value) return kOutOfMemory;
-    wchar_t* nameCopy = CopyWide(name, false);
-    wchar_t* valueCopy = CopyWide(value, false);
-    return Append(nameCopy, valueCopy);
+    TaskBuffer<wchar_t> nameCopy = CopyWide(name, false);
+    TaskBuffer<wchar_t> valueCopy = CopyWide(value, false);
+    return Append(std::move(nameCopy), std::move(valueCopy));
 }
 
 int32_t ReplacementMap::AddQuoted(const wchar_t* name, const wchar_t* value) {
     if (!name || !value) return kOutOfMemory;
-    wchar_t* nameCopy = CopyWide(name, false);
-    wchar_t* valueCopy = CopyWide(value, true);
-    return Append(nameCopy, valueCopy);
+    TaskBuffer<wchar_t> nameCopy = CopyWide(name, false);
+    TaskBuffer<wchar_t> valueCopy = CopyWide(value, true);
+    return Append(std::move(nameCopy), std::move(valueCopy));
 }
 
-// Takes ownership of both copies, freeing them on failure.
-int32_t ReplacementMap::Append(wchar_t* name, wchar_t* value) {
-    Pair* pair = nullptr;
-    if (name && value) pair = static_cast<Pair*>(TaskMemAlloc(sizeof(Pair)));
-    if (pair && count == capacity) {
+int32_t ReplacementMap::Append(TaskBuffer<wchar_t> name, TaskBuffer<wchar_t> value) {
+    if (!name || !value) return kOutOfMemory;
+    TaskBuffer<Pair> pair = TaskBuffer<Pair>::Allocate(1);
+    if (!pair) return kOutOfMemory;
+    if (count == capacity) {
         size_t grown = capacity ? capacity * 2 : kFirstCapacity;
         Pair** larger = static_cast<Pair**>(TaskMemRealloc(pairs, grown * sizeof(Pair*)));
-        if (larger) {
-            pairs = larger;
-            capacity = grown;
-        } else {
-            TaskMemFree(pair);
-            pair = nullptr;
-        }
+        if (!larger) return kOutOfMemory;
+        pairs = larger;
+        capacity = grown;
     }
-    if (!pair) {
-        TaskMemFree(name);
-        TaskMemFree(value);
-        return kOutOfMemory;
-    }
-    pair->name = name;
-    pair->value = value;
-    pairs[count++] = pair;
+    pair.get()->name = name.release();
+    pair.get()->value = value.release();
+    pairs[count++] = pair.release();
     return kSucceeded;
 }
 
@@ -95,6 +89,7 @@ const wchar_t* ReplacementMap::Find(const char* name, const ScriptCodePage& code
     return nullptr;
 }
 
+// The map owns its pairs and their copies: they go back to task memory here, and only here.
 void ReplacementMap::Clear() {
     for (size_t i = 0; i < count; ++i) {
         TaskMemFree(pairs[i]->name);

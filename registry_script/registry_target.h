@@ -61,3 +61,51 @@ public:
     virtual long EnumFirstSubKey(ScriptKey key, char* name, uint32_t capacity) = 0;
     virtual long EnumFirstValueName(ScriptKey key, char* name, uint32_t capacity) = 0;
 };
+
+// A key opened on a registry target, closed through that target exactly once. The parser's
+// core also builds natively, where runtime/owner.h is not available, and a key must go back
+// to the target that opened it, so this owner lives on the seam; it keeps the runtime owner's
+// contract (get/reset/release/receive, Opened drops what a failed open wrote, no copies).
+class TargetKey {
+public:
+    explicit TargetKey(RegistryTarget& target) : target_(target), key_(kNoScriptKey) {}
+    ~TargetKey() { reset(); }
+    TargetKey(const TargetKey&) = delete;
+    TargetKey& operator=(const TargetKey&) = delete;
+
+    ScriptKey get() const { return key_; }
+    bool valid() const { return key_ != kNoScriptKey; }
+
+    ScriptKey release() {
+        ScriptKey key = key_;
+        key_ = kNoScriptKey;
+        return key;
+    }
+    // Closes what is held (the target's answer is not looked at), then holds key.
+    void reset(ScriptKey key = kNoScriptKey) {
+        ScriptKey old = key_;
+        key_ = key;
+        if (old != kNoScriptKey && old != key) target_.CloseKey(old);
+    }
+    // For the out-parameter of OpenKey or CreateKey; closes what is held first.
+    ScriptKey* receive() {
+        reset();
+        return &key_;
+    }
+    bool Opened(bool succeeded) {
+        if (succeeded) return valid();
+        key_ = kNoScriptKey;
+        return false;
+    }
+    template <typename Status>
+    bool Opened(Status) = delete;
+    // Closes now and gives the target's answer, for the walk that fails on a refused close.
+    long Close() {
+        ScriptKey key = release();
+        return key == kNoScriptKey ? kRegistrySuccess : target_.CloseKey(key);
+    }
+
+private:
+    RegistryTarget& target_;
+    ScriptKey key_;
+};

@@ -4,6 +4,7 @@
 // conversion of wide replacement values to ANSI, and the number conversion of "D" values.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 class ScriptCodePage {
@@ -21,4 +22,14 @@ public:
     // VarUI4FromStr on the text made wide (locale 0, no flags). Returns 0 with the number,
     // E_OUTOFMEMORY (0x8007000E), or another failure code when the text is not accepted.
     virtual int32_t ParseUnsigned(const char* text, uint32_t* value) const = 0;
+
+    // The bytes of the character at text: 2 for a double-byte character, 1 otherwise, 0 at
+    // the end. A lead byte directly before the terminator counts as one byte, so no step
+    // passes the end of the text.
+    size_t CharacterLength(const char* text) const {
+        if (!*text) return 0;
+        const char* next = Next(text);
+        if (next == text + 2 && text[1] != 0) return 2;
+        return 1;
+    }
 };

@@ -2,9 +2,9 @@
 
 #include <string.h>
 
+#include "owner.h"
 #include "registry_script_parser.h"
 #include "server_module.h"
-#include "task_memory.h"
 #include "win32_registry_target.h"
 #include "win32_script_code_page.h"
 
@@ -18,21 +18,6 @@ HRESULT LastErrorResult() {
     if (error == 0) return E_FAIL;
     return HRESULT_FROM_WIN32(error);
 }
-
-// A module loaded as a data file, freed when the owner goes.
-class DataModule {
-public:
-    explicit DataModule(HMODULE module) : module(module) {}
-    ~DataModule() {
-        if (module) FreeLibrary(module);
-    }
-    DataModule(const DataModule&) = delete;
-    DataModule& operator=(const DataModule&) = delete;
-    HMODULE get() const { return module; }
-
-private:
-    HMODULE module;
-};
 
 }  // namespace
 
@@ -64,8 +49,8 @@ HRESULT ApplyRegistryScript(UINT resourceId, BOOL registering, const ScriptRepla
 HRESULT RunScriptResource(const char* modulePath, UINT resourceId, const char* type, BOOL registering,
                           const ReplacementMap& replacements) {
     SetLastError(0);
-    DataModule module(LoadLibraryExA(modulePath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    if (!module.get()) return LastErrorResult();
+    Module module(LoadLibraryExA(modulePath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!module) return LastErrorResult();
 
     HRSRC resource = FindResourceA(module.get(), MAKEINTRESOURCEA(resourceId), type);
     if (!resource) return LastErrorResult();
@@ -76,19 +61,18 @@ HRESULT RunScriptResource(const char* modulePath, UINT resourceId, const char* t
     if (!bytes && size) return LastErrorResult();
 
     // The resource holds the text without a terminating zero.
-    char* script = static_cast<char*>(TaskMemAlloc(size + 1));
+    TaskMemory<char> script(static_cast<char*>(CoTaskMemAlloc(size + 1)));
     if (!script) return E_OUTOFMEMORY;
-    if (size) memcpy(script, bytes, size);
-    script[size] = 0;
+    if (size) memcpy(script.get(), bytes, size);
+    script.get()[size] = 0;
 
+    // The parser keeps a token buffer of several kilobytes: it lives on the heap, not on the
+    // caller's stack.
     Win32RegistryTarget registry;
     Win32ScriptCodePage codePage;
     RegistryScriptParser* parser = new RegistryScriptParser(registry, replacements, codePage);
-    HRESULT result = E_OUTOFMEMORY;
-    if (parser) {
-        result = parser->ProcessScript(script, registering != FALSE);
-        delete parser;
-    }
-    TaskMemFree(script);
+    if (!parser) return E_OUTOFMEMORY;
+    HRESULT result = parser->ProcessScript(script.get(), registering != FALSE);
+    delete parser;
     return result;
 }

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "task_memory.h"
+#include "owner.h"
 
 const char* Win32ScriptCodePage::Next(const char* text) const { return CharNextA(text); }
 
@@ -16,14 +16,12 @@ int Win32ScriptCodePage::WideToAnsi(const wchar_t* wide, char* out, int capacity
 int32_t Win32ScriptCodePage::ParseUnsigned(const char* text, uint32_t* value) const {
     int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (length <= 0) return DISP_E_TYPEMISMATCH;
-    OLECHAR* wide = static_cast<OLECHAR*>(TaskMemAlloc(static_cast<size_t>(length) * sizeof(OLECHAR)));
+    TaskMemory<OLECHAR> wide(static_cast<OLECHAR*>(CoTaskMemAlloc(static_cast<size_t>(length) * sizeof(OLECHAR))));
     if (!wide) return E_OUTOFMEMORY;
-    HRESULT result = DISP_E_TYPEMISMATCH;
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, length) == length) {
-        ULONG number = 0;
-        result = VarUI4FromStr(wide, 0, 0, &number);
-        if (SUCCEEDED(result)) *value = number;
-    }
-    TaskMemFree(wide);
-    return SUCCEEDED(result) ? 0 : result;
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide.get(), length) != length) return DISP_E_TYPEMISMATCH;
+    ULONG number = 0;
+    HRESULT result = VarUI4FromStr(wide.get(), 0, 0, &number);
+    if (FAILED(result)) return result;
+    *value = number;
+    return 0;
 }

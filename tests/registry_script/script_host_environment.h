@@ -1,7 +1,8 @@
 // What the registrar script parser needs, built for the host: a registry held in memory, a
 // code page (single-byte, or double-byte with lead bytes 0x81-0x9F and 0xE0-0xFC), and task
-// memory whose allocations a test can make fail. Used by the parser's native tests and by
-// its fuzz driver.
+// memory whose allocations a test can make fail. Keys and task-memory blocks are recorded in
+// handle ledgers, so a test can state that everything opened or allocated went back once.
+// Used by the interpreter's native tests and by its fuzz driver.
 #pragma once
 
 #include <stdint.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "handle_ledger.h"
 #include "registry_target.h"
 #include "script_code_page.h"
 
@@ -19,6 +21,8 @@
 // never fails. Returns the number of allocations made since the last call.
 void FailTaskMemoryAfter(int count);
 long TaskMemoryAllocationCount();
+// Every block TaskMemAlloc or TaskMemRealloc handed out, and every block given back.
+const HandleLedger& TaskMemoryBlocks();
 
 class HostCodePage : public ScriptCodePage {
 public:
@@ -73,7 +77,9 @@ public:
     // Paths of deleted keys and "path:name" of deleted values, in order.
     const std::vector<std::string>& Deletions() const { return deletions; }
     void ClearDeletions() { deletions.clear(); }
-    size_t OpenHandles() const { return handles.size(); }
+    // Every key handed out by OpenKey or CreateKey, and every CloseKey (a predefined root key
+    // that is closed counts as closed without being opened).
+    const HandleLedger& Keys() const { return keys; }
 
 private:
     struct Value {
@@ -107,4 +113,5 @@ private:
     std::set<std::string> failCreate;
     std::set<std::string> failClose;
     std::vector<std::string> deletions;
+    HandleLedger keys;
 };

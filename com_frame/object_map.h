@@ -1,4 +1,6 @@
 // The object map: one row per class the server serves, ended by a row whose class id is null.
+// The module creates a row's class object on the first request for its class and keeps it
+// until detach; registration calls every row's registry-update function.
 #pragma once
 
 #include <windows.h>
@@ -11,11 +13,9 @@ typedef HRESULT (*InstanceCreator)(IUnknown* outer, REFIID iid, void** out);
 struct ObjectMapEntry {
     const CLSID* classId;
     RegistryUpdateFunction updateRegistry;
-    ClassObjectCreator createClassObject;
+    ClassObjectCreator createClassObject;   // given createInstance as its context
     InstanceCreator createInstance;
-    IUnknown* classObject;           // cached class factory, one reference; null until created
-    DWORD registrationCookie;        // always 0: an in-process server registers nothing
-    const char* (*description)();    // null: taken by registration walks not aimed at one class
-    const void* (*categoryMap)();    // null: categories are registered explicitly
-    void (*startStop)(BOOL starting);
+    // The cached class object, one reference; null until created. A raw pointer: the map is
+    // static data, and an owner there would need a static constructor.
+    IUnknown* classObject;
 };

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "owner.h"
+
 namespace {
 
 HKEY AsHandle(ScriptKey key) { return reinterpret_cast<HKEY>(key); }
@@ -18,24 +20,30 @@ REGSAM AccessMask(RegistryAccess access) {
     return KEY_READ | KEY_WRITE;
 }
 
+// Hands an opened key over to the parser, whose TargetKey closes it through CloseKey; a failed
+// open hands over nothing, whatever it left in the out-parameter.
+long HandOver(LONG error, RegistryKey& opened, ScriptKey* key) {
+    if (opened.Opened(error == ERROR_SUCCESS)) *key = reinterpret_cast<ScriptKey>(opened.release());
+    return error;
+}
+
 }  // namespace
 
 long Win32RegistryTarget::OpenKey(ScriptKey parent, const char* name, RegistryAccess access, ScriptKey* key) {
-    HKEY opened = nullptr;
-    LONG error = RegOpenKeyExA(AsHandle(parent), name, 0, AccessMask(access), &opened);
-    if (error == ERROR_SUCCESS) *key = reinterpret_cast<ScriptKey>(opened);
-    return error;
+    RegistryKey opened;
+    return HandOver(RegOpenKeyExA(AsHandle(parent), name, 0, AccessMask(access), opened.receive()), opened, key);
 }
 
 long Win32RegistryTarget::CreateKey(ScriptKey parent, const char* name, ScriptKey* key) {
-    HKEY created = nullptr;
+    RegistryKey created;
     DWORD disposition = 0;
-    LONG error = RegCreateKeyExA(AsHandle(parent), name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                 nullptr, &created, &disposition);
-    if (error == ERROR_SUCCESS) *key = reinterpret_cast<ScriptKey>(created);
-    return error;
+    return HandOver(RegCreateKeyExA(AsHandle(parent), name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                    nullptr, created.receive(), &disposition),
+                    created, key);
 }
 
+// Closed here rather than through a RegistryKey: the walk that unregisters hears whether the
+// close succeeded.
 long Win32RegistryTarget::CloseKey(ScriptKey key) { return RegCloseKey(AsHandle(key)); }
 
 long Win32RegistryTarget::SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data,
