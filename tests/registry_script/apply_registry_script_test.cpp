@@ -2,7 +2,8 @@
 // Brantovix.dll carries it, applied and reversed under HKEY_CLASSES_ROOT from a directory
 // whose name holds a single quote; and scripts of the test's own (resources of this
 // executable) under HKEY_CURRENT_USER: value types, placeholders, failures, the undoing of a
-// root block that fails halfway, keys that hold what a script does not name.
+// root block that fails halfway, keys that hold what a script does not name. Every key the
+// interpreter opens or creates, and the module file it loads as data, is closed once.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "apply_registry_script.h"
+#include "handle_ledger.h"
+#include "import_patch.h"
 #include "replacement_map.h"
 #include "server_module.h"
 
@@ -153,6 +156,79 @@ std::string Dump(HKEY parent, const std::string& path) {
     return text;
 }
 
+// The interpreter, linked into this executable, reaches the platform through its import
+// table: while a HandleRecording lives, the keys it opens or creates and the modules it loads
+// are recorded in a ledger, and so are their closes.
+HandleLedger* g_ledger = nullptr;
+decltype(&RegOpenKeyExA) g_openKey = nullptr;
+decltype(&RegCreateKeyExA) g_createKey = nullptr;
+decltype(&RegCloseKey) g_closeKey = nullptr;
+decltype(&LoadLibraryExA) g_loadLibrary = nullptr;
+decltype(&FreeLibrary) g_freeLibrary = nullptr;
+
+LONG WINAPI RecordOpenKey(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key) {
+    LONG status = g_openKey(parent, name, options, access, key);
+    if (status == ERROR_SUCCESS) g_ledger->Opened(*key);
+    return status;
+}
+LONG WINAPI RecordCreateKey(HKEY parent, LPCSTR name, DWORD reserved, LPSTR className, DWORD options,
+                            REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
+    LONG status = g_createKey(parent, name, reserved, className, options, access, security, key, disposition);
+    if (status == ERROR_SUCCESS) g_ledger->Opened(*key);
+    return status;
+}
+LONG WINAPI RecordCloseKey(HKEY key) {
+    g_ledger->Closed(key);
+    return g_closeKey(key);
+}
+HMODULE WINAPI RecordLoadLibrary(LPCSTR path, HANDLE file, DWORD flags) {
+    HMODULE module = g_loadLibrary(path, file, flags);
+    if (module) g_ledger->Opened(module);
+    return module;
+}
+BOOL WINAPI RecordFreeLibrary(HMODULE module) {
+    g_ledger->Closed(module);
+    return g_freeLibrary(module);
+}
+
+class HandleRecording {
+public:
+    HandleRecording()
+        : openKey_("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(RecordOpenKey)),
+          createKey_("advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void*>(RecordCreateKey)),
+          closeKey_("advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(RecordCloseKey)),
+          loadLibrary_("kernel32.dll", "LoadLibraryExA", reinterpret_cast<void*>(RecordLoadLibrary)),
+          freeLibrary_("kernel32.dll", "FreeLibrary", reinterpret_cast<void*>(RecordFreeLibrary)) {
+        g_ledger = &ledger;
+        g_openKey = reinterpret_cast<decltype(&RegOpenKeyExA)>(openKey_.previous());
+        g_createKey = reinterpret_cast<decltype(&RegCreateKeyExA)>(createKey_.previous());
+        g_closeKey = reinterpret_cast<decltype(&RegCloseKey)>(closeKey_.previous());
+        g_loadLibrary = reinterpret_cast<decltype(&LoadLibraryExA)>(loadLibrary_.previous());
+        g_freeLibrary = reinterpret_cast<decltype(&FreeLibrary)>(freeLibrary_.previous());
+    }
+    bool Installed() const {
+        return g_openKey && g_createKey && g_closeKey && g_loadLibrary && g_freeLibrary;
+    }
+
+    HandleLedger ledger;
+
+private:
+    ScopedImportPatch openKey_;
+    ScopedImportPatch createKey_;
+    ScopedImportPatch closeKey_;
+    ScopedImportPatch loadLibrary_;
+    ScopedImportPatch freeLibrary_;
+};
+
+// ApplyRegistryScript, with everything it opens recorded and checked to be closed once.
+HRESULT Apply(UINT id, BOOL registering, const ScriptReplacement* extra = nullptr) {
+    HandleRecording recording;
+    EXPECT_TRUE(recording.Installed());
+    HRESULT result = ApplyRegistryScript(id, registering, extra);
+    EXPECT_TRUE(recording.ledger.Balanced()) << "script " << id;
+    return result;
+}
+
 // Scripts of this executable under HKCU\Software\Brantovix Script Test.
 class OwnScripts : public ::testing::Test {
 protected:
@@ -166,16 +242,23 @@ protected:
     void TearDown() override { DeleteTree(HKEY_CURRENT_USER, kTestKey); }
 
     HRESULT Run(UINT id, BOOL registering) {
-        return RunScriptResource(path.c_str(), id, "REGISTRY", registering, replacements);
+        HandleRecording recording;
+        EXPECT_TRUE(recording.Installed());
+        HRESULT result = RunScriptResource(path.c_str(), id, "REGISTRY", registering, replacements);
+        EXPECT_TRUE(recording.ledger.Balanced()) << "script " << id;
+        opened = recording.ledger.opens();
+        return result;
     }
     std::string TestKey() { return Dump(HKEY_CURRENT_USER, kTestKey); }
 
     std::string path;
     ReplacementMap replacements;
+    int opened = 0;   // keys and modules the last Run opened
 };
 
 TEST_F(OwnScripts, WritesEveryValueTypeAndTakesItBack) {
     ASSERT_EQ(S_OK, Run(kValuesScript, TRUE));
+    EXPECT_GT(opened, 5) << "the module and the script's keys were seen opening";
     std::string key = kTestKey;
     std::string expected =
         key + "\n" +
@@ -255,13 +338,13 @@ TEST_F(OwnScripts, ApplyRegistryScriptTakesTheModuleAndExtraReplacements) {
     // Extra values are placed as they are: one that goes inside a quoted token doubles its
     // own quotes (only the module path is doubled for the caller).
     const ScriptReplacement extra[] = {{L"Extra", L"first"}, {L"SECOND", L"it''s second"}, {nullptr, nullptr}};
-    EXPECT_EQ(S_OK, ApplyRegistryScript(kExtraScript, TRUE, extra));
+    EXPECT_EQ(S_OK, Apply(kExtraScript, TRUE, extra));
     std::string key = kTestKey;
     EXPECT_EQ(key + "\n" + key + "\\Extra\n" + key + "\\Extra:@ = sz:first|\n" + key + "\\Module\n" + key +
                   "\\Module:@ = sz:" + path + "|\n" + key + "\\Second\n" + key + "\\Second:@ = sz:it's second|\n",
               TestKey());
-    EXPECT_EQ(DISP_E_EXCEPTION, ApplyRegistryScript(kExtraScript, FALSE));  // %EXTRA% is unknown without them
-    EXPECT_EQ(S_OK, ApplyRegistryScript(kExtraScript, FALSE, extra));
+    EXPECT_EQ(DISP_E_EXCEPTION, Apply(kExtraScript, FALSE));  // %EXTRA% is unknown without them
+    EXPECT_EQ(S_OK, Apply(kExtraScript, FALSE, extra));
     EXPECT_EQ("", TestKey());
     module.Terminate();
 }
@@ -329,7 +412,7 @@ TEST_F(ModuleScriptOnTheRegistry, RegistersTheTableAndRemovesIt) {
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Stale\\Deeper\\Deepest").c_str(), &stale));
     RegCloseKey(stale);
 
-    ASSERT_EQ(S_OK, ApplyRegistryScript(101, TRUE));
+    ASSERT_EQ(S_OK, Apply(101, TRUE));
     std::string classKey = kClassKey;
     std::string expected =
         "Brantovix.Drivers.1\n"
@@ -356,7 +439,7 @@ TEST_F(ModuleScriptOnTheRegistry, RegistersTheTableAndRemovesIt) {
         classKey + "\\VersionIndependentProgID:@ = sz:Brantovix.Drivers|\n";
     EXPECT_EQ(expected, Registration());
     // Twice gives the same.
-    EXPECT_EQ(S_OK, ApplyRegistryScript(101, TRUE));
+    EXPECT_EQ(S_OK, Apply(101, TRUE));
     EXPECT_EQ(expected, Registration());
 
     // The class key also holds what the script does not name: it stays, the rest goes.
@@ -364,14 +447,14 @@ TEST_F(ModuleScriptOnTheRegistry, RegistersTheTableAndRemovesIt) {
     std::string category = classKey + "\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}";
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CLASSES_ROOT, category.c_str(), &categories));
     RegCloseKey(categories);
-    EXPECT_EQ(S_OK, ApplyRegistryScript(101, FALSE));
+    EXPECT_EQ(S_OK, Apply(101, FALSE));
     EXPECT_EQ(classKey + "\n" + classKey + ":@ = sz:Drivers Class|\n" + classKey + "\\Implemented Categories\n" +
                   category + "\n",
               Registration());
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
 
     DeleteTree(HKEY_CLASSES_ROOT, classKey + "\\Implemented Categories");
-    EXPECT_EQ(S_OK, ApplyRegistryScript(101, FALSE));
+    EXPECT_EQ(S_OK, Apply(101, FALSE));
     EXPECT_EQ("", Registration());
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
 }
