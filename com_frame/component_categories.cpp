@@ -17,8 +17,10 @@ const size_t kDescriptionLimit = 127;   // CATEGORYINFO holds 128 characters wit
 }  // namespace
 
 HRESULT CreateCategoryManager(DWORD context, ComPointer<ICatRegister>* manager) {
-    return CoCreateInstance(kStdComponentCategoriesMgr, nullptr, context, kICatRegister,
-                            reinterpret_cast<void**>(manager->receive()));
+    HRESULT result = CoCreateInstance(kStdComponentCategoriesMgr, nullptr, context, kICatRegister,
+                                      reinterpret_cast<void**>(manager->receive()));
+    manager->Opened(SUCCEEDED(result));
+    return result;
 }
 
 void FillCategoryInfo(CATEGORYINFO* info, REFCATID category, LCID locale,

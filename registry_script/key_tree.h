@@ -11,8 +11,9 @@ class ScriptCodePage;
 bool IsNeverDeleted(const char* name, const ScriptCodePage& codePage);
 
 // Removes parent\name with its whole subtree, bottom-up (some systems refuse to delete a key
-// that has subkeys). Returns the first failure, or the answer of the final DeleteKey. A tree
-// deeper than kMaxDeleteDepth is left alone (kRegistryBadKey).
+// that has subkeys). Returns the first failure, or the answer of the final DeleteKey. A tree is
+// not followed deeper than kMaxDeleteDepth levels: the removal stops there with
+// kRegistryBadKey.
 long DeleteKeyTree(RegistryTarget& target, ScriptKey parent, const char* name);
 
 // At least one subkey. A key that cannot be asked counts as holding subkeys, so it is not

@@ -20,5 +20,5 @@ const size_t kMaxPlaceholderName = 31;
 // Blocks nest at most this deep (the root block is the first level); registry scripts need a
 // handful of levels, and a deeper script is refused before anything is written.
 const int kMaxBlockDepth = 64;
-// A forced removal leaves a tree deeper than this alone (and reports ERROR_BADKEY).
+// A forced removal follows a tree at most this many levels down (deeper: ERROR_BADKEY).
 const int kMaxDeleteDepth = 512;
