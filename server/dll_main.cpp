@@ -9,16 +9,11 @@
 
 namespace {
 
-const char* NoDescription() { return nullptr; }
-const void* NoCategoryMap() { return nullptr; }
-void NoStartStop(BOOL) {}
-
 ServerModule g_module;
 
 ObjectMapEntry g_objectMap[] = {
-    {&CLSID_Drivers, UpdateDriversRegistry, CreateClassFactory, CreateDriversInstance, nullptr, 0,
-     NoDescription, NoCategoryMap, NoStartStop},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
+    {&CLSID_Drivers, UpdateDriversRegistry, CreateClassFactory, CreateDriversInstance, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 }  // namespace

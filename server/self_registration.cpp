@@ -31,12 +31,8 @@ const DWORD kAnyContext =
 
 // The maker's category and the class's mark in it; failures are not reported.
 void RegisterOrvServiceCategory(BOOL registering) {
-    ICatRegister* manager = nullptr;
-    if (FAILED(CoCreateInstance(kStdComponentCategoriesMgr, nullptr, kAnyContext, kICatRegister,
-                                reinterpret_cast<void**>(&manager))) ||
-        !manager) {
-        return;
-    }
+    ComPointer<ICatRegister> manager;
+    if (FAILED(CreateCategoryManager(kAnyContext, &manager)) || !manager) return;
     CATID categories[1] = {kOrvServiceCategory};
     if (registering) {
         CATEGORYINFO info;
@@ -47,7 +43,6 @@ void RegisterOrvServiceCategory(BOOL registering) {
     } else {
         manager->UnRegisterClassImplCategories(CLSID_Drivers, 1, categories);
     }
-    manager->Release();
 }
 
 }  // namespace
