@@ -76,7 +76,18 @@ int DriverInventory::LookupVersionCache(DWORD row) {
 void DriverInventory::UpdateVersionCache(DWORD row) {
     if (row >= itemCount_) return;
     DriverItem& item = items_[row];
-    ReadVersionStamp(item.fullPath, item.versionStamp);   // recorded with or without a stamp
+    FILETIME lastWrite;
+    if (!ReadHeldVersionStamp(item.fullPath, item.versionStamp, &lastWrite)) {
+        // Gone since the scan, or being written by another program: no stamp in this run, and
+        // nothing recorded, so that the next run reads the file again.
+        return;
+    }
+    // The file may have been replaced or given another time since the directory search: the row
+    // takes the time of the content whose stamp was read, so that the stamp, the date listed
+    // and the entry recorded all belong to one state of the file. It is recorded with or
+    // without a stamp.
+    item.lastWriteLow = lastWrite.dwLowDateTime;
+    item.lastWriteHigh = lastWrite.dwHighDateTime;
 
     char cachedStamp[kCacheStampSize];
     TakeCachedStamp(item.versionStamp, cachedStamp);
