@@ -49,8 +49,11 @@ void DriverInventory::LoadVersionCache() {
     }
     // The value is shared, unlocked data of any type and content. Only its leading whole
     // entries are kept: the paths behind a damaged part miss, are read again and appended to
-    // an image that is whole again when it is saved.
+    // an image that is whole again when it is saved. Damage behind the last entry any row
+    // needs would cause no miss, so it marks the image changed itself: the value is written
+    // back whole even when every row is found in it.
     cacheLength_ = WellFormedCacheLength(image, read);
+    if (cacheLength_ < read) cacheDirty_ = 1;
     if (cacheLength_ == 0) {
         delete[] image;
         return;

@@ -486,4 +486,35 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
     }
 }
 
+// The load leaves the cache value as it was last written, by a creator or by the mutator. When
+// the mutator's damage lies after the last whole entry, the next creation finds every file in
+// the entries before it; it still leaves a value that reads as whole entries, those entries.
+TEST_F(ConcurrentLoad, ValueDamagedAfterItsWholeEntriesIsWholeAgainAfterTheNextCreation) {
+    ASSERT_NO_FATAL_FAILURE(PlaceFilesOnTheMachineAtRest());
+    std::vector<uint8_t> whole;
+    ASSERT_TRUE(driver_fixtures::ReadCacheValue("DDB", &whole));
+    std::vector<load::CacheEntry> entries;
+    ASSERT_TRUE(load::ParseCacheImage(whole, &entries));
+    const std::string gone = directories_.ioSubSys + "\\LDGONE.VXD";
+    const struct {
+        const char* damage;
+        std::vector<uint8_t> tail;
+    } cases[] = {
+        {"an entry cut short", std::vector<uint8_t>(gone.begin(), gone.end())},
+        {"garbage", {0x41, 0x00, 0x7F, 0xFF, 0x00, 0x00, 0x13}},
+    };
+    std::vector<FileState> placed;
+    for (int f = 0; f < kFileCount; ++f) placed.push_back(history_.Last(f));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damage);
+        std::vector<uint8_t> damaged = whole;
+        damaged.insert(damaged.end(), c.tail.begin(), c.tail.end());
+        ASSERT_TRUE(driver_fixtures::WriteCacheValue("DDB", REG_BINARY, damaged));
+        EXPECT_EQ(ExpectedList(placed), Text(CreateAlone()));
+        std::vector<uint8_t> after;
+        ASSERT_TRUE(driver_fixtures::ReadCacheValue("DDB", &after));
+        EXPECT_TRUE(after == whole) << "the value is " << after.size() << " bytes, its whole entries " << whole.size();
+    }
+}
+
 }  // namespace
