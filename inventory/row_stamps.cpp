@@ -10,7 +10,18 @@ DWORD StampRows(DriverTable& table, VersionCache& cache) {
             ++hits;
             continue;
         }
-        ReadVersionStamp(item.fullPath, item.versionStamp);
+        FILETIME lastWrite;
+        if (!ReadHeldVersionStamp(item.fullPath, item.versionStamp, &lastWrite)) {
+            // Gone since the scan, or being written by another program: no stamp in this run,
+            // and nothing recorded, so that the next run reads the file again.
+            continue;
+        }
+        // The file may have been replaced or given another time since the directory search:
+        // the row takes the time of the content whose stamp was read, so that the stamp, the
+        // date listed and the entry recorded all belong to one state of the file. It is
+        // recorded with or without a stamp.
+        item.lastWriteLow = lastWrite.dwLowDateTime;
+        item.lastWriteHigh = lastWrite.dwHighDateTime;
         cache.UpdateVersionCache(item);
     }
     return hits;

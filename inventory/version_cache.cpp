@@ -19,7 +19,13 @@ void TakeCachedStamp(const char* stamp, char* cached) {
 VersionCache::VersionCache() : length_(0), dirty_(false) {}
 
 void VersionCache::Adopt(HeapArray<BYTE> image, DWORD length) {
+    // The value is shared, unlocked data of any type and content. Only its leading whole
+    // entries are kept: the paths behind a damaged part miss, are read again and appended to an
+    // image that is whole again when it is saved. Damage behind the last entry any row needs
+    // would cause no miss, so it marks the image changed itself: the value is written back
+    // whole even when every row is found in it.
     const DWORD whole = image ? WellFormedCacheLength(image.get(), length) : 0;
+    if (whole < length) dirty_ = true;
     if (whole == 0) {
         image_.reset();
         length_ = 0;

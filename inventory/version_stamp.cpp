@@ -38,3 +38,17 @@ int ReadVersionStamp(const char* path, char* stamp) {
     wsprintfA(stamp, "%02d.%02d.%02d.%04d", major, minor, third, fourth);
     return 1;
 }
+
+int ReadHeldVersionStamp(const char* path, char* stamp, FILETIME* lastWrite) {
+    stamp[0] = '\0';
+    // Shared for reading only: while the handle is held the platform refuses to open the file
+    // for writing, to replace it and to delete it, so the version read below comes from the
+    // content whose time is taken here. A program that sets only the time meanwhile leaves that
+    // content as it is.
+    FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!file) return 0;
+    if (!GetFileTime(file.get(), nullptr, nullptr, lastWrite)) return 0;
+    ReadVersionStamp(path, stamp);
+    return 1;
+}

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "file_aside.h"
 
 namespace {
@@ -67,37 +68,21 @@ std::string DirectoryOf(const std::string& path) { return path.substr(0, path.fi
 class ClientRun {
 public:
     ClientRun(const std::string& startEvent, const std::string& readySemaphore, const std::string& output)
-        : output_(output) {
-        std::string commandLine = std::string("\"") + CREATION_CLIENT + "\" " + startEvent + " " +
-                                  readySemaphore + " \"" + output + "\"";
-        STARTUPINFOA startup = {sizeof(startup)};
-        started_ = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                  &startup, &process_) != FALSE;
-        if (started_) CloseHandle(process_.hThread);
-    }
-    ~ClientRun() {
-        if (started_) {
-            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 1);
-            CloseHandle(process_.hProcess);
-        }
-        DeleteFileA(output_.c_str());
-    }
+        : output_(output),
+          process_(std::string("\"") + CREATION_CLIENT + "\" " + startEvent + " " + readySemaphore + " \"" + output +
+                   "\"") {}
+    ~ClientRun() { DeleteFileA(output_.c_str()); }
     ClientRun(const ClientRun&) = delete;
     ClientRun& operator=(const ClientRun&) = delete;
 
-    bool started() const { return started_; }
-    HANDLE process() const { return process_.hProcess; }
-    DWORD ExitCode() const {
-        DWORD code = 0xFFFFFFFF;
-        GetExitCodeProcess(process_.hProcess, &code);
-        return code;
-    }
+    bool started() const { return process_.started(); }
+    bool Finish(DWORD milliseconds) { return process_.Finish(milliseconds); }
+    DWORD ExitCode() const { return process_.ExitCode(); }
     std::string List() const { return ReadBytes(output_); }
 
 private:
     std::string output_;
-    PROCESS_INFORMATION process_ = {};
-    bool started_ = false;
+    ChildProcess process_;
 };
 
 class ConcurrentCreation : public testing::Test {
@@ -145,7 +130,7 @@ protected:
         }
         SetEvent(start);
         for (auto& client : clients) {
-            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(client->process(), kFinishTimeoutMs));
+            ASSERT_TRUE(client->Finish(kFinishTimeoutMs)) << "a client hung";
             EXPECT_EQ(0u, client->ExitCode());
         }
         CloseHandle(start);

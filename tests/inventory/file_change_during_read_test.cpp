@@ -1,0 +1,166 @@
+// A driver file that another program changes while the inventory runs: the directory search
+// gives the file's time, and its version is read a little later. Whatever lands in between, the
+// version cache entry the run records holds a stamp and a time that the file had together; and
+// a file that another program has open for writing when its version is read is read again by
+// the next run, not remembered as one without a version.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driver_file_image.h"
+#include "driver_inventory.h"
+#include "driver_machine.h"
+#include "import_patch.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using driver_fixtures::BuildVersionedPe;
+using driver_fixtures::UtcFileTime;
+
+const char kName[] = "BVXCHANGE.VXD";
+const char kStampBefore[] = "04.10.00.1111";
+const char kStampAfter[] = "04.20.00.2222";
+
+// The product reads a version with GetFileVersionInfoSizeA first; this runs a change of the file
+// just before that call for the file, once.
+decltype(&GetFileVersionInfoSizeA) g_realInfoSize = nullptr;
+std::string g_changedPath;
+std::function<void()> g_change;
+
+DWORD WINAPI InfoSizeAfterChange(LPCSTR path, LPDWORD handle) {
+    if (g_change && lstrcmpiA(path, g_changedPath.c_str()) == 0) {
+        std::function<void()> change;
+        change.swap(g_change);
+        change();
+    }
+    return g_realInfoSize(path, handle);
+}
+
+struct Entry {
+    bool found;
+    std::string stamp;   // up to 13 characters
+    FILETIME time;
+};
+
+// The entry of `path` in the cache value, found by its bytes followed by the empty device name.
+Entry CachedEntry(const std::string& path) {
+    Entry entry = {false, "", {}};
+    Bytes image;
+    if (!driver_fixtures::ReadCacheValue("DDB", &image)) return entry;
+    Bytes key(path.begin(), path.end());
+    key.insert(key.end(), 9, 0);
+    for (size_t at = 0; at + key.size() + 23 <= image.size(); ++at) {
+        if (memcmp(image.data() + at, key.data(), key.size()) != 0) continue;
+        const uint8_t* fields = image.data() + at + path.size();
+        entry.found = true;
+        entry.stamp.assign(reinterpret_cast<const char*>(fields + 9), strnlen(reinterpret_cast<const char*>(fields + 9), 13));
+        memcpy(&entry.time.dwLowDateTime, fields + 22, 4);
+        memcpy(&entry.time.dwHighDateTime, fields + 26, 4);
+        break;
+    }
+    return entry;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+class FileChangeDuringRead : public ::testing::Test {
+protected:
+    void SetUp() override {
+        driver_fixtures::DeleteCacheKey();
+        path_ = files_.Place(driver_fixtures::GetDriverDirectories().system, kName, before_, timeBefore_);
+        ASSERT_FALSE(path_.empty());
+        g_realInfoSize = reinterpret_cast<decltype(&GetFileVersionInfoSizeA)>(patch_.previous());
+        ASSERT_TRUE(g_realInfoSize);
+        g_changedPath = path_;
+    }
+    void TearDown() override { g_change = nullptr; }
+
+    // A file written whole beside the driver file, then moved over it in one step.
+    bool Replace() {
+        const std::string beside = path_ + ".new";
+        driver_fixtures::PlacedFiles temporary;
+        if (temporary.Place(driver_fixtures::GetDriverDirectories().system, std::string(kName) + ".new", after_,
+                            timeAfter_) != beside) {
+            return false;
+        }
+        return MoveFileExA(beside.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    }
+    // Only the time, through a handle that asks for nothing but the attributes.
+    bool Touch() {
+        HANDLE file = CreateFileA(path_.c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool done = SetFileTime(file, nullptr, nullptr, &timeAfter_) != FALSE;
+        CloseHandle(file);
+        return done;
+    }
+
+    driver_fixtures::CacheKeyBackup backup_;   // declared first: restored last
+    driver_fixtures::PlacedFiles files_;
+    ScopedImportPatch patch_{"version.dll", "GetFileVersionInfoSizeA", reinterpret_cast<void*>(&InfoSizeAfterChange)};
+    const Bytes before_ = BuildVersionedPe({4, 10, 0, 1111});
+    const Bytes after_ = BuildVersionedPe({4, 20, 0, 2222}, 64);
+    const FILETIME timeBefore_ = UtcFileTime(1998, 5, 11, 10, 0);
+    const FILETIME timeAfter_ = UtcFileTime(2001, 8, 24, 12, 0);
+    std::string path_;
+};
+
+// A change between the search and the read: replaced by another version, given another time,
+// deleted. The platform may refuse the change while the file is being read; either way the
+// entry recorded is true to the file.
+TEST_F(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) {
+    struct Case {
+        const char* change;
+        std::function<bool()> make;
+        // The (stamp, time) pairs the file had: the stamp of the content and the time it had with it.
+        std::vector<std::pair<const char*, FILETIME>> had;
+    };
+    const Case cases[] = {
+        {"replaced", [this] { return Replace(); },
+         {{kStampBefore, timeBefore_}, {kStampAfter, timeAfter_}}},
+        {"touched", [this] { return Touch(); },
+         {{kStampBefore, timeBefore_}, {kStampBefore, timeAfter_}}},
+        {"deleted", [this] { return DeleteFileA(path_.c_str()) != FALSE; },
+         {{kStampBefore, timeBefore_}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.change);
+        driver_fixtures::DeleteCacheKey();
+        ASSERT_EQ(path_, files_.Place(driver_fixtures::GetDriverDirectories().system, kName, before_, timeBefore_));
+        bool made = false;
+        g_change = [&] { made = c.make(); };
+        { DriverInventory inventory(0); }
+        EXPECT_FALSE(static_cast<bool>(g_change)) << "the file's version was never read";
+        const Entry entry = CachedEntry(path_);
+        if (!entry.found) continue;   // nothing recorded: the next run reads the file
+        bool had = false;
+        for (const auto& pair : c.had) had = had || (entry.stamp == pair.first && SameTime(entry.time, pair.second));
+        EXPECT_TRUE(had) << "recorded \"" << entry.stamp << "\" for a time the file had "
+                         << (made ? "before or after the change" : "(the change was refused)") << " with another stamp";
+    }
+}
+
+// A copying program has written the file whole and set its time, and not yet closed it. Whether
+// the platform lets the version be read then depends on how it opens the file (Windows 95/98
+// deny writers when they read a version, Wine does not); if the run cannot read it, it must not
+// remember the file as one without a version.
+TEST_F(FileChangeDuringRead, FileOpenForWritingIsReadAgainByTheNextRun) {
+    HANDLE writer = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    { DriverInventory whileOpen(0); }
+    CloseHandle(writer);
+    { DriverInventory afterwards(0); }
+    const Entry entry = CachedEntry(path_);
+    ASSERT_TRUE(entry.found);
+    EXPECT_EQ(kStampBefore, entry.stamp);
+    EXPECT_TRUE(SameTime(timeBefore_, entry.time));
+}
+
+}  // namespace
