@@ -10,7 +10,7 @@ DWORD StampRows(DriverTable& table, VersionCache& cache) {
             ++hits;
             continue;
         }
-        ReadVersionStamp(item.fullPath, item.versionStamp);
+        if (ReadVersionStamp(item.fullPath, item.versionStamp) == kVersionStampUnread) continue;
         cache.UpdateVersionCache(item);
     }
     return hits;
