@@ -12,8 +12,8 @@ DWORD StampRows(DriverTable& table, VersionCache& cache) {
         }
         FILETIME lastWrite;
         if (!ReadHeldVersionStamp(item.fullPath, item.versionStamp, &lastWrite)) {
-            // Gone since the scan, or being written by another program: no stamp in this run,
-            // and nothing recorded, so that the next run reads the file again.
+            // Gone since the scan, being written by another program, or no memory to read it: no
+            // stamp in this run, and nothing recorded, so that the next run reads the file again.
             continue;
         }
         // The file may have been replaced or given another time since the directory search:

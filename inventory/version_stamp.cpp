@@ -11,7 +11,7 @@ int ReadVersionStamp(const char* path, char* stamp) {
     // The root block starts with its total length and its value length, two 16-bit words.
     if (size < 2 * sizeof(WORD)) return 0;
     HeapArray<BYTE> info(new BYTE[size]);
-    if (!info.get()) return 0;
+    if (!info.get()) return kVersionStampUnread;
     if (!GetFileVersionInfoA(path, 0, size, info.get())) return 0;
     const WORD rootValueLength = reinterpret_cast<const WORD*>(info.get())[1];
     if (rootValueLength == 0) return 0;   // no fixed file information
@@ -49,6 +49,5 @@ int ReadHeldVersionStamp(const char* path, char* stamp, FILETIME* lastWrite) {
                                 nullptr));
     if (!file) return 0;
     if (!GetFileTime(file.get(), nullptr, nullptr, lastWrite)) return 0;
-    ReadVersionStamp(path, stamp);
-    return 1;
+    return ReadVersionStamp(path, stamp) == kVersionStampUnread ? 0 : 1;
 }

@@ -38,9 +38,10 @@ ScriptResult ValueWriter::Write(RegistryTarget& target, ScriptKey key, const cha
 
     const char* text = tokens.Token();
     size_t length = strlen(text);
+    long written = kRegistrySuccess;
     if (type == 'S') {
-        target.SetValue(key, name, kRegistryString, reinterpret_cast<const uint8_t*>(text),
-                        static_cast<uint32_t>(length + 1));
+        written = target.SetValue(key, name, kRegistryString, reinterpret_cast<const uint8_t*>(text),
+                                  static_cast<uint32_t>(length + 1));
     } else if (type == 'D') {
         uint32_t number = 0;
         int32_t converted = codePage.ParseUnsigned(text, &number);
@@ -49,13 +50,14 @@ ScriptResult ValueWriter::Write(RegistryTarget& target, ScriptKey key, const cha
         if (converted != 0) return kScriptException;
         uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
                             static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
-        target.SetValue(key, name, kRegistryDword, bytes, 4);
+        written = target.SetValue(key, name, kRegistryDword, bytes, 4);
     } else {
         if (length % 2 != 0) return kScriptFailed;
         for (size_t i = 0; i < length / 2; ++i) {
             binary[i] = static_cast<uint8_t>(HexDigit(text[2 * i]) << 4 | HexDigit(text[2 * i + 1]));
         }
-        target.SetValue(key, name, kRegistryBinary, binary, static_cast<uint32_t>(length / 2));
+        written = target.SetValue(key, name, kRegistryBinary, binary, static_cast<uint32_t>(length / 2));
     }
+    if (written != kRegistrySuccess) return kScriptException;
     return tokens.Read();
 }

@@ -20,9 +20,10 @@ public:
     ValueWriter& operator=(const ValueWriter&) = delete;
 
     // The current token is the clause's "=". Reads the type and the value, writes the value
-    // (name null: the key's default value) and reads the token after the clause. What the
-    // registry answers is not looked at: a write that the system refuses does not fail the
-    // script. kScriptException for an unknown type or a "D" text that is not a number,
+    // (name null: the key's default value) and reads the token after the clause.
+    // kScriptException for an unknown type, a "D" text that is not a number, or a value the
+    // registry refuses to store (a registration without it would be reported as done: the
+    // failure takes the root block back, as a key that cannot be created does);
     // kScriptFailed for a "B" text of odd length (nothing is written).
     ScriptResult Write(RegistryTarget& target, ScriptKey key, const char* name);
 

@@ -31,14 +31,25 @@ DataElement::DataElement() : next_(nullptr) {}
 // The element's own strings go with its owners; the elements behind it are the list's to free.
 DataElement::~DataElement() {}
 
+// A copy of a text that exists is null only when it could not be allocated.
 int DataElement::SetName(const OLECHAR* text) {
     name_.reset(SysAllocString(text));
-    return 1;
+    return name_ || !text ? 1 : 0;
 }
 
 int DataElement::SetValue(const OLECHAR* text) {
     value_.reset(SysAllocString(text));
-    return 1;
+    return value_ || !text ? 1 : 0;
+}
+
+DataElement* DataElement::Create(const OLECHAR* name, const OLECHAR* value) {
+    DataElement* element = new DataElement;
+    if (!element) return nullptr;
+    if (!element->SetName(name) || !element->SetValue(value)) {
+        delete element;
+        return nullptr;
+    }
+    return element;
 }
 
 namespace {
@@ -61,10 +72,8 @@ int DataElement::CopyValue(BSTR* out) const {
 }
 
 int DataElement::InsertAfter(const OLECHAR* name, const OLECHAR* value) {
-    DataElement* element = new DataElement;
-    if (!element) return 1;   // no memory: nothing is added, as no add reports failure
-    element->SetName(name);
-    element->SetValue(value);
+    DataElement* element = Create(name, value);
+    if (!element) return 0;   // no memory: nothing is added
     element->next_ = next_;
     next_ = element;
     return 1;
@@ -119,18 +128,24 @@ DataList::~DataList() {
 
 int DataList::AddPair(const OLECHAR* name, const OLECHAR* value) {
     if (head_) return head_->InsertAfter(name, value);
-    DataElement* element = new DataElement;
-    if (!element) return 1;
-    element->SetName(name);
-    element->SetValue(value);
-    head_ = element;
-    return 1;
+    head_ = DataElement::Create(name, value);
+    return head_ ? 1 : 0;
 }
 
 int DataList::AddAnsiPair(const char* name, const char* value) {
+    // A text that could not be converted is not stored as a missing one.
     Bstr wideName(ToWideString(name));
     Bstr wideValue(ToWideString(value));
+    if (!wideName || !wideValue) return 0;
     return AddPair(wideName.get(), wideValue.get());
+}
+
+int DataList::RemoveNewestPair() {
+    if (!head_) return 0;
+    if (head_->RemoveNext()) return 1;
+    delete head_;
+    head_ = nullptr;
+    return 1;
 }
 
 unsigned long DataList::GetCount() const { return head_ ? head_->CountFrom() : 0; }

@@ -14,6 +14,10 @@ public:
     DataElement();
     virtual ~DataElement();
 
+    // A new element holding copies of both texts, or null when memory for it or for either
+    // copy ran out: an element never holds one text without the other.
+    static DataElement* Create(const OLECHAR* name, const OLECHAR* value);
+
     int SetName(const OLECHAR* text);
     int SetValue(const OLECHAR* text);
     int CopyName(BSTR* out) const;
@@ -39,8 +43,12 @@ public:
     DataList();
     virtual ~DataList();
 
+    // Add one pair, whole: 1, or 0 with nothing added when memory ran out.
     int AddPair(const OLECHAR* name, const OLECHAR* value);
     int AddAnsiPair(const char* name, const char* value);
+    // Takes back the pair added last (the head, or the element directly behind it); 0 when the
+    // list is empty.
+    int RemoveNewestPair();
     unsigned long GetCount() const;
     BSTR GetNameByIndex(long index) const;
     BSTR GetValueByIndex(long index) const;

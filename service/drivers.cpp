@@ -47,11 +47,14 @@ void DriversBody::AddInventoryRows(const DriverInventory& inventory) {
     DWORD count = inventory.GetItemCount();
     for (DWORD index = 1; index <= count; ++index) {
         inventory.GetItemNameAndStamp(name.get(), stamp.get(), index);
-        dataList_->AddAnsiPair(name.get(), stamp.get());
         lstrcpyA(dateKey.get(), kDatePrefix);
         lstrcatA(dateKey.get(), name.get());
         inventory.GetItemDate(date.get(), index);
-        dataList_->AddAnsiPair(dateKey.get(), date.get());
+        if (!dataList_->AddAnsiPair(name.get(), stamp.get())) return;
+        if (!dataList_->AddAnsiPair(dateKey.get(), date.get())) {
+            dataList_->RemoveNewestPair();   // a file's name without its date would be half a row
+            return;
+        }
     }
 }
 

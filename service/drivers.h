@@ -48,7 +48,8 @@ public:
 
 protected:
     // Adds, for every row of a finished inventory in table order, the pair (file name, version
-    // stamp) and the pair ("DATE-" + file name, date text).
+    // stamp) and the pair ("DATE-" + file name, date text). When memory runs out the rows added
+    // so far stay, each with both its pairs; nothing of the row at hand or later ones is added.
     void AddInventoryRows(const DriverInventory& inventory);
 
     DataList* dataList_;

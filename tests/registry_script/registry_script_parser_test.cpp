@@ -370,11 +370,28 @@ TEST_F(RegistryScriptParserTest, RootBlockFailingHalfwayIsTakenBack) {
     EXPECT_EQ("HKCU\\Earlier\nHKCU\\Earlier:@ = sz:e|\n", registry.Dump());
 }
 
-TEST_F(RegistryScriptParserTest, RefusedWritesDoNotFailTheScript) {
-    registry.AddString("HKCU\\Locked", "", "kept");
-    registry.MakeReadOnly("HKCU\\Locked");
-    EXPECT_EQ(kScriptSucceeded, Run("HKCU { Locked = s 'new' { val V = d 1 } }", true));
-    EXPECT_EQ("HKCU\\Locked\nHKCU\\Locked:@ = sz:kept|\n", registry.Dump());
+// A value the registry refuses fails the script like a key it refuses: the failing root block is
+// taken back (the key that existed before included, as with a refused key) and the failure
+// returned, not a registration reported as done without the value.
+TEST_F(RegistryScriptParserTest, RefusedWriteFailsTheScriptAndTakesTheBlockBack) {
+    const struct {
+        const char* script;
+        const char* after;
+    } cases[] = {
+        {"HKCU { Locked = s 'new' { val V = d 1 } }", ""},
+        {"HKCU { Earlier = s 'e' }\r\n"
+         "HKCU { Fresh = s 'f' { val Named = s 'n' } Locked { val V = b 0aFF } After }",
+         "HKCU\\Earlier\nHKCU\\Earlier:@ = sz:e|\n"},
+    };
+    for (const auto& c : cases) {
+        MemoryRegistry fresh;
+        fresh.AddString("HKCU\\Locked", "", "kept");
+        fresh.MakeReadOnly("HKCU\\Locked");
+        RegistryScriptParser parser(fresh, replacements, codePage);
+        EXPECT_EQ(kScriptException, parser.ProcessScript(c.script, true)) << c.script;
+        EXPECT_EQ(c.after, fresh.Dump()) << c.script;
+        EXPECT_TRUE(fresh.Keys().Balanced()) << c.script;
+    }
 }
 
 TEST_F(RegistryScriptParserTest, FailedCloseStopsUnregistering) {

@@ -1,14 +1,16 @@
 // Redirects one import of this test executable: the product code linked into it calls the
 // platform through the executable's import table, so a replaced slot sees every call the
-// product makes, with its arguments exactly as they leave it.
+// product makes, with its arguments exactly as they leave it. The same works on a loaded DLL
+// (Brantovix.dll in the test process): it calls through an import table of its own.
 #pragma once
 
 #include <windows.h>
 
-// Replaces this executable's import of dll!function; returns the previous target, or null
-// when the executable does not import that function.
-inline void* PatchImport(const char* dll, const char* function, void* replacement) {
-    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+// Replaces `module`'s import of dll!function; returns the previous target, or null when the
+// module does not import that function.
+inline void* PatchModuleImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    if (!base) return nullptr;
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -31,17 +33,26 @@ inline void* PatchImport(const char* dll, const char* function, void* replacemen
     return nullptr;
 }
 
+// Replaces this executable's import of dll!function.
+inline void* PatchImport(const char* dll, const char* function, void* replacement) {
+    return PatchModuleImport(GetModuleHandleA(nullptr), dll, function, replacement);
+}
+
 // Puts the original target back when the scope ends.
 class ScopedImportPatch {
 public:
     ScopedImportPatch(const char* dll, const char* function, void* replacement)
-        : dll_(dll), function_(function), previous_(PatchImport(dll, function, replacement)) {}
+        : ScopedImportPatch(GetModuleHandleA(nullptr), dll, function, replacement) {}
+    ScopedImportPatch(HMODULE module, const char* dll, const char* function, void* replacement)
+        : module_(module), dll_(dll), function_(function),
+          previous_(PatchModuleImport(module, dll, function, replacement)) {}
     ~ScopedImportPatch() {
-        if (previous_) PatchImport(dll_, function_, previous_);
+        if (previous_) PatchModuleImport(module_, dll_, function_, previous_);
     }
     void* previous() const { return previous_; }
 
 private:
+    HMODULE module_;
     const char* dll_;
     const char* function_;
     void* previous_;

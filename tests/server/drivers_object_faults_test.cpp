@@ -1,0 +1,397 @@
+// Creating a Drivers object of Brantovix.dll while each registry write, file write and
+// allocation it makes fails in turn (failing_imports.h): the first, then the second, and so on,
+// until a creation goes through without a failure to inject. The object is created with a list
+// of whole rows, each as a normal creation lists it (the full list when no allocation failed),
+// or refused with E_OUTOFMEMORY; the cache values hold whole entries and no wrong stamp, and a
+// failed write loses none of them; the driver file is absent or whole; no temporary file stays;
+// every key and file opened is closed once; and the next normal creation gives the full list.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "brantovix_idl.h"
+#include "device_tree_fixture.h"
+#include "driver_file_image.h"
+#include "driver_machine.h"
+#include "failing_imports.h"
+#include "version_cache_image.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Row {
+    std::string name, stamp, date;
+    bool operator==(const Row& other) const {
+        return name == other.name && stamp == other.stamp && date == other.date;
+    }
+};
+
+std::string Narrow(BSTR text) {
+    if (!text) return "<null>";
+    std::string narrow;
+    for (UINT i = 0; i < SysStringLen(text); ++i) narrow += static_cast<char>(text[i]);
+    SysFreeString(text);
+    return narrow;
+}
+
+std::vector<std::pair<std::string, std::string>> ReadList(IOrvService* object) {
+    std::vector<std::pair<std::string, std::string>> list;
+    long size = 0;
+    object->GetDataListSize(&size);
+    for (long i = 0; i < size; ++i) {
+        BSTR name = nullptr, value = nullptr;
+        object->GetDataListName(i, &name);
+        object->GetDataListValueByIndex(i, &value);
+        list.emplace_back(Narrow(name), Narrow(value));
+    }
+    return list;
+}
+
+// The rows a list describes: the first row's name element first and its date element last, the
+// other rows' date and name elements in reverse order between. False when the list is not made
+// of whole rows in that shape.
+bool RowsOfList(const std::vector<std::pair<std::string, std::string>>& list, std::vector<Row>* rows) {
+    rows->clear();
+    if (list.empty()) return true;
+    if (list.size() % 2 != 0) return false;
+    const auto& first = list.front();
+    const auto& firstDate = list.back();
+    if (firstDate.first != "DATE-" + first.first) return false;
+    std::vector<Row> later;
+    for (size_t i = 1; i + 1 < list.size(); i += 2) {
+        const auto& date = list[i];
+        const auto& name = list[i + 1];
+        if (date.first != "DATE-" + name.first) return false;
+        later.push_back({name.first, name.second, date.second});
+    }
+    rows->push_back({first.first, first.second, firstDate.second});
+    rows->insert(rows->end(), later.rbegin(), later.rend());
+    for (const Row& row : *rows) {
+        if (row.name.empty() || row.name.find("<null>") != std::string::npos || row.stamp == "<null>" ||
+            row.date == "<null>") {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsSubsequence(const std::vector<Row>& part, const std::vector<Row>& whole) {
+    size_t next = 0;
+    for (const Row& row : whole) {
+        if (next < part.size() && part[next] == row) ++next;
+    }
+    return next == part.size();
+}
+
+std::string Describe(const std::vector<std::pair<std::string, std::string>>& list) {
+    std::string text;
+    for (const auto& element : list) text += element.first + "=" + element.second + "; ";
+    return text;
+}
+
+std::string Describe(const std::vector<Row>& rows) {
+    std::string text;
+    for (const Row& row : rows) text += row.name + " " + row.stamp + " " + row.date + "; ";
+    return text;
+}
+
+// Every value of the cache key: name -> type and data.
+std::map<std::string, std::pair<DWORD, Bytes>> CacheValues() {
+    std::map<std::string, std::pair<DWORD, Bytes>> values;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, driver_fixtures::kCacheKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return values;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD nameLength = sizeof(name);
+        DWORD type = 0, size = 0;
+        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        Bytes data(size + 1);
+        nameLength = sizeof(name);
+        DWORD read = size + 1;
+        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data.data(), &read) != ERROR_SUCCESS) break;
+        data.resize(read);
+        values[name] = {type, data};
+    }
+    RegCloseKey(key);
+    return values;
+}
+
+void RestoreCacheValues(const std::map<std::string, std::pair<DWORD, Bytes>>& values) {
+    driver_fixtures::DeleteCacheKey();
+    for (const auto& value : values) {
+        ASSERT_TRUE(driver_fixtures::WriteCacheValue(value.first.c_str(), value.second.first, value.second.second));
+    }
+}
+
+bool IsImageValue(const std::string& name) { return name.size() >= 3 && lstrcmpiA(name.substr(0, 3).c_str(), "DDB") == 0; }
+
+// The paths of the entries that the cache's image values hold.
+std::vector<std::string> CachedPaths(const std::map<std::string, std::pair<DWORD, Bytes>>& values) {
+    std::vector<std::string> paths;
+    for (const auto& value : values) {
+        if (!IsImageValue(value.first)) continue;
+        const Bytes& data = value.second.second;
+        const uint32_t length = static_cast<uint32_t>(data.size());
+        for (uint32_t at = 0; at < length;) {
+            const uint32_t pathLength = MeasureCacheEntry(data.data(), length, at);
+            if (pathLength == 0) break;
+            paths.emplace_back(reinterpret_cast<const char*>(data.data()) + at, pathLength);
+            at += pathLength + kCacheEntryOverhead;
+        }
+    }
+    return paths;
+}
+
+// A file the fixture places, as the cache and the list must describe it.
+struct OwnFile {
+    std::string path;
+    Row row;
+    FILETIME lastWrite;
+};
+
+// The cache values after a run: the image values ("DDB", and any further pieces of it) are
+// binary data of whole entries, and an entry of one of `files` that carries the file's time
+// carries its stamp too (its first 13 characters).
+::testing::AssertionResult CacheIsSound(const std::vector<OwnFile>& files) {
+    for (const auto& value : CacheValues()) {
+        if (!IsImageValue(value.first)) continue;
+        const Bytes& data = value.second.second;
+        if (value.second.first != REG_BINARY) {
+            return ::testing::AssertionFailure() << value.first << " has type " << value.second.first;
+        }
+        const uint32_t length = static_cast<uint32_t>(data.size());
+        if (WellFormedCacheLength(data.data(), length) != length) {
+            return ::testing::AssertionFailure() << value.first << " of " << length << " bytes ends in a partial entry";
+        }
+        for (const OwnFile& file : files) {
+            const uint32_t pathLength = static_cast<uint32_t>(file.path.size());
+            const int32_t at = FindCachedPath(data.data(), length, file.path.c_str(), pathLength);
+            if (at < 0) continue;
+            const uint8_t* fields = data.data() + at + pathLength;
+            if (ReadCacheWord(fields + kCacheTimeLowOffset) != file.lastWrite.dwLowDateTime ||
+                ReadCacheWord(fields + kCacheTimeHighOffset) != file.lastWrite.dwHighDateTime) {
+                continue;
+            }
+            const std::string stamp(reinterpret_cast<const char*>(fields + kCacheStampOffset),
+                                    strnlen(reinterpret_cast<const char*>(fields + kCacheStampOffset), kCacheStampSize));
+            if (stamp != file.row.stamp.substr(0, kCacheStampSize)) {
+                return ::testing::AssertionFailure() << value.first << " gives " << file.path << " the stamp \"" << stamp
+                                                     << "\" at its own time";
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::set<std::string> DirectoryNames(const std::string& directory) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = found.cFileName;
+        CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
+        names.insert(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::string bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read) bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+// What one creation gave.
+struct Creation {
+    HRESULT result = E_UNEXPECTED;
+    bool object = false;
+    std::vector<std::pair<std::string, std::string>> list;
+};
+
+class CreationUnderFailingCalls : public FailingCallsTest, public ::testing::WithParamInterface<CallKind> {
+protected:
+    void SetUp() override {
+        FailingCallsTest::SetUp();
+        if (HasFatalFailure()) return;
+        void* out = nullptr;
+        ASSERT_EQ(S_OK, server_.getClassObject(CLSID_Drivers, IID_IClassFactory, &out));
+        factory_ = static_cast<IClassFactory*>(out);
+
+        systemDirectory_ = driver_fixtures::GetDriverDirectories().system;
+        driverFile_ = DeployedDriverPath();
+        HRSRC resource = FindResourceA(server_.module, MAKEINTRESOURCEA(201), "DRIVER");
+        ASSERT_NE(nullptr, resource) << "the DLL carries its enumerator driver";
+        const char* image = static_cast<const char*>(LockResource(LoadResource(server_.module, resource)));
+        driverImage_.assign(image, SizeofResource(server_.module, resource));
+
+        // The machine's own driver files go into the cache first; the image this leaves is where
+        // every faulted run starts, so that each one reads the fixture's files and saves.
+        Create();
+        startingCache_ = CacheValues();
+
+        const std::string tag = "F" + std::to_string(GetCurrentProcessId() % 100000);
+        const struct {
+            std::string name;
+            driver_fixtures::FileVersion version;
+            FILETIME lastWrite;
+            const char* stamp;
+            const char* date;
+        } placed[] = {
+            {tag + "A.VXD", {4, 10, 0, 2222}, driver_fixtures::UtcFileTime(1999, 4, 23, 22, 22), "04.10.00.2222", "1999/04/23"},
+            {tag + "B.DRV", {5, 0, 2195, 1}, driver_fixtures::UtcFileTime(2000, 2, 17, 8, 0), "05.00.01.2195", "2000/02/17"},
+            {tag + "C.SYS", {4, 10, 0, 1998}, driver_fixtures::UtcFileTime(1998, 5, 11, 0, 0), "04.10.00.1998", "1998/05/11"},
+        };
+        std::string list;
+        for (const auto& p : placed) {
+            const std::string path =
+                files_.Place(systemDirectory_, p.name, driver_fixtures::BuildVersionedPe(p.version), p.lastWrite);
+            ASSERT_NE("", path) << p.name;
+            own_.push_back({path, {p.name, p.stamp, p.date}, p.lastWrite});
+            list += (list.empty() ? "" : ",") + p.name;
+        }
+        tree_.AddChain("FAULTS", "FAULTS");
+        tree_.SetClassValue("FAULTS", "DeviceVxDs", list);
+        if (HasFatalFailure()) return;
+
+        // The full list: the machine's rows and the fixture's, in scan order.
+        RestoreCacheValues(startingCache_);
+        const Creation normal = Create();
+        ASSERT_EQ(S_OK, normal.result);
+        ASSERT_TRUE(RowsOfList(normal.list, &fullRows_));
+        std::vector<Row> ownRows;
+        for (const OwnFile& file : own_) ownRows.push_back(file.row);
+        ASSERT_TRUE(IsSubsequence(ownRows, fullRows_)) << Describe(fullRows_);
+        ASSERT_TRUE(EveryHandleClosedOnce());
+        ASSERT_TRUE(CacheIsSound(own_));
+        fullList_ = normal.list;
+    }
+    void TearDown() override {
+        if (factory_) factory_->Release();
+        FailingCallsTest::TearDown();
+    }
+
+    // A creation with nothing made to fail (no call is number 0).
+    Creation Create() { return CreateArmed(CallKind::kRegistryWrite, 0); }
+    Creation CreateArmed(CallKind kind, int failAt) {
+        Creation creation;
+        RunArmed(kind, failAt, [&] {
+            void* out = nullptr;
+            creation.result = factory_->CreateInstance(nullptr, IID_IOrvService, &out);
+            creation.object = out != nullptr;
+            DisarmFault();
+            if (out) {
+                IOrvService* object = static_cast<IOrvService*>(out);
+                creation.list = ReadList(object);
+                object->Release();
+            }
+        });
+        return creation;
+    }
+
+    IClassFactory* factory_ = nullptr;
+    driver_fixtures::CacheKeyBackup cacheBackup_;
+    driver_fixtures::PlacedFiles files_;
+    device_tree_fixture::DeviceTree tree_;
+    std::string systemDirectory_, driverFile_, driverImage_;
+    std::map<std::string, std::pair<DWORD, Bytes>> startingCache_;
+    std::vector<OwnFile> own_;
+    std::vector<Row> fullRows_;
+    std::vector<std::pair<std::string, std::string>> fullList_;
+};
+
+TEST_P(CreationUnderFailingCalls, ObjectIsWholeOrRefusedAndNothingIsWrittenHalf) {
+    const CallKind kind = GetParam();
+    const std::vector<std::string> startingPaths = CachedPaths(startingCache_);
+    ASSERT_FALSE(startingPaths.empty()) << "the machine's own files are in the starting cache";
+    int refused = 0, shorter = 0;
+    int failAt = 1;
+    for (;; ++failAt) {
+        ASSERT_LT(failAt, kMostFaultPoints);
+        SCOPED_TRACE(std::string(KindName(kind)) + ", call " + std::to_string(failAt));
+        RestoreCacheValues(startingCache_);
+        DeleteFileA(driverFile_.c_str());
+        ASSERT_FALSE(FileExists(driverFile_));
+        const std::set<std::string> namesBefore = DirectoryNames(systemDirectory_);
+
+        const Creation faulted = CreateArmed(kind, failAt);
+        const std::string failed = FailedCall();
+        SCOPED_TRACE("failed: " + (failed.empty() ? std::string("nothing") : failed));
+
+        // Created with whole rows, or refused for want of memory.
+        if (faulted.result == E_OUTOFMEMORY && kind == CallKind::kAllocation && !failed.empty()) {
+            EXPECT_FALSE(faulted.object);
+            ++refused;
+        } else {
+            EXPECT_EQ(S_OK, faulted.result);
+            EXPECT_TRUE(faulted.object);
+            std::vector<Row> rows;
+            EXPECT_TRUE(RowsOfList(faulted.list, &rows)) << Describe(faulted.list);
+            if (kind == CallKind::kAllocation) {
+                EXPECT_TRUE(IsSubsequence(rows, fullRows_)) << Describe(rows);
+                if (rows.size() < fullRows_.size()) ++shorter;
+            } else {
+                // A failed write changes what is stored, not what the machine has.
+                EXPECT_EQ(fullList_, faulted.list);
+            }
+        }
+        if (failed.empty()) EXPECT_EQ(fullList_, faulted.list);
+
+        // Nothing half: whole cache entries with no wrong stamp, no partial driver file, no
+        // temporary file, every handle closed; the box only for a key that could not be made.
+        EXPECT_TRUE(CacheIsSound(own_));
+        if (kind != CallKind::kAllocation) {
+            // Nothing stored is lost to a failed write. (Memory that runs out may leave entries
+            // unrecorded: the files are read again.)
+            const std::map<std::string, std::pair<DWORD, Bytes>> values = CacheValues();
+            const std::vector<std::string> paths = CachedPaths(values);
+            for (const std::string& path : startingPaths) {
+                EXPECT_NE(paths.end(), std::find(paths.begin(), paths.end(), path)) << path << " was lost";
+            }
+        }
+        if (FileExists(driverFile_)) EXPECT_TRUE(ReadFileBytes(driverFile_) == driverImage_) << "a partial driver file";
+        for (const std::string& name : DirectoryNames(systemDirectory_)) {
+            if (!namesBefore.count(name)) EXPECT_EQ("ORV_DE.VXD", name) << "left behind";
+        }
+        EXPECT_TRUE(EveryHandleClosedOnce());
+        if (MessageBoxesShown()) {
+            EXPECT_EQ("RegCreateKeyExA", failed);
+            EXPECT_EQ("Unable to create key", LastMessageBoxText());
+        }
+
+        // The next normal creation lists everything again.
+        const Creation next = Create();
+        EXPECT_EQ(S_OK, next.result);
+        EXPECT_EQ(fullList_, next.list);
+        EXPECT_TRUE(CacheIsSound(own_));
+        EXPECT_TRUE(EveryHandleClosedOnce());
+        if (HasFailure() || failed.empty()) break;
+    }
+    printf("%s: %d creations, the last without a failure to inject; %d refused, %d with fewer rows\n",
+           KindName(kind), failAt, refused, shorter);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, CreationUnderFailingCalls,
+                         ::testing::Values(CallKind::kRegistryWrite, CallKind::kFileWrite, CallKind::kAllocation),
+                         KindParamName);
+
+}  // namespace
