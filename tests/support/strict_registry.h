@@ -1,11 +1,12 @@
 // StrictRegistry: the registry limits of Windows 95/98, which Wine does not enforce, imposed on
-// the code linked into a test executable through its import of RegSetValueExA. While one is in
-// scope, a write is refused as Windows 98 would refuse it:
+// the code linked into a test executable (the product's and the test's own) through its
+// import of RegSetValueExA. While one is in scope, a write is refused as Windows 98 would
+// refuse it:
 //   - a value of more than 16,300 bytes of data;
 //   - a write after which the key's values (names and data counted) would pass 64 KB;
 //   - a value name of more than 255 characters.
 // Refused writes change nothing and are counted, so a test can tell that the limits were met
-// rather than never reached.
+// rather than never reached. One at a time: a second one in scope would not see the first.
 #pragma once
 
 #include <windows.h>
@@ -25,23 +26,30 @@ public:
     }
     ~StrictRegistry() { original_ = nullptr; }
 
+    // False when the executable does not import RegSetValueExA: then nothing is enforced.
+    bool active() const { return original_ != nullptr; }
     static int refused() { return refused_; }
     static int written() { return written_; }
 
     // The size of a key's values as Windows 95/98 counts them toward the key's limit: every
     // value's name and data, optionally leaving out one value (the one about to be replaced).
+    // The key is listed through a handle of its own that may read it: the writer's handle
+    // may only have been opened to set values (Wine checks access masks, Windows 98 does not).
     static DWORD KeyValuesSize(HKEY key, const char* except = nullptr) {
+        HKEY readable = nullptr;
+        if (RegOpenKeyExA(key, "", 0, KEY_QUERY_VALUE, &readable) != ERROR_SUCCESS) return 0;
         DWORD total = 0;
-        char name[1024];
+        static char name[16384];   // longer than any value name the platform keeps
         for (DWORD index = 0;; ++index) {
             DWORD nameLength = sizeof(name);
             DWORD dataLength = 0;
-            LONG status = RegEnumValueA(key, index, name, &nameLength, nullptr, nullptr, nullptr, &dataLength);
-            if (status == ERROR_NO_MORE_ITEMS) break;
-            if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) break;
+            const LONG status =
+                RegEnumValueA(readable, index, name, &nameLength, nullptr, nullptr, nullptr, &dataLength);
+            if (status != ERROR_SUCCESS) break;
             if (except && lstrcmpiA(name, except) == 0) continue;
             total += nameLength + dataLength;
         }
+        RegCloseKey(readable);
         return total;
     }
 

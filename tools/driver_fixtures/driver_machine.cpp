@@ -184,23 +184,27 @@ bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>
 
 CacheKeyBackup::CacheKeyBackup() : existed_(false) { existed_ = ReadCacheTree(&values_, &keys_); }
 
-CacheKeyBackup::~CacheKeyBackup() {
+void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys) {
     DeleteCacheKey();
-    if (!existed_) return;
-    for (const std::string& below : keys_) {
+    for (const std::string& below : keys) {
         const std::string path = below.empty() ? std::string(kCacheKey) : std::string(kCacheKey) + "\\" + below;
         HKEY key = nullptr;
         if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
             ERROR_SUCCESS) {
             continue;
         }
-        for (const CacheTreeValue& value : values_) {
+        for (const CacheTreeValue& value : values) {
             if (value.key != below) continue;
             RegSetValueExA(key, value.name.c_str(), 0, value.type, value.data.data(),
                            static_cast<DWORD>(value.data.size()));
         }
         RegCloseKey(key);
     }
+}
+
+CacheKeyBackup::~CacheKeyBackup() {
+    DeleteCacheKey();
+    if (existed_) WriteCacheTree(values_, keys_);
 }
 
 }  // namespace driver_fixtures

@@ -73,6 +73,9 @@ struct CacheTreeValue {
 // them, depth first. False when the cache key is absent.
 bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>* keys = nullptr);
 
+// Replaces the cache key's tree with these keys and values (as ReadCacheTree gave them).
+void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys);
+
 // Keeps the cache key as it was found (every value in it and under it, or its absence) and puts
 // it back when it goes.
 class CacheKeyBackup {
