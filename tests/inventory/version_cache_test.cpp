@@ -3,8 +3,10 @@
 // records every row and creates the key, an unchanged run takes every stamp from the cache and
 // writes nothing, a changed time rewrites the entry in place, a path that is the leading part
 // of another stored path never lands in that entry, damaged "DDB" values (and one that grows
-// while it is read) lose nothing but themselves, both values are written with their exact
-// lengths, and a key that cannot be created shows its box and writes nothing.
+// while it is read) lose nothing but themselves, "DDB" longer than a piece (an earlier
+// release's, where values are not limited) is read whole, every value is written with its
+// exact length, and a key that cannot be created shows its box and writes nothing. The cache
+// in several pieces, under the registry limits of Windows 95/98: version_cache_registry_test.
 #include <gtest/gtest.h>
 
 #include <string.h>
