@@ -355,6 +355,51 @@ TEST_F(CacheInPieces, EarlierReleasesDdbKeepsWorkingAndIsExtended) {
     }
 }
 
+// A save writes the pieces that changed, then the count and the description, and no other
+// piece: a changed time rewrites the piece that holds the entry; a new file's entry goes into
+// the last piece (or a new one behind it).
+TEST_F(CacheInPieces, SaveRewritesOnlyThePiecesThatChanged) {
+    Create();
+    const StoredCache before = StoredCache::Read();
+    ExpectWhole(before);
+    const DWORD count = before.Count();
+    const Probe& moved = TheMachine().probes[TheMachine().probes.size() / 2];
+    const int changedPiece = before.PieceOf(moved.path);
+    ASSERT_GT(changedPiece, 0);
+    ASSERT_LT(changedPiece, static_cast<int>(count) - 1) << "a piece in the middle";
+
+    ASSERT_TRUE(SetLastWriteTime(moved.path, UtcFileTime(2002, 2, 2, 2, 2)));
+    int writes = strict_.written();
+    Create();
+    EXPECT_EQ(writes + 3, strict_.written()) << "the piece, the count and the description";
+    const StoredCache changed = StoredCache::Read();
+    ExpectWhole(changed);
+    ASSERT_EQ(count, changed.Count());
+    for (DWORD piece = 0; piece < count; ++piece) {
+        EXPECT_EQ(static_cast<int>(piece) == changedPiece, *before.Piece(piece) != *changed.Piece(piece)) << piece;
+    }
+
+    // A new file: its entry is appended, into the last piece when it has room.
+    const std::string added = "NEWFILE_" + std::to_string(GetCurrentProcessId()) + ".VXD";
+    ASSERT_TRUE(DeleteFileA(TheMachine().fillers.back().c_str())) << "the machine keeps 1023 files";
+    ASSERT_FALSE(TheMachine().files.Place(TheMachine().directories.system, added, BuildVersionedPe(kCachedVersion),
+                                          TheMachine().time).empty());
+    writes = strict_.written();
+    Create();
+    const StoredCache grown = StoredCache::Read();
+    ExpectWhole(grown);
+    const DWORD grownCount = grown.Count();
+    ASSERT_GE(grownCount, count);
+    EXPECT_EQ(writes + 2 + static_cast<int>(grownCount - count) + 1, strict_.written())
+        << "the last piece, any new one, the count and the description";
+    for (DWORD piece = 0; piece + 1 < count; ++piece) EXPECT_EQ(*changed.Piece(piece), *grown.Piece(piece)) << piece;
+    EXPECT_GE(grown.PieceOf(TheMachine().directories.system + "\\" + added), static_cast<int>(count) - 1);
+    // The file taken away keeps its entry, as every entry stays; the machine gets it back.
+    ASSERT_FALSE(TheMachine().files.Place(TheMachine().directories.ioSubSys,
+                                          TheMachine().fillers.back().substr(TheMachine().directories.ioSubSys.size() + 1),
+                                          BuildVersionedPe(kCachedVersion), TheMachine().time).empty());
+}
+
 // A piece the registry refuses at the save loses its own entries and nothing else: the key of
 // pieces 3 to 5 already holds 48,000 bytes of other values, so pieces 4 and 5 do not fit.
 TEST_F(CacheInPieces, PieceTheRegistryRefusesLosesOnlyItsOwnEntries) {
