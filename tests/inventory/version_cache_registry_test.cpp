@@ -394,7 +394,8 @@ TEST_F(CacheInPieces, SaveRewritesOnlyThePiecesThatChanged) {
         << "the last piece, any new one, the count and the description";
     for (DWORD piece = 0; piece + 1 < count; ++piece) EXPECT_EQ(*changed.Piece(piece), *grown.Piece(piece)) << piece;
     EXPECT_GE(grown.PieceOf(TheMachine().directories.system + "\\" + added), static_cast<int>(count) - 1);
-    // The file taken away keeps its entry, as every entry stays; the machine gets it back.
+    // The machine as it was: the new file goes, the one taken away comes back.
+    EXPECT_TRUE(DeleteFileA((TheMachine().directories.system + "\\" + added).c_str()));
     ASSERT_FALSE(TheMachine().files.Place(TheMachine().directories.ioSubSys,
                                           TheMachine().fillers.back().substr(TheMachine().directories.ioSubSys.size() + 1),
                                           BuildVersionedPe(kCachedVersion), TheMachine().time).empty());
