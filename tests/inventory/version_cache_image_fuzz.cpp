@@ -139,7 +139,9 @@ void CheckSplit(uint32_t capacity, const std::vector<uint8_t>& image) {
         Check(end >= start && end - start <= capacity);
         Check(WellFormedCacheLength(image.data() + start, end - start) == end - start);
         // As full as the next entry allows.
-        if (end < length) Check(end - start + MeasureCacheEntry(image.data(), length, end) + kCacheEntryOverhead > capacity);
+        if (end < length) {
+            Check(end - start + MeasureCacheEntry(image.data(), length, end) + kCacheEntryOverhead > capacity);
+        }
     }
     Check(start == length || MeasureCacheEntry(image.data(), length, start) + kCacheEntryOverhead > capacity);
 }

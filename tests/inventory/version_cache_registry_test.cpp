@@ -179,7 +179,8 @@ void SetStored(const std::string& key, const std::string& name, DWORD type, cons
     HKEY handle = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              &handle, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(handle, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size())));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(handle, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size())));
     RegCloseKey(handle);
 }
 void DeleteStored(const std::string& key, const std::string& name) {
@@ -194,8 +195,10 @@ void DeleteStored(const std::string& key, const std::string& name) {
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(handle, name.c_str()));
     RegCloseKey(handle);
 }
-Bytes Word(DWORD value) { return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                  static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)}; }
+Bytes Word(DWORD value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
+}
 
 struct Probe {
     std::string name, path;
@@ -230,7 +233,8 @@ protected:
             const bool probe = i % kProbeEvery == 0;
             if (!probe) name += "_" + std::string(115 + (i * 37) % 110 - name.size(), static_cast<char>('A' + i % 26));
             name += ".VXD";
-            const std::string path = m.files.Place(m.directories.ioSubSys, name, BuildVersionedPe(kCachedVersion), m.time);
+            const std::string path =
+                m.files.Place(m.directories.ioSubSys, name, BuildVersionedPe(kCachedVersion), m.time);
             if (path.empty()) {
                 ADD_FAILURE() << "cannot place " << name << ": error " << GetLastError();
                 return;
@@ -273,8 +277,10 @@ protected:
     // Rewrites every probe with this version, keeping its last-write time.
     void SetProbes(FileVersion version) {
         for (const Probe& probe : TheMachine().probes) {
-            ASSERT_FALSE(TheMachine().files.Place(TheMachine().directories.ioSubSys, probe.name, BuildVersionedPe(version),
-                                               TheMachine().time).empty());
+            ASSERT_FALSE(TheMachine()
+                             .files.Place(TheMachine().directories.ioSubSys, probe.name, BuildVersionedPe(version),
+                                          TheMachine().time)
+                             .empty());
         }
     }
 
@@ -396,9 +402,11 @@ TEST_F(CacheInPieces, SaveRewritesOnlyThePiecesThatChanged) {
     EXPECT_GE(grown.PieceOf(TheMachine().directories.system + "\\" + added), static_cast<int>(count) - 1);
     // The machine as it was: the new file goes, the one taken away comes back.
     EXPECT_TRUE(DeleteFileA((TheMachine().directories.system + "\\" + added).c_str()));
-    ASSERT_FALSE(TheMachine().files.Place(TheMachine().directories.ioSubSys,
-                                          TheMachine().fillers.back().substr(TheMachine().directories.ioSubSys.size() + 1),
-                                          BuildVersionedPe(kCachedVersion), TheMachine().time).empty());
+    const std::string takenAway = TheMachine().fillers.back().substr(TheMachine().directories.ioSubSys.size() + 1);
+    ASSERT_FALSE(TheMachine()
+                     .files.Place(TheMachine().directories.ioSubSys, takenAway, BuildVersionedPe(kCachedVersion),
+                                  TheMachine().time)
+                     .empty());
 }
 
 // A piece the registry refuses at the save loses its own entries and nothing else: the key of
@@ -494,7 +502,8 @@ TEST_F(CacheInPieces, StaleAndDamagedPiecesLoseOnlyTheirOwnEntries) {
         std::function<void()> damage;
         Lost lost;
     } cases[] = {
-        {"\"DDB\" missing", [] { DeleteStored("", "DDB"); }, [](const Probe&, const Placed& p) { return p.piece == 0; }},
+        {"\"DDB\" missing", [] { DeleteStored("", "DDB"); },
+         [](const Probe&, const Placed& p) { return p.piece == 0; }},
         {"a piece missing", [] { DeleteStored("DDB3", "DDB4"); },
          [](const Probe&, const Placed& p) { return p.piece == 4; }},
         {"a piece cut inside an entry",

@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
     const size_t present = ListDriverFiles().size();
     const FILETIME time = driver_fixtures::UtcFileTime(1999, 4, 23, 22, 22);
     for (size_t i = 0; present + i < kDriverFiles; ++i) {
-        const driver_fixtures::FileVersion version = {4, 10, static_cast<uint16_t>(i % 100), static_cast<uint16_t>(1998 + i)};
+        const driver_fixtures::FileVersion version = {4, 10, static_cast<uint16_t>(i % 100),
+                                                      static_cast<uint16_t>(1998 + i)};
         std::string name = "BENCH" + std::to_string(i);
         if (longNames) name += "_" + std::string(115 + (i * 37) % 110 - name.size(), static_cast<char>('A' + i % 26));
         name += extensions[i % 6];

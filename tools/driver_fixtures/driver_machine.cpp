@@ -149,7 +149,8 @@ void ReadTree(HKEY key, const std::string& below, std::vector<CacheTreeValue>* v
         if (RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
         CacheTreeValue value = {below, std::string(name.data(), nameLength), type, std::vector<uint8_t>(size)};
         DWORD read = size;
-        if (RegQueryValueExA(key, value.name.c_str(), nullptr, &value.type, value.data.data(), &read) != ERROR_SUCCESS) {
+        if (RegQueryValueExA(key, value.name.c_str(), nullptr, &value.type, value.data.data(), &read) !=
+            ERROR_SUCCESS) {
             continue;
         }
         value.data.resize(read);
