@@ -79,3 +79,53 @@ void WriteCacheEntry(uint8_t* entry, const char* path, uint32_t pathLength, cons
     entry[pathLength + kCacheFieldsSize] = 0;
     entry[pathLength + kCacheFieldsSize + 1] = 0;
 }
+
+uint32_t MergeCachePiece(uint8_t* image, uint32_t imageLength, uint32_t pieceLength, CacheIndex* index) {
+    if (!image) return 0;
+    const uint8_t* piece = image + imageLength;
+    uint32_t kept = imageLength;
+    for (uint32_t at = 0; at < pieceLength;) {
+        const uint32_t pathLength = MeasureCacheEntry(piece, pieceLength, at);
+        if (pathLength == 0) break;
+        const uint32_t entryLength = pathLength + kCacheEntryOverhead;
+        const char* path = reinterpret_cast<const char*>(piece + at);
+        if (pathLength >= kCacheShortestPath && pathLength <= kCacheLongestPath &&
+            FindIndexedPath(*index, image, path, pathLength) < 0) {
+            // Down, never past bytes of the piece still to be read: `kept` trails `at`.
+            memmove(image + kept, piece + at, entryLength);
+            if (IndexCacheEntry(index, image, kept, pathLength)) kept += entryLength;
+        }
+        at += entryLength;
+    }
+    return kept;
+}
+
+uint32_t CountCacheEntries(const uint8_t* piece, uint32_t length) {
+    uint32_t count = 0;
+    for (uint32_t at = 0; at < length; ++count) {
+        const uint32_t pathLength = MeasureCacheEntry(piece, length, at);
+        if (pathLength == 0) break;
+        at += pathLength + kCacheEntryOverhead;
+    }
+    return count;
+}
+
+uint32_t SplitCacheImage(const uint8_t* image, uint32_t length, uint32_t capacity, uint32_t* ends,
+                         uint32_t maxPieces) {
+    uint32_t count = 0;
+    uint32_t start = 0;
+    while (count < maxPieces) {
+        uint32_t end = start;
+        while (end < length) {
+            const uint32_t pathLength = MeasureCacheEntry(image, length, end);
+            if (pathLength == 0 || pathLength + kCacheEntryOverhead > capacity - (end - start)) break;
+            end += pathLength + kCacheEntryOverhead;
+        }
+        // Nothing more fits: the rest is empty, or not an entry, or an entry larger than a piece.
+        if (end == start && count > 0) break;
+        ends[count++] = end;
+        if (end == start || end >= length) break;
+        start = end;
+    }
+    return count;
+}

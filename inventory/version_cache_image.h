@@ -15,6 +15,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "version_cache_index.h"
+
 const uint32_t kCacheDeviceNameSize = 9;
 const uint32_t kCacheStampSize = 13;
 const uint32_t kCacheFieldsSize = 30;      // device name, stamp and time after the path
@@ -23,6 +25,13 @@ const uint32_t kCacheDeviceNameOffset = 0;  // offsets from the end of the path
 const uint32_t kCacheStampOffset = 9;
 const uint32_t kCacheTimeLowOffset = 22;
 const uint32_t kCacheTimeHighOffset = 26;
+
+// A row's full path has at most 511 characters (512 with its zero); the entry layout argued
+// below needs more than 8. Entries outside these lengths are never any row's and are dropped
+// when an image is read in, so that every entry fits a piece (see below).
+const uint32_t kCacheShortestPath = 9;
+const uint32_t kCacheLongestPath = 511;
+const uint32_t kCacheLongestEntry = kCacheLongestPath + kCacheEntryOverhead;
 
 // The path length of the entry that starts at `start`, or 0 when no whole entry starts there.
 //
@@ -56,3 +65,27 @@ void WriteCacheEntry(uint8_t* entry, const char* path, uint32_t pathLength, cons
                      const char* stamp, uint32_t timeLow, uint32_t timeHigh);
 
 uint32_t ReadCacheWord(const uint8_t* bytes);   // 4 bytes, little-endian
+
+// Pieces. The registry holds the image in pieces of whole entries, each short enough to be one
+// registry value; the first piece alone is a well-formed image. Reading them back in order
+// joins them into one image in memory; saving splits it again.
+
+// Joins a piece to the image. The piece's `pieceLength` bytes lie right after the image's
+// `imageLength` bytes (where the piece was read); its leading whole entries join the image,
+// moved down to close gaps, except those whose path the index already holds (the first
+// occurrence stays) and those whose path length no row has. The walk stops at the first
+// bytes that are not a whole entry, so a damaged piece loses what lies behind the damage and
+// nothing else. Every entry that joins is indexed; an entry that the index has no room for
+// does not join. Returns the image's new length.
+uint32_t MergeCachePiece(uint8_t* image, uint32_t imageLength, uint32_t pieceLength, CacheIndex* index);
+
+// How many whole entries lead the bytes (as MergeCachePiece walks them), at most.
+uint32_t CountCacheEntries(const uint8_t* piece, uint32_t length);
+
+// Splits an image of whole entries into pieces of at most `capacity` bytes each, greedily:
+// each piece takes as many whole entries as fit. `ends` receives where each piece ends (the
+// next starts there). Returns the number of pieces: 1 for an empty image (an empty first
+// piece), at most `maxPieces`. When the pieces cannot hold the whole image, the last one ends
+// before the image does, and the entries after it are in no piece.
+uint32_t SplitCacheImage(const uint8_t* image, uint32_t length, uint32_t capacity, uint32_t* ends,
+                         uint32_t maxPieces);

@@ -95,7 +95,9 @@ std::map<std::string, std::pair<DWORD, Bytes>> CacheValues() {
     const auto values = CacheValues();
     int images = 0;
     for (const auto& value : values) {
-        if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, value.first.c_str(), 3, "DDB", 3) != CSTR_EQUAL) {
+        // The image's pieces are "DDB", "DDB1", "DDB2", ...; "DDB Pieces" is their count.
+        if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, value.first.c_str(), 3, "DDB", 3) != CSTR_EQUAL ||
+            value.first.find_first_not_of("0123456789", 3) != std::string::npos) {
             continue;
         }
         ++images;

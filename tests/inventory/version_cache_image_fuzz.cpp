@@ -1,6 +1,20 @@
-// Fuzz driver for the version cache image. Input: one byte n, n bytes of a path, then the
-// image. Built with libFuzzer by the target version_cache_image_fuzzer (clang), and run on
+// Fuzz driver for the version cache's byte layer: the image, its index, joining and splitting
+// pieces. Built with libFuzzer by the target version_cache_image_fuzzer (clang), and run on
 // fixed inputs by version_cache_image_test.
+//
+// Entry point: LLVMFuzzerTestOneInput(data, size). Input format: one byte n, then n bytes of a
+// path, then the bytes of an image (any length, any content). Inputs shorter than 1 + n
+// bytes are ignored. The driver checks, on that one input:
+//   - the search: a path found is a whole entry of the well-formed part with exactly those
+//     bytes; appending a whole entry keeps the image whole and makes the path findable;
+//   - joining: the image read back as two pieces (cut in its middle), then the whole image
+//     as a third piece and again as a fourth, gives whole entries, each path once (the fourth
+//     piece adds nothing), and an index that finds the path exactly where the walk from the
+//     joined image's start finds it;
+//   - splitting: the joined image split into pieces of at most 33 + 64 * n bytes gives pieces
+//     within that size, each well-formed alone, each as full as the next entry allows, ending
+//     at the image's end or before an entry larger than a piece.
+// Any failed check aborts.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -8,6 +22,7 @@
 #include <vector>
 
 #include "version_cache_image.h"
+#include "version_cache_index.h"
 
 namespace {
 
@@ -24,17 +39,8 @@ bool DeviceNamesEndInZero(const uint8_t* image, uint32_t length) {
     return true;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
-    const uint32_t pathLength = data[0];
-    if (size < 1 + pathLength) return 0;
-    const char* path = reinterpret_cast<const char*>(data + 1);
-    // The image in a buffer of its own size, so that any read past it is caught.
-    std::vector<uint8_t> image(data + 1 + pathLength, data + size);
+void CheckSearchAndAppend(const char* path, uint32_t pathLength, const std::vector<uint8_t>& image) {
     const uint32_t length = static_cast<uint32_t>(image.size());
-
     const uint32_t wellFormed = WellFormedCacheLength(image.data(), length);
     Check(wellFormed <= length);
     const int32_t found = FindCachedPath(image.data(), length, path, pathLength);
@@ -52,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // findable: at the new entry, or at the earlier entry that already held it. This holds for
     // images as the inventory writes them: paths longer than 9 bytes and a zero byte within
     // every device name field.
-    if (pathLength < 10 || memchr(path, 0, pathLength) || !DeviceNamesEndInZero(image.data(), wellFormed)) return 0;
+    if (pathLength < 10 || memchr(path, 0, pathLength) || !DeviceNamesEndInZero(image.data(), wellFormed)) return;
     const uint8_t device[9] = {'D', 'E', 'V', 0, 0, 0, 0, 0, 0};
     std::vector<uint8_t> grown(image.begin(), image.begin() + wellFormed);
     grown.resize(wellFormed + pathLength + kCacheEntryOverhead);
@@ -61,5 +67,97 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(WellFormedCacheLength(grown.data(), grownLength) == grownLength);
     const int32_t again = FindCachedPath(grown.data(), grownLength, path, pathLength);
     Check(again == (found >= 0 ? found : static_cast<int32_t>(wellFormed)));
+}
+
+// An index over slots of its own, grown as the cache grows it.
+struct OwnIndex {
+    std::vector<CacheIndexSlot> slots;
+    CacheIndex index;
+    OwnIndex() { ResetCacheIndex(&index, nullptr, 0); }
+    void Reserve(uint32_t more) {
+        if (CacheIndexHasRoom(index, more)) return;
+        const uint32_t capacity = CacheIndexCapacityFor(index.count + more);
+        Check(capacity != 0);
+        std::vector<CacheIndexSlot> grown(capacity);
+        CacheIndex larger;
+        ResetCacheIndex(&larger, grown.data(), capacity);
+        Check(MoveCacheIndex(index, &larger) == 1);
+        slots.swap(grown);
+        index = larger;
+    }
+};
+
+// Joins `piece` behind the image's first `length` bytes, as the cache joins a piece it read.
+uint32_t Join(std::vector<uint8_t>* image, uint32_t length, const uint8_t* piece, uint32_t pieceLength,
+              OwnIndex* index) {
+    image->resize(length + pieceLength);
+    if (pieceLength) memcpy(image->data() + length, piece, pieceLength);
+    index->Reserve(CountCacheEntries(image->data() + length, pieceLength));
+    const uint32_t joined = MergeCachePiece(image->data(), length, pieceLength, &index->index);
+    Check(joined <= length + pieceLength);
+    image->resize(joined);
+    return joined;
+}
+
+std::vector<uint8_t> CheckJoin(const char* path, uint32_t pathLength, const std::vector<uint8_t>& image) {
+    const uint32_t length = static_cast<uint32_t>(image.size());
+    const uint32_t half = length / 2;
+    std::vector<uint8_t> joined;
+    OwnIndex index;
+    uint32_t joinedLength = Join(&joined, 0, image.data(), half, &index);
+    joinedLength = Join(&joined, joinedLength, image.data() + half, length - half, &index);
+    joinedLength = Join(&joined, joinedLength, image.data(), length, &index);
+    const uint32_t entries = index.index.count;
+    Check(Join(&joined, joinedLength, image.data(), length, &index) == joinedLength);
+    Check(index.index.count == entries);
+
+    // Whole entries of lengths a row can have, each path once: the walk meets as many entries
+    // as the index holds, and each is indexed where the walk meets it.
+    Check(WellFormedCacheLength(joined.data(), joinedLength) == joinedLength);
+    Check(CountCacheEntries(joined.data(), joinedLength) == entries);
+    for (uint32_t p = 0; p < joinedLength;) {
+        const uint32_t entryPath = MeasureCacheEntry(joined.data(), joinedLength, p);
+        Check(entryPath >= kCacheShortestPath && entryPath <= kCacheLongestPath);
+        const char* stored = reinterpret_cast<const char*>(joined.data() + p);
+        Check(FindIndexedPath(index.index, joined.data(), stored, entryPath) == static_cast<int32_t>(p));
+        p += entryPath + kCacheEntryOverhead;
+    }
+    Check(FindIndexedPath(index.index, joined.data(), path, pathLength) ==
+          FindCachedPath(joined.data(), joinedLength, path, pathLength));
+    return joined;
+}
+
+void CheckSplit(uint32_t capacity, const std::vector<uint8_t>& image) {
+    const uint32_t length = static_cast<uint32_t>(image.size());
+    std::vector<uint32_t> ends(length / (kCacheShortestPath + kCacheEntryOverhead) + 1);
+    const uint32_t count =
+        SplitCacheImage(image.data(), length, capacity, ends.data(), static_cast<uint32_t>(ends.size()));
+    Check(count >= 1 && count <= ends.size());
+    uint32_t start = 0;
+    for (uint32_t i = 0; i < count; start = ends[i++]) {
+        const uint32_t end = ends[i];
+        Check(end >= start && end - start <= capacity);
+        Check(WellFormedCacheLength(image.data() + start, end - start) == end - start);
+        // As full as the next entry allows.
+        if (end < length) {
+            Check(end - start + MeasureCacheEntry(image.data(), length, end) + kCacheEntryOverhead > capacity);
+        }
+    }
+    Check(start == length || MeasureCacheEntry(image.data(), length, start) + kCacheEntryOverhead > capacity);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const uint32_t pathLength = data[0];
+    if (size < 1 + pathLength) return 0;
+    const char* path = reinterpret_cast<const char*>(data + 1);
+    // The image in a buffer of its own size, so that any read past it is caught.
+    const std::vector<uint8_t> image(data + 1 + pathLength, data + size);
+
+    CheckSearchAndAppend(path, pathLength, image);
+    const std::vector<uint8_t> joined = CheckJoin(path, pathLength, image);
+    CheckSplit(kCacheEntryOverhead + 1 + 64 * pathLength, joined);
     return 0;
 }

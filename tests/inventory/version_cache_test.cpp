@@ -3,8 +3,10 @@
 // records every row and creates the key, an unchanged run takes every stamp from the cache and
 // writes nothing, a changed time rewrites the entry in place, a path that is the leading part
 // of another stored path never lands in that entry, damaged "DDB" values (and one that grows
-// while it is read) lose nothing but themselves, both values are written with their exact
-// lengths, and a key that cannot be created shows its box and writes nothing.
+// while it is read) lose nothing but themselves, "DDB" longer than a piece (an earlier
+// release's, where values are not limited) is read whole, every value is written with its
+// exact length, and a key that cannot be created shows its box and writes nothing. The cache
+// in several pieces, under the registry limits of Windows 95/98: version_cache_registry_test.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -58,6 +60,16 @@ Bytes ExpectedEntry(const DriverItem& row, const char* stamp) {
     entry.push_back(0);
     entry.push_back(0);
     return entry;
+}
+
+// A row as the scan adds it, for the cache alone.
+DriverItem CacheRow(const char* path, DWORD low, DWORD high) {
+    DriverItem row = {};
+    lstrcpyA(row.fileName, "IOS.VXD");
+    lstrcpyA(row.fullPath, path);
+    row.lastWriteLow = low;
+    row.lastWriteHigh = high;
+    return row;
 }
 
 Bytes CacheValue(DWORD* type = nullptr) {
@@ -220,9 +232,10 @@ TEST_F(VersionCacheOnTheMachine, FirstRunRecordsEveryRowAndCreatesTheKey) {
     EXPECT_EQ(DescriptionAsStored(), description);
 }
 
-// The product's own calls, as they leave it: "DDB" as REG_BINARY with the whole image, then
-// "Description" as REG_SZ with 137 bytes, no terminating zero among them.
-TEST_F(VersionCacheOnTheMachine, SaveWritesBothValuesWithTheirExactLengths) {
+// The product's own calls, as they leave it: "DDB" as REG_BINARY with the whole image (it
+// fits one piece), then "DDB Pieces" as REG_DWORD 1, then "Description" as REG_SZ with 137
+// bytes, no terminating zero among them.
+TEST_F(VersionCacheOnTheMachine, SaveWritesEveryValueWithItsExactLength) {
     g_writes.clear();
     g_realSetValue = reinterpret_cast<decltype(&RegSetValueExA)>(
         PatchImport("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(&RecordSetValue)));
@@ -232,14 +245,17 @@ TEST_F(VersionCacheOnTheMachine, SaveWritesBothValuesWithTheirExactLengths) {
     Run(&inventory, &hits);
     PatchImport("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(g_realSetValue));
 
-    ASSERT_EQ(2u, g_writes.size());
+    ASSERT_EQ(3u, g_writes.size());
     EXPECT_EQ("DDB", g_writes[0].name);
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), g_writes[0].type);
     EXPECT_EQ(CacheValue(), g_writes[0].data);
-    EXPECT_EQ("Description", g_writes[1].name);
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), g_writes[1].type);
-    EXPECT_EQ(137u, g_writes[1].data.size());
-    EXPECT_EQ(Text(kDescription), g_writes[1].data);
+    EXPECT_EQ("DDB Pieces", g_writes[1].name);
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), g_writes[1].type);
+    EXPECT_EQ(Bytes({1, 0, 0, 0}), g_writes[1].data);
+    EXPECT_EQ("Description", g_writes[2].name);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), g_writes[2].type);
+    EXPECT_EQ(137u, g_writes[2].data.size());
+    EXPECT_EQ(Text(kDescription), g_writes[2].data);
 }
 
 // Load and save close every key they open or create, once; a failed open (the first run,
@@ -470,15 +486,17 @@ TEST_F(VersionCacheOnTheMachine, DamagedValuesMissAndAreReplacedByWholeEntries) 
     }
 }
 
-// Another process rewrites "DDB" between the two reads of the load, making it longer: the
-// second read does not fit, the value counts as absent and every row is read from its file.
+// "DDB" longer than a piece (as an earlier release writes it where values are not limited)
+// is read with a second query into room of its length. Another process rewrites it between
+// the two queries, making it longer still: the second query does not fit either, the value
+// counts as absent and every row is read from its file.
 decltype(&RegQueryValueExA) g_realQueryValue = nullptr;
 Bytes g_grownValue;
 
 LONG WINAPI QueryValueWhileItGrows(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                    LPDWORD size) {
     const LONG status = g_realQueryValue(key, name, reserved, type, data, size);
-    if (!data && name && lstrcmpA(name, "DDB") == 0 && !g_grownValue.empty()) {
+    if (status == ERROR_MORE_DATA && name && lstrcmpA(name, "DDB") == 0 && !g_grownValue.empty()) {
         WriteCacheValue("DDB", REG_BINARY, g_grownValue);
         g_grownValue.clear();
     }
@@ -493,7 +511,16 @@ TEST_F(VersionCacheOnTheMachine, ValueThatGrowsBetweenTheTwoReadsCountsAsAbsent)
         Run(&first, &hits);
         good = CacheValue();
     }
-    g_grownValue = good;
+    // The rows' entries behind entries of other paths that make "DDB" longer than a piece.
+    Bytes large;
+    for (int i = 0; large.size() <= 16300; ++i) {
+        const std::string path = "C:\\OTHER\\FILLER" + std::to_string(i) + ".VXD";
+        const Bytes entry = ExpectedEntry(CacheRow(path.c_str(), 0x2F6A5C01, 0x01BEC5D1), "01.00.00.0001");
+        large.insert(large.end(), entry.begin(), entry.end());
+    }
+    large.insert(large.end(), good.begin(), good.end());
+    ASSERT_TRUE(WriteCacheValue("DDB", REG_BINARY, large));
+    g_grownValue = large;
     g_grownValue.insert(g_grownValue.end(), good.begin(), good.begin() + 40);
     g_realQueryValue = reinterpret_cast<decltype(&RegQueryValueExA)>(
         PatchImport("advapi32.dll", "RegQueryValueExA", reinterpret_cast<void*>(&QueryValueWhileItGrows)));
@@ -507,6 +534,12 @@ TEST_F(VersionCacheOnTheMachine, ValueThatGrowsBetweenTheTwoReadsCountsAsAbsent)
     EXPECT_EQ(0u, hits);
     EXPECT_EQ("04.10.00.2222", inventory.StampOf(paths_.versioned));
     EXPECT_EQ(good, CacheValue()) << "the rows' entries, written over the grown value";
+
+    // Without the rewrite, the long value is read whole: every row hits.
+    ASSERT_TRUE(WriteCacheValue("DDB", REG_BINARY, large));
+    CacheRun again;
+    Run(&again, &hits);
+    EXPECT_EQ(again.Count(), hits);
 }
 
 // Windows keeps no non-volatile key under a volatile one: with the cache key's parent made
@@ -548,15 +581,6 @@ TEST_F(VersionCacheOnTheMachine, KeyThatCannotBeCreatedShowsTheBoxAndWritesNothi
 }
 
 // The cache itself, without the registry: what it records it answers, with the row's time only.
-DriverItem CacheRow(const char* path, DWORD low, DWORD high) {
-    DriverItem row = {};
-    lstrcpyA(row.fileName, "IOS.VXD");
-    lstrcpyA(row.fullPath, path);
-    row.lastWriteLow = low;
-    row.lastWriteHigh = high;
-    return row;
-}
-
 TEST(VersionCacheInMemory, RecordedRowIsAHitWithItsTimeOnly) {
     const char kPath[] = "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\IOS.VXD";
     VersionCache cache;
@@ -598,10 +622,11 @@ TEST(VersionCacheInMemory, AdoptedImageKeepsItsLeadingWholeEntries) {
     source.UpdateVersionCache(second);
     const DWORD cut = source.Length() - 5;   // the second entry cut short
 
-    HeapArray<BYTE> image(new BYTE[cut]);
-    memcpy(image.get(), source.Image(), cut);
     VersionCache cache;
-    cache.Adopt(std::move(image), cut);
+    BYTE* room = cache.PieceRoom(cut);
+    ASSERT_NE(nullptr, room);
+    memcpy(room, source.Image(), cut);
+    cache.AdoptPiece(cut);
     EXPECT_TRUE(cache.Dirty());   // the dropped bytes make it due to be written back whole
     EXPECT_EQ(strlen(first.fullPath) + 32, cache.Length());
     DriverItem a = CacheRow(first.fullPath, first.lastWriteLow, first.lastWriteHigh);

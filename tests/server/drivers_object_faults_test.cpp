@@ -136,7 +136,11 @@ void RestoreCacheValues(const std::map<std::string, std::pair<DWORD, Bytes>>& va
     }
 }
 
-bool IsImageValue(const std::string& name) { return name.size() >= 3 && lstrcmpiA(name.substr(0, 3).c_str(), "DDB") == 0; }
+// The image's pieces are "DDB", "DDB1", "DDB2", ...; "DDB Pieces" is their count, not a piece.
+bool IsImageValue(const std::string& name) {
+    if (name.size() < 3 || lstrcmpiA(name.substr(0, 3).c_str(), "DDB") != 0) return false;
+    return name.find_first_not_of("0123456789", 3) == std::string::npos;
+}
 
 // The paths of the entries that the cache's image values hold.
 std::vector<std::string> CachedPaths(const std::map<std::string, std::pair<DWORD, Bytes>>& values) {

@@ -117,29 +117,95 @@ bool CacheKeyExists() {
     return true;
 }
 
-void DeleteCacheKey() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kCacheKey); }
+namespace {
 
-CacheKeyBackup::CacheKeyBackup()
-    : existed_(CacheKeyExists()), hadImage_(false), hadDescription_(false), imageType_(0), descriptionType_(0) {
-    if (!existed_) return;
-    hadImage_ = ReadCacheValue("DDB", &image_, &imageType_);
-    hadDescription_ = ReadCacheValue("Description", &description_, &descriptionType_);
+// The platform's key deletion does not take subkeys with it.
+void DeleteTree(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        char name[1024];
+        for (;;) {
+            DWORD length = sizeof(name);
+            if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            const std::string before = name;
+            DeleteTree(key, name);
+            length = sizeof(name);
+            if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                before == name) {
+                break;   // it could not be deleted
+            }
+        }
+        RegCloseKey(key);
+    }
+    RegDeleteKeyA(root, path.c_str());
+}
+
+void ReadTree(HKEY key, const std::string& below, std::vector<CacheTreeValue>* values,
+              std::vector<std::string>* keys) {
+    if (keys) keys->push_back(below);
+    std::vector<char> name(16384);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = 0;
+        if (RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        CacheTreeValue value = {below, std::string(name.data(), nameLength), type, std::vector<uint8_t>(size)};
+        DWORD read = size;
+        if (RegQueryValueExA(key, value.name.c_str(), nullptr, &value.type, value.data.data(), &read) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        value.data.resize(read);
+        values->push_back(value);
+    }
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        if (RegEnumKeyExA(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        const std::string subkey(name.data(), nameLength);
+        HKEY child = nullptr;
+        if (RegOpenKeyExA(key, subkey.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+        ReadTree(child, below.empty() ? subkey : below + "\\" + subkey, values, keys);
+        RegCloseKey(child);
+    }
+}
+
+}  // namespace
+
+void DeleteCacheKey() { DeleteTree(HKEY_LOCAL_MACHINE, kCacheKey); }
+
+bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>* keys) {
+    values->clear();
+    if (keys) keys->clear();
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    ReadTree(key, "", values, keys);
+    RegCloseKey(key);
+    return true;
+}
+
+CacheKeyBackup::CacheKeyBackup() : existed_(false) { existed_ = ReadCacheTree(&values_, &keys_); }
+
+void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys) {
+    DeleteCacheKey();
+    for (const std::string& below : keys) {
+        const std::string path = below.empty() ? std::string(kCacheKey) : std::string(kCacheKey) + "\\" + below;
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        for (const CacheTreeValue& value : values) {
+            if (value.key != below) continue;
+            RegSetValueExA(key, value.name.c_str(), 0, value.type, value.data.data(),
+                           static_cast<DWORD>(value.data.size()));
+        }
+        RegCloseKey(key);
+    }
 }
 
 CacheKeyBackup::~CacheKeyBackup() {
     DeleteCacheKey();
-    if (!existed_) return;
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        return;
-    }
-    if (hadImage_) RegSetValueExA(key, "DDB", 0, imageType_, image_.data(), static_cast<DWORD>(image_.size()));
-    if (hadDescription_) {
-        RegSetValueExA(key, "Description", 0, descriptionType_, description_.data(),
-                       static_cast<DWORD>(description_.size()));
-    }
-    RegCloseKey(key);
+    if (existed_) WriteCacheTree(values_, keys_);
 }
 
 }  // namespace driver_fixtures

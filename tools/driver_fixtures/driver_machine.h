@@ -59,11 +59,25 @@ private:
 bool ReadCacheValue(const char* name, std::vector<uint8_t>* bytes, DWORD* type = nullptr);
 bool WriteCacheValue(const char* name, DWORD type, const std::vector<uint8_t>& bytes);
 bool CacheKeyExists();
-// Deletes the cache key with its values (the parents stay).
+// Deletes the cache key with its values and the keys under it (the parents stay).
 void DeleteCacheKey();
 
-// Keeps the cache key as it was found (its "DDB" and "Description" values, or its absence) and
-// puts it back when it goes.
+// One value somewhere in the cache key's tree: the key's path below the cache key ("" for the
+// cache key itself), the value's name, type and data.
+struct CacheTreeValue {
+    std::string key, name;
+    DWORD type;
+    std::vector<uint8_t> data;
+};
+// Every value of the cache key and the keys under it, keys in the order the platform lists
+// them, depth first. False when the cache key is absent.
+bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>* keys = nullptr);
+
+// Replaces the cache key's tree with these keys and values (as ReadCacheTree gave them).
+void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys);
+
+// Keeps the cache key as it was found (every value in it and under it, or its absence) and puts
+// it back when it goes.
 class CacheKeyBackup {
 public:
     CacheKeyBackup();
@@ -71,9 +85,8 @@ public:
 
 private:
     bool existed_;
-    bool hadImage_, hadDescription_;
-    DWORD imageType_, descriptionType_;
-    std::vector<uint8_t> image_, description_;
+    std::vector<std::string> keys_;
+    std::vector<CacheTreeValue> values_;
     CacheKeyBackup(const CacheKeyBackup&) = delete;
     CacheKeyBackup& operator=(const CacheKeyBackup&) = delete;
 };
