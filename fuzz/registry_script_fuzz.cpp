@@ -51,6 +51,8 @@ const std::string& PopulatedDump() {
     return dump;
 }
 
+// The lines of a dump. A value may hold line ends of its own, so a line is not always a whole
+// entry; two dumps of which one only lacks entries of the other still compare line by line.
 std::set<std::string> Lines(const std::string& dump) {
     std::set<std::string> lines;
     for (size_t start = 0; start < dump.size();) {
@@ -61,17 +63,24 @@ std::set<std::string> Lines(const std::string& dump) {
     return lines;
 }
 
-// The key paths of a dump, without regard to case (the registry compares names so).
-std::set<std::string> KeyPaths(const std::string& dump) {
+// The key paths of a registry, without regard to case (the registry compares names so).
+std::set<std::string> FoldedKeyPaths(const MemoryRegistry& registry) {
     std::set<std::string> keys;
-    for (const std::string& line : Lines(dump)) {
-        if (line.find(':') != std::string::npos) continue;
-        std::string folded = line;
-        for (char& c : folded) {
+    for (std::string path : registry.KeyPaths()) {
+        for (char& c : path) {
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
         }
-        keys.insert(folded);
+        keys.insert(path);
     }
+    return keys;
+}
+
+const std::set<std::string>& PopulatedKeys() {
+    static const std::set<std::string> keys = [] {
+        MemoryRegistry registry;
+        Populate(registry);
+        return FoldedKeyPaths(registry);
+    }();
     return keys;
 }
 
@@ -133,9 +142,8 @@ bool RegisterAndUnregister(const HostCodePage& codePage, const std::string& scri
         Check(registeredLines.count(line) != 0, "unregistering wrote something", line);
     }
     if (!mayKeepKeys) {
-        const std::set<std::string> before = KeyPaths(PopulatedDump());
-        for (const std::string& key : KeyPaths(afterUnregistering)) {
-            Check(before.count(key) != 0, "unregistering left a key the script created", key);
+        for (const std::string& key : FoldedKeyPaths(registry)) {
+            Check(PopulatedKeys().count(key) != 0, "unregistering left a key the script created", key);
         }
     }
 
