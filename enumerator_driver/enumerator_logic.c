@@ -118,7 +118,15 @@ static uint32_t GetDeviceNames(const EnumeratorRequest *request) {
   return ENUMDRV_STATUS_SUCCESS;
 }
 
-uint32_t EnumeratorHandleRequest(const EnumeratorRequest *request) {
+uint32_t EnumeratorHandleRequest(const EnumeratorRequest *given) {
+  /* A buffer given as a null pointer has no room, whatever size comes with it. The system
+   * hands the caller's pointers and sizes on unchecked, and in ring 0 the lowest addresses
+   * belong to the current virtual machine: a write through a null pointer would not fault
+   * but overwrite that machine's memory. */
+  EnumeratorRequest checked = *given;
+  if (!checked.input) checked.input_size = 0;
+  if (!checked.output) checked.output_size = 0;
+  const EnumeratorRequest *request = &checked;
   switch (request->code) {
     case ENUMDRV_DIOC_OPEN:
     case ENUMDRV_DIOC_CLOSEHANDLE:

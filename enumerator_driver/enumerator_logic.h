@@ -41,7 +41,8 @@ typedef struct EnumeratorRequest {
   uint32_t *bytes_returned; /* null: the caller wants no byte count */
 } EnumeratorRequest;
 
-/* Answers a request; returns its status (0 is success). */
+/* Answers a request; returns its status (0 is success). A buffer given as a null pointer
+ * counts as one of 0 bytes, whatever size comes with it. */
 uint32_t EnumeratorHandleRequest(const EnumeratorRequest *request);
 
 /* Answers a control message other than W32_DEVICEIOCONTROL: returns the value for EAX and

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs one libFuzzer driver: first over its seed corpus (every seed must pass), then for
 # SECONDS more from those seeds, in a work folder of its own so that nothing is written into
-# the source tree. Prints one line: driver, executions, coverage, crashes. Exits non-zero when
-# any input crashed, leaked or tripped a sanitizer; the input is kept in the work folder.
+# the source tree. With BRANTOVIX_FUZZ_RUNS set, the run also stops after that many inputs.
+# Prints one line: driver, executions, coverage, crashes, seconds. Exits non-zero when any
+# input crashed, leaked or tripped a sanitizer; the input is kept in the work folder.
 #   fuzz/run_fuzzer.sh FUZZER SEED_DIR SECONDS [WORK_DIR]
 set -u
 fuzzer=$1 seeds=$2 seconds=$3
@@ -14,14 +15,18 @@ log=$work/fuzz.log
 if ! "$fuzzer" -runs=0 -artifact_prefix="$work/crashes/" "$seeds" >"$work/seeds.log" 2>&1; then
   echo "$name: a seed fails"; tail -n 30 "$work/seeds.log"; exit 1
 fi
-"$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$work/crashes/" \
+runs_limit=()
+[ -n "${BRANTOVIX_FUZZ_RUNS:-}" ] && runs_limit=(-runs="$BRANTOVIX_FUZZ_RUNS")
+start=$(date +%s)
+"$fuzzer" -max_total_time="$seconds" "${runs_limit[@]}" -print_final_stats=1 -artifact_prefix="$work/crashes/" \
   "$work/corpus" "$seeds" >"$log" 2>&1
 status=$?
+elapsed=$(( $(date +%s) - start ))
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
 cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)
 crashes=$(find "$work/crashes" -type f | wc -l)
-echo "$name: ${runs:-0} executions, coverage ${cov:-0}, $crashes crashes ($seconds s)"
+echo "$name: ${runs:-0} executions, coverage ${cov:-0}, $crashes crashes ($elapsed s)"
 if [ $status -ne 0 ] || [ "$crashes" -ne 0 ]; then
-  grep -m 1 -A 20 'ERROR\|==[0-9]*==' "$log"
+  grep -m 1 -A 20 'ERROR\|==[0-9]*==\|^registrar script:\|^enumerator request:' "$log"
   exit 1
 fi

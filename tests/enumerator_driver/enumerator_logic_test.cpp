@@ -227,6 +227,32 @@ TEST_F(EnumeratorLogic, ModuleRequestWithShortBuffersWritesNothing) {
   EXPECT_TRUE(OutputUntouched());
 }
 
+// A null buffer has no room, whatever size the request states with it (found by the
+// enumerator_requests fuzz driver: the driver read the index and wrote the reply through null).
+TEST_F(EnumeratorLogic, NullBuffersCountAsNoRoom) {
+  m.BuildLoaderList({{"IOS", 1}});
+  m.BuildChain({"VMM     ", "IOS     ", "ORV_DE  "});
+  struct Case { uint32_t code; bool null_input; bool null_output; uint32_t status; };
+  const Case cases[] = {
+      {ENUMDRV_GET_MODULE, true, false, 122u},
+      {ENUMDRV_GET_MODULE, false, true, 122u},
+      {ENUMDRV_GET_VERSION, false, true, 1u},
+      {ENUMDRV_GET_DEVICE_NAMES, false, true, 27u},  // the bytes the reply needs
+  };
+  const uint8_t index[4] = {0, 0, 0, 0};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    buffer.assign(2304, 0xCC);
+    count = 0xA5A5A5A5;
+    EnumeratorRequest request{c.code, c.null_input ? nullptr : index, 4, c.null_output ? nullptr : buffer.data(),
+                              2304, &count};
+    EXPECT_EQ(EnumeratorHandleRequest(&request), c.status);
+    EXPECT_EQ(count, 0u);
+    output = buffer;
+    EXPECT_TRUE(OutputUntouched());
+  }
+}
+
 TEST_F(EnumeratorLogic, ScratchAllocationFailureFailsTheWalksCleanly) {
   m.BuildLoaderList({{"IOS", 1}});
   m.BuildChain({"IOS     "});

@@ -367,3 +367,18 @@ std::string MemoryRegistry::Dump() const {
     for (const auto& line : lines) text += line + "\n";
     return text;
 }
+
+std::vector<std::string> MemoryRegistry::KeyPaths() const {
+    std::vector<std::string> paths;
+    std::vector<const Node*> pending;
+    for (const auto& root : roots) {
+        for (const auto& child : root.second->subKeys) pending.push_back(child.get());
+    }
+    while (!pending.empty()) {
+        const Node* node = pending.back();
+        pending.pop_back();
+        paths.push_back(node->path);
+        for (const auto& child : node->subKeys) pending.push_back(child.get());
+    }
+    return paths;
+}

@@ -74,6 +74,9 @@ public:
     //   HKCR\A\B:@ = sz:text          (the default value)
     //   HKCR\A\B:Name = dword:12345678 / hex:0a,ff / sz:text
     std::string Dump() const;
+    // The path of every key under every root, such as "HKCR\A\B": unlike the lines of Dump,
+    // one entry per key whatever bytes its name or its values hold.
+    std::vector<std::string> KeyPaths() const;
     // Paths of deleted keys and "path:name" of deleted values, in order.
     const std::vector<std::string>& Deletions() const { return deletions; }
     void ClearDeletions() { deletions.clear(); }
