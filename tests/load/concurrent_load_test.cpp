@@ -196,6 +196,35 @@ private:
     std::vector<std::vector<std::pair<uint32_t, FileState>>> states_;
 };
 
+// The driver files of one directory, moved to a folder of their own outside every scanned
+// directory for the scope of a test and put back afterwards.
+class DirectoryAside {
+public:
+    DirectoryAside() = default;
+    DirectoryAside(const DirectoryAside&) = delete;
+    DirectoryAside& operator=(const DirectoryAside&) = delete;
+    ~DirectoryAside() {
+        for (const auto& moved : moved_) MoveFileA(moved.second.c_str(), moved.first.c_str());
+        if (!folder_.empty()) RemoveDirectoryA(folder_.c_str());
+    }
+    void Take(const std::string& directory) {
+        char temporary[MAX_PATH];
+        GetTempPathA(MAX_PATH, temporary);
+        folder_ = std::string(temporary) + "brantovix_load_aside_" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        for (const auto& listed : driver_fixtures::ListDriverFiles()) {
+            if (lstrcmpiA(listed.directory.c_str(), directory.c_str()) != 0) continue;
+            const std::string from = directory + "\\" + listed.name;
+            const std::string to = folder_ + "\\" + listed.name;
+            if (MoveFileA(from.c_str(), to.c_str())) moved_.emplace_back(from, to);
+        }
+    }
+
+private:
+    std::string folder_;
+    std::vector<std::pair<std::string, std::string>> moved_;
+};
+
 class ConcurrentLoad : public testing::Test {
 protected:
     void SetUp() override {
@@ -215,10 +244,12 @@ protected:
         for (int f = 0; f < kFileCount; ++f) description += "module " + load::ModuleName(f) + "\r\n";
         std::ofstream(description_, std::ios::binary) << description;
         driver_fixtures::DeleteCacheKey();
-        // The test's files come last in scan order only while no other driver file is there.
+        // The test's files come last in scan order only while no other driver file is there:
+        // what a provisioned machine keeps in IoSubSys waits outside the scanned directories.
+        ioSubSysAside_.Take(directories_.ioSubSys);
         for (const auto& listed : driver_fixtures::ListDriverFiles()) {
             ASSERT_NE(0, lstrcmpiA(listed.directory.c_str(), directories_.ioSubSys.c_str()))
-                << "IoSubSys already holds " << listed.name;
+                << "IoSubSys still holds " << listed.name;
         }
         ASSERT_TRUE(placed_.EnsureDirectory(directories_.ioSubSys));
 
@@ -340,6 +371,7 @@ protected:
     const driver_fixtures::DriverDirectories directories_ = driver_fixtures::GetDriverDirectories();
     const std::string driverFile_ = directories_.system + "\\ORV_DE.VXD";
     const std::string description_ = directories_.system + "\\ORV_DE.MACHINE";
+    DirectoryAside ioSubSysAside_;         // declared before the files the test places there
     FileAside driverAside_{driverFile_};   // what was there before comes back afterwards
     FileAside descriptionAside_{description_};
     driver_fixtures::CacheKeyBackup cacheBackup_;
