@@ -20,6 +20,9 @@ public:
     DriverInventory& operator=(const DriverInventory&) = delete;
 
     DWORD GetItemCount() const;
+    // False when memory ran out for the table or for a step of the run: the rows are whole,
+    // but some the machine has may be missing.
+    bool Complete() const { return table_.Complete(); }
     // index counts from 1. Return 1 and fill the destinations, or 0 and write nothing. The
     // destinations hold file names of up to 511 characters, stamps of up to 127 and dates
     // ("%0004d/%002d/%002d" of the UTC last-write date).

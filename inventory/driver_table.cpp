@@ -4,9 +4,10 @@
 
 #include <utility>
 
-DriverTable::DriverTable() : rows_(new DriverItem[kCapacity]), count_(0) {}
+DriverTable::DriverTable() : rows_(new DriverItem[kCapacity]), count_(0), shortOfMemory_(false) {}
 
-DriverTable::DriverTable(DriverTable&& other) : rows_(std::move(other.rows_)), count_(other.count_) {
+DriverTable::DriverTable(DriverTable&& other)
+    : rows_(std::move(other.rows_)), count_(other.count_), shortOfMemory_(other.shortOfMemory_) {
     other.count_ = 0;
 }
 
@@ -14,6 +15,7 @@ DriverTable& DriverTable::operator=(DriverTable&& other) {
     if (this != &other) {
         rows_ = std::move(other.rows_);
         count_ = other.count_;
+        shortOfMemory_ = other.shortOfMemory_;
         other.count_ = 0;
     }
     return *this;

@@ -15,6 +15,7 @@ void RunInventory(DriverTable& table) {
     DriverNameList driverNames;
     DeviceNameList deviceNames;
     QueryEnumeratorDriver(driverNames, deviceNames);
+    if (!driverNames.Allocated() || !deviceNames.Allocated()) table.MarkShortOfMemory();
 
     // Every driver file with its version stamp, taken from the cache where the file did not
     // change since an earlier run; the cache is written back only when it changed.

@@ -11,9 +11,12 @@ DWORD StampRows(DriverTable& table, VersionCache& cache) {
             continue;
         }
         FILETIME lastWrite;
-        if (!ReadHeldVersionStamp(item.fullPath, item.versionStamp, &lastWrite)) {
+        const int read = ReadHeldVersionStamp(item.fullPath, item.versionStamp, &lastWrite);
+        if (read != 1) {
             // Gone since the scan, being written by another program, or no memory to read it: no
             // stamp in this run, and nothing recorded, so that the next run reads the file again.
+            // A file lost to memory leaves the table short of a row it should hold.
+            if (read == kVersionStampUnread) table.MarkShortOfMemory();
             continue;
         }
         // The file may have been replaced or given another time since the directory search:

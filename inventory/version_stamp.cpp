@@ -49,5 +49,5 @@ int ReadHeldVersionStamp(const char* path, char* stamp, FILETIME* lastWrite) {
                                 nullptr));
     if (!file) return 0;
     if (!GetFileTime(file.get(), nullptr, nullptr, lastWrite)) return 0;
-    return ReadVersionStamp(path, stamp) == kVersionStampUnread ? 0 : 1;
+    return ReadVersionStamp(path, stamp) == kVersionStampUnread ? kVersionStampUnread : 1;
 }

@@ -14,6 +14,6 @@ int ReadVersionStamp(const char* path, char* stamp);
 // Reads the stamp as ReadVersionStamp does while holding the file open, so that no program can
 // write, replace or delete it meanwhile, and gives the last-write time of the content read.
 // Returns 1 when the file was read (the stamp may be empty), 0 when it could not be opened (it
-// is gone, or another program has it open for writing) or memory to read it ran out: then
-// nothing is known about it.
+// is gone, or another program has it open for writing), kVersionStampUnread when memory to read
+// it ran out. Short of 1, nothing is known about the file.
 int ReadHeldVersionStamp(const char* path, char* stamp, FILETIME* lastWrite);

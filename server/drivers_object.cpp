@@ -81,7 +81,8 @@ HRESULT CreateDriversInstance(IUnknown* outer, REFIID iid, void** out) {
         Drivers* object = new Drivers;
         if (!object) return E_OUTOFMEMORY;
         LockModule();
-        HRESULT result = object->QueryInterface(iid, out);
+        HRESULT result = object->ConstructionResult();
+        if (SUCCEEDED(result)) result = object->QueryInterface(iid, out);
         if (FAILED(result)) delete object;
         return result;
     }
@@ -89,7 +90,8 @@ HRESULT CreateDriversInstance(IUnknown* outer, REFIID iid, void** out) {
     if (!aggregate) return E_OUTOFMEMORY;
     aggregate->contained.outer = outer;
     LockModule();
-    HRESULT result = aggregate->QueryInterface(iid, out);
+    HRESULT result = aggregate->contained.ConstructionResult();
+    if (SUCCEEDED(result)) result = aggregate->QueryInterface(iid, out);
     if (FAILED(result)) delete aggregate;
     return result;
 }

@@ -59,7 +59,9 @@ private:
 
 // Instance creator of the Drivers map entry: standalone when outer is null, aggregated
 // otherwise (the class factory lets only IID_IUnknown through for an outer object). The
-// construction runs the whole inventory on the caller's thread before the object is answered.
+// construction runs the whole inventory on the caller's thread before the object is answered;
+// an object whose construction failed (DriversBody::ConstructionResult) is destroyed and its
+// failure returned.
 HRESULT CreateDriversInstance(IUnknown* outer, REFIID iid, void** out);
 
 // Registry-update function of the Drivers map entry: applies or reverses the registrar script.

@@ -29,33 +29,39 @@ bool IsWindows9x() {
 
 }  // namespace
 
-DriversBody::DriversBody() : dataList_(new DataList) {
-    if (!dataList_ || !IsWindows9x()) return;
+DriversBody::DriversBody() : dataList_(new DataList), constructionResult_(S_OK) {
+    if (!dataList_) {
+        constructionResult_ = E_OUTOFMEMORY;
+        return;
+    }
+    if (!IsWindows9x()) return;
     if (!DeployEnumeratorDriver()) return;
+    // A list that lacks files the machine has would read as a machine without them: an
+    // inventory cut short by memory refuses the object instead.
     DriverInventory* inventory = new DriverInventory(0);
-    if (!inventory) return;
-    AddInventoryRows(*inventory);
+    if (!inventory || !inventory->Complete() || !AddInventoryRows(*inventory)) constructionResult_ = E_OUTOFMEMORY;
     delete inventory;
 }
 
-void DriversBody::AddInventoryRows(const DriverInventory& inventory) {
+bool DriversBody::AddInventoryRows(const DriverInventory& inventory) {
     HeapArray<char> name(new char[kNameBufferSize]);
     HeapArray<char> stamp(new char[kStampBufferSize]);
     HeapArray<char> dateKey(new char[kDateKeyBufferSize]);
     HeapArray<char> date(new char[kDateBufferSize]);
-    if (!name || !stamp || !dateKey || !date) return;
+    if (!name || !stamp || !dateKey || !date) return false;
     DWORD count = inventory.GetItemCount();
     for (DWORD index = 1; index <= count; ++index) {
         inventory.GetItemNameAndStamp(name.get(), stamp.get(), index);
         lstrcpyA(dateKey.get(), kDatePrefix);
         lstrcatA(dateKey.get(), name.get());
         inventory.GetItemDate(date.get(), index);
-        if (!dataList_->AddAnsiPair(name.get(), stamp.get())) return;
+        if (!dataList_->AddAnsiPair(name.get(), stamp.get())) return false;
         if (!dataList_->AddAnsiPair(dateKey.get(), date.get())) {
             dataList_->RemoveNewestPair();   // a file's name without its date would be half a row
-            return;
+            return false;
         }
     }
+    return true;
 }
 
 DriversBody::~DriversBody() { delete dataList_; }

@@ -46,15 +46,22 @@ public:
     // when it is absent and the library carries no such resource.
     int DeployEnumeratorDriver();
 
+    // What the construction came to: S_OK, or E_OUTOFMEMORY when memory ran out for the list,
+    // for the inventory or for one of its rows. The object creator refuses a body that failed.
+    HRESULT ConstructionResult() const { return constructionResult_; }
+
 protected:
     // Adds, for every row of a finished inventory in table order, the pair (file name, version
-    // stamp) and the pair ("DATE-" + file name, date text). When memory runs out the rows added
-    // so far stay, each with both its pairs; nothing of the row at hand or later ones is added.
-    void AddInventoryRows(const DriverInventory& inventory);
+    // stamp) and the pair ("DATE-" + file name, date text). Returns false when memory ran out:
+    // the rows added so far stay, each with both its pairs; nothing of the row at hand or later
+    // ones is added.
+    bool AddInventoryRows(const DriverInventory& inventory);
 
     DataList* dataList_;
 
 private:
+    HRESULT constructionResult_;
+
     DriversBody(const DriversBody&) = delete;
     DriversBody& operator=(const DriversBody&) = delete;
 };

@@ -85,4 +85,22 @@ TEST(DriverTable, MovedRowsLeaveAnEmptyTableBehind) {
     EXPECT_STREQ("A.VXD", taken.Row(0).fileName);
 }
 
+// A table short of a row for want of memory says so wherever its rows go: the inventory that
+// takes them must not pass for a whole one.
+TEST(DriverTable, AMarkOfMissingRowsGoesWithTheRows) {
+    DriverTable table;
+    EXPECT_TRUE(table.Complete());
+    AddMarked(table, "A.VXD", "01.00.00.0001", 1);
+    table.MarkShortOfMemory();
+    EXPECT_FALSE(table.Complete());
+
+    DriverTable taken(std::move(table));
+    EXPECT_FALSE(taken.Complete());
+    EXPECT_FALSE(table.Complete()) << "a table without rows is not a whole one";
+    DriverTable assigned;
+    assigned = std::move(taken);
+    EXPECT_FALSE(assigned.Complete());
+    EXPECT_EQ(1u, assigned.Count());
+}
+
 }  // namespace
