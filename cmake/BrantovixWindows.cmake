@@ -44,9 +44,13 @@ add_library(brantovix_interface STATIC ${BRANTOVIX_GENERATED_DIR}/brantovix_idl_
 target_include_directories(brantovix_interface PUBLIC ${BRANTOVIX_GENERATED_DIR})
 add_custom_target(brantovix_type_library DEPENDS ${BRANTOVIX_GENERATED_DIR}/brantovix.tlb)
 
-# The Wine prefix that every test and the main job run in.
-set(BRANTOVIX_PREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of this build (32-bit, Windows 98 mode)")
-# The build creates the prefix (32-bit, Windows 98 mode) so that tests and the main job find it.
+# The Wine prefix that every test runs in. The main job (tools/run.sh) keeps the machine it
+# provisions in a prefix of its own, build/win32/wineprefix: a machine left provisioned there
+# would add its files to every inventory a test makes.
+set(BRANTOVIX_TEST_PREFIX ${CMAKE_BINARY_DIR}/test_wineprefix CACHE PATH
+    "Wine prefix of this build's tests (32-bit, Windows 98 mode)")
+set(BRANTOVIX_PREFIX ${BRANTOVIX_TEST_PREFIX})
+# The build creates the prefix (32-bit, Windows 98 mode) so that the tests find it.
 add_custom_command(OUTPUT ${BRANTOVIX_PREFIX}/.brantovix-ready
   COMMAND ${CMAKE_COMMAND} -E env BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX}
           ${CMAKE_SOURCE_DIR}/tools/wine/prefix.sh ensure

@@ -21,12 +21,13 @@ public:
     DriverTable& operator=(const DriverTable&) = delete;
 
     bool Allocated() const { return rows_.valid(); }
-
-    // Whether the table holds every row the machine gives: false when its allocation failed
-    // (or its rows were moved away) or a step marked it for a row lost to memory that ran out (a file whose stamp could not
-    // be read, a list of the enumerator driver that could not be kept).
+    // Whether the table holds every row the machine gives: false when its allocation failed (or
+    // its rows were moved away), or when a step marked it for a row lost to memory that ran out
+    // (a file whose stamp could not be read, a list of the enumerator driver that could not be
+    // kept).
     bool Complete() const { return Allocated() && !shortOfMemory_; }
     void MarkShortOfMemory() { shortOfMemory_ = true; }
+
     DWORD Count() const { return count_; }
     DriverItem& Row(DWORD row) { return rows_.get()[row]; }
     const DriverItem& Row(DWORD row) const { return rows_.get()[row]; }

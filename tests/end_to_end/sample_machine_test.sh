@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The sample Windows 98 SE machine (machines/win98se.txt) end to end, in the build's prefix:
+# The sample Windows 98 SE machine (machines/win98se.txt) end to end, in the tests' prefix:
 #   sample_machine_test.sh main_job   the main job's whole output
 #   sample_machine_test.sh examples   examples/list_drivers.vbs and .js: table and CSV file
 #   sample_machine_test.sh restart    examples/list_drivers.vbs before and after the prefix
@@ -10,7 +10,7 @@
 set -eu
 mode=$1
 top=$(cd "$(dirname "$0")/../.." && pwd)
-export BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX:-$top/build/win32/wineprefix}
+export BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX:-$top/build/win32/test_wineprefix}
 run=$top/tools/wine/wine-run.sh
 provisioner=$top/build/win32/tools/provisioner/provisioner.exe
 dll=$top/build/win32/server/Brantovix.dll
