@@ -2,9 +2,10 @@
 // allocation it makes fails in turn (failing_imports.h): the first, then the second, and so on,
 // until a creation goes through without a failure to inject. The object is created with the
 // full list, as a normal creation gives it, or refused with E_OUTOFMEMORY when memory ran out
-// (never created with a list short of a row); the cache values hold whole entries and no wrong stamp, and a
-// failed write loses none of them; the driver file is absent or whole; no temporary file stays;
-// every key and file opened is closed once; and the next normal creation gives the full list.
+// (never created with a list short of a row); the cache values hold whole entries and no wrong
+// stamp, and a failed write loses none of them; the driver file is absent or whole; no temporary
+// file stays; every key and file opened is closed once; and the next normal creation gives the
+// full list.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -281,10 +282,11 @@ protected:
         RestoreCacheValues(startingCache_);
         const Creation normal = Create();
         ASSERT_EQ(S_OK, normal.result);
-        ASSERT_TRUE(RowsOfList(normal.list, &fullRows_));
+        std::vector<Row> fullRows;
+        ASSERT_TRUE(RowsOfList(normal.list, &fullRows));
         std::vector<Row> ownRows;
         for (const OwnFile& file : own_) ownRows.push_back(file.row);
-        ASSERT_TRUE(IsSubsequence(ownRows, fullRows_)) << Describe(fullRows_);
+        ASSERT_TRUE(IsSubsequence(ownRows, fullRows)) << Describe(fullRows);
         ASSERT_TRUE(EveryHandleClosedOnce());
         ASSERT_TRUE(CacheIsSound(own_));
         fullList_ = normal.list;
@@ -319,7 +321,6 @@ protected:
     std::string systemDirectory_, driverFile_, driverImage_;
     std::map<std::string, std::pair<DWORD, Bytes>> startingCache_;
     std::vector<OwnFile> own_;
-    std::vector<Row> fullRows_;
     std::vector<std::pair<std::string, std::string>> fullList_;
 };
 
