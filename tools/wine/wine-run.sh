@@ -6,8 +6,13 @@
 # created on first use, under a lock, so parallel callers share one. When no wineserver runs
 # for it, one is started first and a provisioned machine's plug-and-play tree is rebuilt in it
 # (prefix.sh up), so that a program sees the machine as provisioned after any restart.
+# Where this host runs no 32-bit x86 code (tools/guest/x86_mode.sh), the call runs whole in the
+# emulated x86 PC (tools/guest/guest_run.sh), one boot per call.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+if [ "$("$here/../guest/x86_mode.sh")" = guest ]; then
+  exec "$here/../guest/guest_run.sh" "$here/wine-run.sh" "$@"
+fi
 export BRANTOVIX_PREFIX=${BRANTOVIX_PREFIX:-$here/../../build/win32/wineprefix}
 export WINEPREFIX=$BRANTOVIX_PREFIX
 export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
