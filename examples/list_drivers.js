@@ -6,6 +6,9 @@
 //
 // Needs Brantovix.dll registered (regsvr32 Brantovix.dll). Creating the object runs the whole
 // inventory; the object then only hands out its list.
+//
+// Written for the script engine Windows 98 ships (Windows Script Host 1.0 with JScript 3.0):
+// no Array.prototype.push and no try/catch, which came with later engines.
 
 var drivers = new ActiveXObject("Brantovix.Drivers.1");
 var size = drivers.GetDataListSize();
@@ -29,14 +32,18 @@ function csvField(text) {
   return text;
 }
 
-var files = [];
+var files = new Array();
 for (var i = 0; i < size; i += 2) {
   var name = drivers.GetDataListName(i);
   var dateIndex = dateIndexOf(i);
   var date = drivers.GetDataListName(dateIndex) == "DATE-" + name
       ? drivers.GetDataListValueByIndex(dateIndex)
       : drivers.GetDataListValueByName("DATE-" + name);
-  files.push({ name: name, stamp: drivers.GetDataListValueByIndex(i), date: date });
+  var file = new Object();
+  file.name = name;
+  file.stamp = drivers.GetDataListValueByIndex(i);
+  file.date = date;
+  files[files.length] = file;
 }
 
 WScript.Echo(pad("File name", 15) + pad("Version stamp", 16) + "Date");
@@ -46,7 +53,7 @@ for (var f = 0; f < files.length; ++f)
 
 if (WScript.Arguments.length > 0) {
   var fso = new ActiveXObject("Scripting.FileSystemObject");
-  var csv = fso.CreateTextFile(WScript.Arguments(0), true);
+  var csv = fso.CreateTextFile(WScript.Arguments.Item(0), true);
   csv.WriteLine("File,Version,Date");
   for (var f = 0; f < files.length; ++f)
     csv.WriteLine(csvField(files[f].name) + "," + csvField(files[f].stamp) + "," + csvField(files[f].date));

@@ -11,21 +11,23 @@ DWORD StampRows(DriverTable& table, VersionCache& cache) {
             continue;
         }
         FILETIME lastWrite;
-        const int read = ReadHeldVersionStamp(item.fullPath, item.versionStamp, &lastWrite);
-        if (read != 1) {
-            // Gone since the scan, being written by another program, or no memory to read it: no
-            // stamp in this run, and nothing recorded, so that the next run reads the file again.
+        const int read = ReadFileStamp(item.fullPath, item.versionStamp, &lastWrite);
+        if (read == kVersionStampNoMemory) {
             // A file lost to memory leaves the table short of a row it should hold.
-            if (read == kVersionStampUnread) table.MarkShortOfMemory();
+            table.MarkShortOfMemory();
             continue;
         }
+        // Gone since the scan, open in another program that denies this one, or locked: no
+        // stamp in this run, and nothing recorded, so that the next run reads the file again.
+        if (read != kFileStampOfOneState && read != kFileStampTimeChanged) continue;
         // The file may have been replaced or given another time since the directory search:
-        // the row takes the time of the content whose stamp was read, so that the stamp, the
-        // date listed and the entry recorded all belong to one state of the file. It is
-        // recorded with or without a stamp.
+        // the row takes the time taken after the read, and the date listed is that time's.
         item.lastWriteLow = lastWrite.dwLowDateTime;
         item.lastWriteHigh = lastWrite.dwHighDateTime;
-        cache.UpdateVersionCache(item);
+        // Recorded with or without a stamp, but only when the time stayed the same throughout
+        // the read: then the stamp is that of the content the entry's time belongs to. A file
+        // that changed meanwhile is read again by the next run.
+        if (read == kFileStampOfOneState) cache.UpdateVersionCache(item);
     }
     return hits;
 }

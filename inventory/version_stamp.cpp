@@ -4,15 +4,60 @@
 
 #include "owner.h"
 
+namespace {
+
+// Failures of an open that say nothing about the file's content: another program holds it in
+// a conflicting mode or has it locked, it is gone or cannot be reached, or the system is short
+// of handles. The next run reads the file again.
+bool IsPassingOpenFailure(DWORD error) {
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_NETPATH:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_DRIVE_LOCKED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The last-write time the directory holds for the file; opens nothing.
+bool LastWriteTime(const char* path, FILETIME* lastWrite) {
+    WIN32_FIND_DATAA found;
+    FindHandle search(FindFirstFileA(path, &found));
+    if (!search) return false;
+    *lastWrite = found.ftLastWriteTime;
+    return true;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+}  // namespace
+
 int ReadVersionStamp(const char* path, char* stamp) {
     stamp[0] = '\0';
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    // The version functions say why they found no version only through the last error.
+    SetLastError(ERROR_SUCCESS);
+    const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    if (size == 0 && IsPassingOpenFailure(GetLastError())) return kVersionStampNotNow;
     // The root block starts with its total length and its value length, two 16-bit words.
     if (size < 2 * sizeof(WORD)) return 0;
+    if (size > kLargestVersionInfo) return 0;
     HeapArray<BYTE> info(new BYTE[size]);
-    if (!info.get()) return kVersionStampUnread;
-    if (!GetFileVersionInfoA(path, 0, size, info.get())) return 0;
+    if (!info.get()) return kVersionStampNoMemory;
+    SetLastError(ERROR_SUCCESS);
+    if (!GetFileVersionInfoA(path, 0, size, info.get())) {
+        return IsPassingOpenFailure(GetLastError()) ? kVersionStampNotNow : 0;
+    }
     const WORD rootValueLength = reinterpret_cast<const WORD*>(info.get())[1];
     if (rootValueLength == 0) return 0;   // no fixed file information
 
@@ -39,15 +84,28 @@ int ReadVersionStamp(const char* path, char* stamp) {
     return 1;
 }
 
-int ReadHeldVersionStamp(const char* path, char* stamp, FILETIME* lastWrite) {
+int ReadFileStamp(const char* path, char* stamp, FILETIME* lastWrite) {
     stamp[0] = '\0';
-    // Shared for reading only: while the handle is held the platform refuses to open the file
-    // for writing, to replace it and to delete it, so the version read below comes from the
-    // content whose time is taken here. A program that sets only the time meanwhile leaves that
-    // content as it is.
-    FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-    if (!file) return 0;
-    if (!GetFileTime(file.get(), nullptr, nullptr, lastWrite)) return 0;
-    return ReadVersionStamp(path, stamp) == kVersionStampUnread ? kVersionStampUnread : 1;
+    FILETIME before;
+    if (!LastWriteTime(path, &before)) return 0;
+    {
+        // Read access with full sharing, so that the open itself conflicts with as few other
+        // programs as possible: refused when the file is gone, its access is denied, or another
+        // program holds it against readers. Closed again before the version functions open the
+        // file; a refusal of theirs (a writer that shares the file, on Windows 95/98) comes back
+        // through their last error.
+        FileHandle probe(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe) return 0;
+    }
+    const int read = ReadVersionStamp(path, stamp);
+    if (read == kVersionStampNoMemory) return kVersionStampNoMemory;
+    if (read == kVersionStampNotNow) return 0;
+    FILETIME after;
+    if (!LastWriteTime(path, &after)) {
+        stamp[0] = '\0';
+        return 0;
+    }
+    *lastWrite = after;
+    return SameTime(before, after) ? kFileStampOfOneState : kFileStampTimeChanged;
 }

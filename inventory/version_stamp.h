@@ -3,17 +3,35 @@
 
 #include <windows.h>
 
+// What a read of a file's version gave, beside the stamp text:
+const int kVersionStampNoMemory = -1;   // memory for the version information ran out
+const int kVersionStampNotNow = -2;     // the file could not be opened at this moment
+
+// The largest version information a file can have: a version block states its total length in
+// a 16-bit word. A file whose headers claim more is damaged, and has no usable version.
+const DWORD kLargestVersionInfo = 0x10000;
+
 // Empties `stamp`, then writes the file version of the file at `path` as
 // "%02d.%02d.%02d.%04d" (at most 23 characters and a zero). Returns 1 when a stamp was written,
-// 0 when the file has no usable version information (the stamp stays empty), and
-// kVersionStampUnread when memory for the version information ran out: the stamp stays empty
-// and says nothing about the file.
-const int kVersionStampUnread = -1;
+// 0 when the file has no usable version information (the stamp stays empty),
+// kVersionStampNotNow when the platform could not open the file (shared against it, locked,
+// access denied, gone) and kVersionStampNoMemory when memory ran out: in those two the stamp
+// stays empty and says nothing about the file.
 int ReadVersionStamp(const char* path, char* stamp);
 
-// Reads the stamp as ReadVersionStamp does while holding the file open, so that no program can
-// write, replace or delete it meanwhile, and gives the last-write time of the content read.
-// Returns 1 when the file was read (the stamp may be empty), 0 when it could not be opened (it
-// is gone, or another program has it open for writing), kVersionStampUnread when memory to read
-// it ran out. Short of 1, nothing is known about the file.
-int ReadHeldVersionStamp(const char* path, char* stamp, FILETIME* lastWrite);
+// How the reading of a whole file ended (ReadFileStamp):
+const int kFileStampOfOneState = 1;    // stamp and time belong together: the entry may be kept
+const int kFileStampTimeChanged = 2;   // the time changed while the version was read
+
+// Reads the stamp of the file at `path` as ReadVersionStamp does, holding no handle while the
+// platform's version functions open the file (on Windows 95/98 they open it in compatibility
+// mode, which fails while any other program holds it open in a sharing mode). The file's
+// last-write time is taken before and after the read, without opening the file, and
+// `lastWrite` gets the later one. A short open before the read, and the version functions'
+// last error, tell a file that cannot be read now (gone, access denied, held by another
+// program against this one) from one that has no version.
+// Returns kFileStampOfOneState when both times agree: the stamp, empty or not, is that of the
+// file at that time. kFileStampTimeChanged when they differ: the stamp is what was read, and
+// nothing says which state of the file it belongs to. 0 when the file could not be read now,
+// kVersionStampNoMemory when memory ran out; then the stamp is empty and says nothing.
+int ReadFileStamp(const char* path, char* stamp, FILETIME* lastWrite);

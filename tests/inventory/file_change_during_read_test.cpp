@@ -2,7 +2,8 @@
 // gives the file's time, and its version is read a little later. Whatever lands in between, the
 // version cache entry the run records holds a stamp and a time that the file had together; and
 // a file that another program has open for writing when its version is read is read again by
-// the next run, not remembered as one without a version.
+// the next run, not remembered as one without a version. Also under the sharing rules of
+// Windows 95/98, where the version functions are refused while any other handle holds the file.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "compatibility_mode_version_reads.h"
+#include "device_tree_fixture.h"
 #include "driver_file_image.h"
 #include "driver_inventory.h"
 #include "driver_machine.h"
@@ -161,6 +164,109 @@ TEST_F(FileChangeDuringRead, FileOpenForWritingIsReadAgainByTheNextRun) {
     ASSERT_TRUE(entry.found);
     EXPECT_EQ(kStampBefore, entry.stamp);
     EXPECT_TRUE(SameTime(timeBefore_, entry.time));
+}
+
+// Only the time changes while the version is read: the run lists the file with the stamp it
+// read and the time it found after the read, and records nothing, since nothing tells which
+// time the stamp belongs to; the next run reads the file again and records it.
+TEST_F(FileChangeDuringRead, TimeChangedDuringTheReadIsListedWithTheLaterTimeAndReadAgain) {
+    device_tree_fixture::DeviceTree tree;
+    tree.AddChain("0000", "0000");
+    tree.SetClassValue("0000", "DeviceVxDs", kName);
+    bool touched = false;
+    g_change = [&] { touched = Touch(); };
+    {
+        DriverInventory inventory(0);
+        ASSERT_TRUE(touched);
+        bool listed = false;
+        for (DWORD index = 1; index <= inventory.GetItemCount(); ++index) {
+            char name[512], stamp[128], date[64];
+            if (!inventory.GetItemNameAndStamp(name, stamp, index) || lstrcmpiA(name, kName) != 0) continue;
+            listed = true;
+            EXPECT_STREQ(kStampBefore, stamp);
+            ASSERT_TRUE(inventory.GetItemDate(date, index));
+            EXPECT_STREQ("2001/08/24", date);
+        }
+        EXPECT_TRUE(listed);
+    }
+    EXPECT_FALSE(CachedEntry(path_).found);
+    { DriverInventory again(0); }
+    const Entry entry = CachedEntry(path_);
+    ASSERT_TRUE(entry.found);
+    EXPECT_EQ(kStampBefore, entry.stamp);
+    EXPECT_TRUE(SameTime(timeAfter_, entry.time));
+}
+
+// The same file with the Windows 95/98 sharing rules in force, and named in the device tree so
+// that a run lists it whenever it has its stamp.
+class VersionReadsInCompatibilityMode : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(rule_.InForce());
+        driver_fixtures::DeleteCacheKey();
+        path_ = files_.Place(driver_fixtures::GetDriverDirectories().system, kName, before_, timeBefore_);
+        ASSERT_FALSE(path_.empty());
+        tree_.AddChain("0000", "0000");
+        tree_.SetClassValue("0000", "DeviceVxDs", kName);
+    }
+
+    // The stamp a whole run lists for the file, or "" when the run does not list it.
+    std::string Listed() {
+        DriverInventory inventory(0);
+        for (DWORD index = 1; index <= inventory.GetItemCount(); ++index) {
+            char name[512], stamp[128];
+            if (inventory.GetItemNameAndStamp(name, stamp, index) && lstrcmpiA(name, kName) == 0) return stamp;
+        }
+        return "";
+    }
+
+    driver_fixtures::CacheKeyBackup backup_;   // declared first: restored last
+    CompatibilityModeVersionReads rule_;
+    device_tree_fixture::DeviceTree tree_;
+    driver_fixtures::PlacedFiles files_;
+    const Bytes before_ = BuildVersionedPe({4, 10, 0, 1111});
+    const FILETIME timeBefore_ = UtcFileTime(1998, 5, 11, 10, 0);
+    std::string path_;
+};
+
+// Nobody else has the file open: the run holds nothing of its own while the platform reads the
+// version, so the read goes through, the file is listed and its stamp recorded.
+TEST_F(VersionReadsInCompatibilityMode, InUseFileIsListedAndRecorded) {
+    EXPECT_EQ(kStampBefore, Listed());
+    EXPECT_EQ(0, rule_.Refusals());
+    const Entry entry = CachedEntry(path_);
+    ASSERT_TRUE(entry.found);
+    EXPECT_EQ(kStampBefore, entry.stamp);
+    EXPECT_TRUE(SameTime(timeBefore_, entry.time));
+    EXPECT_EQ(kStampBefore, Listed()) << "from the cache";
+}
+
+// Another program has the file open for writing, sharing it or not: the run cannot read the
+// version, so it does not list the file and records nothing; the first run after the writer
+// closes lists it.
+TEST_F(VersionReadsInCompatibilityMode, FileOpenForWritingIsListedByTheFirstRunAfterTheWriterCloses) {
+    const struct {
+        const char* writer;
+        DWORD share;
+    } cases[] = {
+        {"writer sharing reading and writing", FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"writer sharing reading", FILE_SHARE_READ},
+        {"writer sharing nothing", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.writer);
+        driver_fixtures::DeleteCacheKey();
+        HANDLE writer = CreateFileA(path_.c_str(), GENERIC_WRITE, c.share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+        EXPECT_EQ("", Listed()) << "listed while another program writes it";
+        EXPECT_FALSE(CachedEntry(path_).found) << "recorded while another program writes it";
+        CloseHandle(writer);
+        EXPECT_EQ(kStampBefore, Listed());
+        const Entry entry = CachedEntry(path_);
+        ASSERT_TRUE(entry.found);
+        EXPECT_EQ(kStampBefore, entry.stamp);
+        EXPECT_TRUE(SameTime(timeBefore_, entry.time));
+    }
 }
 
 }  // namespace

@@ -484,16 +484,22 @@ TEST_F(HostileRegistryData, DeviceTreeValuesTheScanCannotUseAreIgnoredAndTheRest
 
 // The stored cache: every type the platform knows, from empty to 64 KB, noise in every case. The
 // rows behind what cannot be used are read from their files; the value saved afterwards is
-// whole entries again and serves the next run.
-TEST_F(HostileRegistryData, CacheValueOfEveryTypeAndSizeLosesNothingButItself) {
-    DeviceTree tree;
-    tree.AddChain("GOOD", "GOOD");
-    tree.SetClassValue("GOOD", "DeviceVxDs", good_ + "," + hostile_);
+// whole entries again and serves the next run. One test per stored value, so that they can run
+// apart.
+struct StoredCacheValue {
+    std::string what;
+    DWORD type;
+    Bytes data;
+    bool keepsOtherEntries;   // the entries of the 40 other files survive the save
+};
 
+std::string OtherPath(int i) { return "C:\\WINDOWS\\SYSTEM\\OTHER" + std::to_string(i) + ".VXD"; }
+
+std::vector<StoredCacheValue> StoredCacheValues() {
     // Whole entries of other files, then noise: the entries are kept, the noise is not.
     Bytes entriesThenNoise;
     for (int i = 0; i < 40; ++i) {
-        const std::string path = "C:\\WINDOWS\\SYSTEM\\OTHER" + std::to_string(i) + ".VXD";
+        const std::string path = OtherPath(i);
         Bytes entry(path.size() + kCacheEntryOverhead, 0);
         const uint8_t device[9] = {};
         WriteCacheEntry(entry.data(), path.c_str(), static_cast<uint32_t>(path.size()), device, "01.00.00.0001",
@@ -507,13 +513,7 @@ TEST_F(HostileRegistryData, CacheValueOfEveryTypeAndSizeLosesNothingButItself) {
                            REG_MULTI_SZ, REG_RESOURCE_LIST, REG_FULL_RESOURCE_DESCRIPTOR,
                            REG_RESOURCE_REQUIREMENTS_LIST, REG_QWORD};
     const size_t sizes[] = {0, 1, 31, kWindows98ValueLimit, k64K};
-    struct Stored {
-        std::string what;
-        DWORD type;
-        Bytes data;
-        bool keepsOtherEntries;   // the entries of the 40 other files survive the save
-    };
-    std::vector<Stored> stored;
+    std::vector<StoredCacheValue> stored;
     for (DWORD type : types) {
         for (size_t size : sizes) {
             stored.push_back({"type " + std::to_string(type) + ", " + std::to_string(size) + " bytes of noise", type,
@@ -524,25 +524,33 @@ TEST_F(HostileRegistryData, CacheValueOfEveryTypeAndSizeLosesNothingButItself) {
     // The platform keeps a string written through the ANSI functions only up to its first zero
     // byte: what remains is the first path, which is no entry.
     stored.push_back({"the same as a string", REG_SZ, entriesThenNoise, false});
-
-    for (const Stored& s : stored) {
-        SCOPED_TRACE(s.what);
-        DeleteCacheKey();
-        ASSERT_TRUE(StoreCacheValue(s.type, s.data));
-        EXPECT_EQ(Expected(true), OwnRows());
-        EXPECT_TRUE(CacheHoldsWholeEntries());
-        if (s.keepsOtherEntries) {
-            for (int i = 0; i < 40; ++i) {
-                const std::string path = "C:\\WINDOWS\\SYSTEM\\OTHER" + std::to_string(i) + ".VXD";
-                EXPECT_TRUE(CacheHoldsPath(path)) << path;
-            }
-        }
-
-        // The saved value serves the next run, which has nothing to add and writes nothing.
-        const auto saved = CacheValues();
-        EXPECT_EQ(Expected(true), OwnRows());
-        EXPECT_EQ(saved, CacheValues());
-    }
+    return stored;
 }
+
+class CacheValueOfEveryTypeAndSize : public HostileRegistryData, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(CacheValueOfEveryTypeAndSize, LosesNothingButItself) {
+    const StoredCacheValue s = StoredCacheValues()[GetParam()];
+    SCOPED_TRACE(s.what);
+    DeviceTree tree;
+    tree.AddChain("GOOD", "GOOD");
+    tree.SetClassValue("GOOD", "DeviceVxDs", good_ + "," + hostile_);
+
+    DeleteCacheKey();
+    ASSERT_TRUE(StoreCacheValue(s.type, s.data));
+    EXPECT_EQ(Expected(true), OwnRows());
+    EXPECT_TRUE(CacheHoldsWholeEntries());
+    if (s.keepsOtherEntries) {
+        for (int i = 0; i < 40; ++i) EXPECT_TRUE(CacheHoldsPath(OtherPath(i))) << OtherPath(i);
+    }
+
+    // The saved value serves the next run, which has nothing to add and writes nothing.
+    const auto saved = CacheValues();
+    EXPECT_EQ(Expected(true), OwnRows());
+    EXPECT_EQ(saved, CacheValues());
+}
+
+INSTANTIATE_TEST_SUITE_P(HostileRegistryData, CacheValueOfEveryTypeAndSize,
+                         ::testing::Range<size_t>(0, StoredCacheValues().size()));
 
 }  // namespace

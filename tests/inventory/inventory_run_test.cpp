@@ -106,6 +106,7 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
     const std::string pnp = tag + "PNP.VXD", noStamp = tag + "NOV.VXD", idle = tag + "IDL.VXD";
     const std::string module = tag + "MOD.DRV", duplicate = tag + "DUP.386";
     const std::string classDriver = tag + "DEV.SYS", port = tag + "ESD.PDR";
+    const std::string hostile = tag + "HUG.SYS";   // claims a version size no block can have
     struct Placement {
         std::string directory, name;
         std::vector<uint8_t> bytes;
@@ -119,6 +120,8 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
         {directories.drivers, classDriver, BuildVersionedPe({5, 0, 2195, 1}), UtcFileTime(2002, 2, 3, 4, 5)},
         {directories.ioSubSys, duplicate, BuildVersionedPe({4, 10, 100, 100}), UtcFileTime(1998, 6, 25, 0, 1)},
         {directories.ioSubSys, port, BuildVersionedPe({4, 0, 0, 950}), UtcFileTime(1998, 5, 15, 22, 22)},
+        {directories.system, hostile, BuildPeClaimingVersionSize({4, 10, 0, 2222}, 0x7FFF0000u),
+         UtcFileTime(1999, 7, 7, 8, 0)},
     };
     for (const Placement& p : placements) {
         ASSERT_NE("", files.Place(p.directory, p.name, p.bytes, p.lastWrite)) << p.directory << "\\" << p.name;
@@ -126,7 +129,7 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
 
     DeviceTree tree;
     tree.AddChain("PNP", "PNP");
-    tree.SetClassValue("PNP", "DeviceVxDs", Lower(pnp) + "," + Lower(noStamp));
+    tree.SetClassValue("PNP", "DeviceVxDs", Lower(pnp) + "," + Lower(noStamp) + "," + Lower(hostile));
     tree.AddChain("DEV", "DEV");
     tree.SetClassValue("DEV", "Driver", classDriver);
     tree.AddChain("ESD", "ESD");
@@ -151,6 +154,7 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
     };
     {
         TestDrivers drivers;
+        EXPECT_EQ(S_OK, drivers.ConstructionResult());
         EXPECT_EQ(ExpectedList(rows), ReadList(drivers));
     }
     EXPECT_EQ(4u, device.RequestsOf(kGetModule).size());
@@ -160,6 +164,7 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
     rows[4].stamp = "04.10.100.010";
     {
         TestDrivers drivers;
+        EXPECT_EQ(S_OK, drivers.ConstructionResult());
         EXPECT_EQ(ExpectedList(rows), ReadList(drivers));
     }
     EXPECT_EQ(8u, device.RequestsOf(kGetModule).size());

@@ -12,6 +12,7 @@
 
 namespace {
 
+using driver_fixtures::BuildPeClaimingVersionSize;
 using driver_fixtures::BuildPeWithoutFixedInfo;
 using driver_fixtures::BuildVersionedNe;
 using driver_fixtures::BuildVersionedPe;
@@ -82,6 +83,10 @@ TEST(VersionStamp, NoUsableVersionInformationGivesAnEmptyStamp) {
         {"TEXT.386", text},
         {"NOFIXED.VXD", BuildPeWithoutFixedInfo()},   // root value length 0
         {"CUT.WDM", truncated},
+        // A resource that claims far more than a version block can hold (its length is a
+        // 16-bit word): no version, rather than a read that runs out of memory.
+        {"CLAIMS.SYS", BuildPeClaimingVersionSize({4, 10, 0, 2222}, 0x7FFF0000u)},
+        {"CLAIMS64K.SYS", BuildPeClaimingVersionSize({4, 10, 0, 2222}, 0x10001u)},
     };
     PlacedFiles files;
     for (const auto& c : cases) {

@@ -65,7 +65,8 @@ std::vector<uint8_t> VersionBlock16(FileVersion version) {
     return out.bytes;
 }
 
-std::vector<uint8_t> BuildPe(const std::vector<uint8_t>& versionBlock) {
+// `claimedSize`, when not 0, is written as the resource's size in place of the block's.
+std::vector<uint8_t> BuildPe(const std::vector<uint8_t>& versionBlock, uint32_t claimedSize = 0) {
     const uint32_t kFileAlignment = 0x200, kSectionAlignment = 0x1000, kResourceRva = 0x1000;
 
     // Resource section: type directory (RT_VERSION), name directory (1), language directory
@@ -80,7 +81,7 @@ std::vector<uint8_t> BuildPe(const std::vector<uint8_t>& versionBlock) {
     directory(1, 0x80000000u | 48);
     directory(0x0409, 72);
     const uint32_t dataOffset = 88;
-    rsrc.Dword(kResourceRva + dataOffset), rsrc.Dword(static_cast<uint32_t>(versionBlock.size()));
+    rsrc.Dword(kResourceRva + dataOffset), rsrc.Dword(claimedSize ? claimedSize : static_cast<uint32_t>(versionBlock.size()));
     rsrc.Dword(0), rsrc.Dword(0);
     rsrc.Append(versionBlock);
     const uint32_t rsrcSize = static_cast<uint32_t>(rsrc.size());
@@ -123,6 +124,10 @@ std::vector<uint8_t> BuildPe(const std::vector<uint8_t>& versionBlock) {
 
 std::vector<uint8_t> BuildVersionedPe(FileVersion version, uint32_t paddingBytes) {
     return BuildPe(VersionBlock32(&version, paddingBytes));
+}
+
+std::vector<uint8_t> BuildPeClaimingVersionSize(FileVersion version, uint32_t claimedSize) {
+    return BuildPe(VersionBlock32(&version, 0), claimedSize);
 }
 
 std::vector<uint8_t> BuildPeWithoutFixedInfo() { return BuildPe(VersionBlock32(nullptr, 0)); }

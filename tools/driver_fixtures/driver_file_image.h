@@ -19,6 +19,11 @@ struct FileVersion {
 // size without changing the version).
 std::vector<uint8_t> BuildVersionedPe(FileVersion version, uint32_t paddingBytes = 0);
 
+// A PE image with a version block of that file version whose resource entry claims
+// `claimedSize` bytes, as a damaged or hostile file's may: the platform's version functions
+// report a size from the claim.
+std::vector<uint8_t> BuildPeClaimingVersionSize(FileVersion version, uint32_t claimedSize);
+
 // A PE image whose version block carries no fixed file information (root value length 0).
 std::vector<uint8_t> BuildPeWithoutFixedInfo();
 

@@ -3,10 +3,13 @@
 # this machine finds it:
 #   guest_image.sh ensure    build it unless the cached one was made from this recipe
 #   guest_image.sh path      print its folder (it may not be built yet)
-# The recipe is this script and the guest's init, comments left out: a change to either gives
-# a new folder name, so the next ensure builds anew and removes older guests.
+# The recipe is what makes the guest: the build steps below (as bash prints the function, so
+# without comments), the suite, the package lists, the disk size and the guest's init. A change
+# to any of them gives a new folder name, so the next ensure builds anew. Guests of other
+# recipes stay for clones that still use them, until none has booted one for a week.
 # The guest is Debian 12 (amd64, with the i386 architecture) made by debootstrap from Debian's
-# packages: its kernel and initrd, Wine, and ctest for running test suites. Its root file
+# packages: its kernel and initrd, Wine, ctest for running test suites, and the mingw binutils
+# that tests of the built DLL read it with. Its root file
 # system is an ext4 image made by mke2fs -d (no loop mount); guest_run.sh boots it with
 # QEMU's snapshot, so every boot starts from the same disk and several may run at once.
 # Needs root, or sudo.
@@ -16,12 +19,10 @@ suite=bookworm
 mirror=${BRANTOVIX_GUEST_MIRROR:-http://deb.debian.org/debian}
 security_mirror=${BRANTOVIX_GUEST_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
 base_packages=linux-image-amd64,udev,kmod
-guest_packages=(wine wine32 wine64 cmake)
+guest_packages=(wine wine32 wine64 cmake binutils-mingw-w64-i686)
 disk_size=6G
 
 cache=${BRANTOVIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/brantovix}
-recipe=$(grep -hv '^[[:space:]]*#' "$here/guest_image.sh" "$here/guest_init.sh" | sha256sum | cut -c1-16)
-guest=$cache/guest-$recipe
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 step() { printf 'guest: [%s] %s\n' "$(date +%H:%M:%S)" "$*"; }
@@ -31,7 +32,7 @@ build() {
   as_root rm -rf "$work"
   mkdir -p "$work"
   log=$work/build.log
-  echo "guest: this host runs no 32-bit x86 code, so Windows programs run in an emulated x86 PC."
+  echo "guest: Windows programs run in an emulated x86 PC on this host (tools/guest/x86_mode.sh)."
   echo "guest: building it once into $guest (a few minutes; log: $log)"
   step "debootstrap $suite (minbase, kernel) from $mirror"
   if ! as_root debootstrap --variant=minbase --include="$base_packages" "$suite" "$work/root" "$mirror" >"$log" 2>&1; then
@@ -74,10 +75,23 @@ SOURCES
   as_root chown -R "$(id -u):$(id -g)" "$work"
   rm -rf "$guest"
   mv "$work" "$guest"
-  for old in "$cache"/guest-*; do
-    [ "$old" = "$guest" ] || [ ! -d "$old" ] || { step "removing the older guest $(basename "$old")"; as_root rm -rf "$old"; }
-  done
   step "guest ready: $guest"
+}
+
+recipe=$( (declare -f build; echo "$suite $base_packages ${guest_packages[*]} $disk_size"; cat "$here/guest_init.sh") |
+  sha256sum | cut -c1-16)
+guest=$cache/guest-$recipe
+
+# Guests of other recipes that no run has booted for a week (guest_run.sh touches the folder).
+remove_unused_guests() {
+  local old
+  for old in "$cache"/guest-*; do
+    [ -d "$old" ] && [ "$old" != "$guest" ] || continue
+    if [ -n "$(find "$old" -maxdepth 0 -mtime +7)" ]; then
+      step "removing $(basename "$old"), unused for a week"
+      as_root rm -rf "$old"
+    fi
+  done
 }
 
 case "${1:-ensure}" in
@@ -89,6 +103,7 @@ ensure)
   flock 9
   [ -f "$guest/root.img" ] && exit 0
   build
+  remove_unused_guests
   ;;
 *) echo "usage: guest_image.sh ensure|path" >&2; exit 2 ;;
 esac

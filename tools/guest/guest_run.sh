@@ -24,6 +24,7 @@ cpu_model=${BRANTOVIX_GUEST_CPU_MODEL:-max,smap=off,smep=off}
 
 "$here/guest_image.sh" ensure
 guest=$("$here/guest_image.sh" path)
+touch "$guest"   # in use: kept while clones of this recipe boot it
 
 mkdir -p "$top/build/guest"
 job=$(mktemp -d "$top/build/guest/job.XXXXXX")
