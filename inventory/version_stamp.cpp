@@ -6,19 +6,16 @@
 
 namespace {
 
-// Failures of an open that say nothing about the file's content: another program holds it in
-// a conflicting mode or has it locked, it is gone or cannot be reached, or the system is short
-// of handles. The next run reads the file again.
-bool IsPassingOpenFailure(DWORD error) {
+// Failures the version functions report that say nothing about the file's content: another
+// program holds it in a conflicting mode or has it locked, or the system is short of handles.
+// The next run reads the file again. A file gone or denied is told by the caller's own open and
+// times: the platform gives "not found" also for files that hold no version resource.
+bool IsPassingReadFailure(DWORD error) {
     switch (error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
     case ERROR_TOO_MANY_OPEN_FILES:
     case ERROR_NOT_READY:
-    case ERROR_BAD_NETPATH:
     case ERROR_NETNAME_DELETED:
     case ERROR_DRIVE_LOCKED:
         return true;
@@ -48,7 +45,7 @@ int ReadVersionStamp(const char* path, char* stamp) {
     // The version functions say why they found no version only through the last error.
     SetLastError(ERROR_SUCCESS);
     const DWORD size = GetFileVersionInfoSizeA(path, &handle);
-    if (size == 0 && IsPassingOpenFailure(GetLastError())) return kVersionStampNotNow;
+    if (size == 0 && IsPassingReadFailure(GetLastError())) return kVersionStampNotNow;
     // The root block starts with its total length and its value length, two 16-bit words.
     if (size < 2 * sizeof(WORD)) return 0;
     if (size > kLargestVersionInfo) return 0;
@@ -56,7 +53,7 @@ int ReadVersionStamp(const char* path, char* stamp) {
     if (!info.get()) return kVersionStampNoMemory;
     SetLastError(ERROR_SUCCESS);
     if (!GetFileVersionInfoA(path, 0, size, info.get())) {
-        return IsPassingOpenFailure(GetLastError()) ? kVersionStampNotNow : 0;
+        return IsPassingReadFailure(GetLastError()) ? kVersionStampNotNow : 0;
     }
     const WORD rootValueLength = reinterpret_cast<const WORD*>(info.get())[1];
     if (rootValueLength == 0) return 0;   // no fixed file information

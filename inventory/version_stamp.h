@@ -13,10 +13,10 @@ const DWORD kLargestVersionInfo = 0x10000;
 
 // Empties `stamp`, then writes the file version of the file at `path` as
 // "%02d.%02d.%02d.%04d" (at most 23 characters and a zero). Returns 1 when a stamp was written,
-// 0 when the file has no usable version information (the stamp stays empty),
-// kVersionStampNotNow when the platform could not open the file (shared against it, locked,
-// access denied, gone) and kVersionStampNoMemory when memory ran out: in those two the stamp
-// stays empty and says nothing about the file.
+// 0 when the file has no usable version information or cannot be found (the stamp stays empty),
+// kVersionStampNotNow when the platform could not read it at this moment (another program holds
+// it against the read or has it locked) and kVersionStampNoMemory when memory ran out: in those
+// two the stamp stays empty and says nothing about the file.
 int ReadVersionStamp(const char* path, char* stamp);
 
 // How the reading of a whole file ended (ReadFileStamp):
