@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "interlocked.h"
 #include "object_map.h"
 #include "owner.h"
 
@@ -41,6 +42,8 @@ void ServerModule::Terminate() {
     }
 }
 
+// Their results are not used (Windows 95 returns only the sign of the new count):
+// DllCanUnloadNow reads the count itself.
 void ServerModule::Lock() { InterlockedIncrement(&lockCount); }
 
 void ServerModule::Unlock() { InterlockedDecrement(&lockCount); }
