@@ -1,7 +1,5 @@
 #include "server_module.h"
 
-#include <stdlib.h>
-
 #include "interlocked.h"
 #include "object_map.h"
 #include "owner.h"
@@ -37,7 +35,7 @@ void ServerModule::Terminate() {
     while (element) {
         TerminationElement* next = element->next;
         element->callback(element->context);
-        free(element);
+        delete element;
         element = next;
     }
 }
@@ -57,7 +55,7 @@ void UnlockModule() {
 }
 
 HRESULT ServerModule::AddTerminationCallback(TerminationCallback callback, DWORD context) {
-    TerminationElement* element = static_cast<TerminationElement*>(malloc(sizeof(TerminationElement)));
+    TerminationElement* element = new TerminationElement;
     if (!element) return E_OUTOFMEMORY;
     element->callback = callback;
     element->context = context;
