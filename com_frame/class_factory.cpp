@@ -1,6 +1,7 @@
 #include "class_factory.h"
 
 #include "interface_table.h"
+#include "interlocked.h"
 #include "server_module.h"
 
 namespace {
@@ -22,9 +23,14 @@ HRESULT ClassFactory::QueryInterface(REFIID iid, void** out) {
     return QueryInterfaceFromTable(this, kClassFactoryInterfaces, iid, out);
 }
 
+// The count is read back under the count lock rather than taken from the interlocked call:
+// Windows 95's InterlockedIncrement and InterlockedDecrement return only the sign of the new
+// value. Every change of the count is made under the lock, so the value read there is the one
+// this change made.
 ULONG ClassFactory::AddRef() {
     EnterCriticalSection(&countLock_);
-    LONG count = InterlockedIncrement(&count_);
+    InterlockedIncrement(&count_);
+    LONG count = count_;
     if (count == 2) LockModule();
     LeaveCriticalSection(&countLock_);
     return static_cast<ULONG>(count);
@@ -32,7 +38,8 @@ ULONG ClassFactory::AddRef() {
 
 ULONG ClassFactory::Release() {
     EnterCriticalSection(&countLock_);
-    LONG count = InterlockedDecrement(&count_);
+    InterlockedDecrement(&count_);
+    LONG count = count_;
     LeaveCriticalSection(&countLock_);
     if (count == 0) {
         delete this;

@@ -1,7 +1,6 @@
 #include "server_module.h"
 
-#include <stdlib.h>
-
+#include "interlocked.h"
 #include "object_map.h"
 #include "owner.h"
 
@@ -36,11 +35,13 @@ void ServerModule::Terminate() {
     while (element) {
         TerminationElement* next = element->next;
         element->callback(element->context);
-        free(element);
+        delete element;
         element = next;
     }
 }
 
+// Their results are not used (Windows 95 returns only the sign of the new count):
+// DllCanUnloadNow reads the count itself.
 void ServerModule::Lock() { InterlockedIncrement(&lockCount); }
 
 void ServerModule::Unlock() { InterlockedDecrement(&lockCount); }
@@ -54,7 +55,7 @@ void UnlockModule() {
 }
 
 HRESULT ServerModule::AddTerminationCallback(TerminationCallback callback, DWORD context) {
-    TerminationElement* element = static_cast<TerminationElement*>(malloc(sizeof(TerminationElement)));
+    TerminationElement* element = new TerminationElement;
     if (!element) return E_OUTOFMEMORY;
     element->callback = callback;
     element->context = context;

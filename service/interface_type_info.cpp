@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "brantovix_idl.h"
+#include "interlocked.h"
 #include "owner.h"
 #include "server_module.h"
 

@@ -1,5 +1,6 @@
-// Brantovix.dll as the Windows 98 loader and installers see it: a PE32 i386 DLL with subsystem
-// version 4.0, imports only from the allowed list, the expected exports, and its version block.
+// Brantovix.dll as the Windows 95/98 loader and installers see it: a PE32 i386 DLL with subsystem
+// version 4.0, imports from the six system DLLs only and only functions on the allowed list, the
+// expected exports, and its version block.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -103,6 +104,13 @@ private:
 
 const std::string kDll = WindowsPath(BRANTOVIX_DLL);
 
+// The DLLs the server imports from, all part of Windows 95 as first shipped; the C runtime DLL is
+// not (it came with later compilers and Windows 98), so the server must not need it.
+const std::set<std::string> kSystemDlls = {"kernel32.dll", "user32.dll", "advapi32.dll",
+                                           "version.dll",  "ole32.dll",  "oleaut32.dll"};
+
+std::string DllOf(const std::string& import) { return Lower(import.substr(0, import.find('!'))); }
+
 TEST(DllImage, IsAPe32I386DllThatWindows98Loads) {
     PeImage image(kDll);
     ASSERT_TRUE(image.Valid()) << kDll;
@@ -118,7 +126,16 @@ TEST(DllImage, IsAPe32I386DllThatWindows98Loads) {
     EXPECT_EQ(0u, nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size);
 }
 
-TEST(DllImage, ImportsOnlyFunctionsWindows98Provides) {
+TEST(DllImage, ImportsFromExactlyTheSixSystemDlls) {
+    PeImage image(kDll);
+    ASSERT_TRUE(image.Valid());
+    std::set<std::string> dlls;
+    for (const std::string& import : image.Imports()) dlls.insert(DllOf(import));
+    for (const std::string& dll : dlls) EXPECT_TRUE(kSystemDlls.count(dll)) << "imports from " << dll;
+    for (const std::string& dll : kSystemDlls) EXPECT_TRUE(dlls.count(dll)) << "imports nothing from " << dll;
+}
+
+TEST(DllImage, ImportsOnlyFunctionsOnTheAllowedList) {
     std::set<std::string> allowed;
     std::ifstream list(WindowsPath(ALLOWED_IMPORTS));
     ASSERT_TRUE(list.good()) << ALLOWED_IMPORTS;
@@ -126,7 +143,10 @@ TEST(DllImage, ImportsOnlyFunctionsWindows98Provides) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         size_t bang = line.find('!');
-        allowed.insert(Lower(line.substr(0, bang)) + line.substr(bang));
+        ASSERT_NE(std::string::npos, bang) << "not DLL!Function: " << line;
+        // The list cannot let another DLL back in.
+        EXPECT_TRUE(kSystemDlls.count(DllOf(line))) << "listed outside the system DLLs: " << line;
+        allowed.insert(DllOf(line) + line.substr(bang));
     }
     ASSERT_GT(allowed.size(), 50u);
 
@@ -135,9 +155,8 @@ TEST(DllImage, ImportsOnlyFunctionsWindows98Provides) {
     std::vector<std::string> imports = image.Imports();
     ASSERT_FALSE(imports.empty());
     for (const std::string& import : imports) {
-        size_t bang = import.find('!');
-        std::string key = Lower(import.substr(0, bang)) + import.substr(bang);
-        EXPECT_TRUE(allowed.count(key)) << "not on the allowed list: " << import;
+        EXPECT_TRUE(allowed.count(DllOf(import) + import.substr(import.find('!'))))
+            << "not on the allowed list: " << import;
     }
 }
 

@@ -1,5 +1,7 @@
 // The Drivers objects of Brantovix.dll, created through its real class factory: the standalone
 // object's one interface pointer, its vtable methods and lifetime, and the aggregated form.
+// Every case runs twice: with the interlocked functions answering the new value, as on
+// Windows 98, and only its sign, as on Windows 95.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +9,7 @@
 #include <string>
 
 #include "brantovix_idl.h"
+#include "interlocked_results.h"
 #include "server_test_support.h"
 
 namespace {
@@ -49,10 +52,11 @@ private:
     bool delegates_;
 };
 
-class DriversObjectTest : public ::testing::Test {
+class DriversObjectTest : public ::testing::TestWithParam<InterlockedResults> {
 protected:
     void SetUp() override {
         ASSERT_NE(nullptr, server_.getClassObject);
+        ASSERT_TRUE(interlocked_.InForce());
         void* out = nullptr;
         ASSERT_EQ(S_OK, server_.getClassObject(CLSID_Drivers, IID_IClassFactory, &out));
         factory_ = static_cast<IClassFactory*>(out);
@@ -64,10 +68,11 @@ protected:
 
     MachineStateGuard machine_;
     LoadedServer server_;
+    InterlockedResultsRule interlocked_{server_.module, GetParam()};   // undone before the server goes
     IClassFactory* factory_ = nullptr;
 };
 
-TEST_F(DriversObjectTest, OnePointerAnswersIUnknownIDispatchAndIOrvService) {
+TEST_P(DriversObjectTest, OnePointerAnswersIUnknownIDispatchAndIOrvService) {
     void* out = kSentinel;
     ASSERT_EQ(S_OK, factory_->CreateInstance(nullptr, IID_IUnknown, &out));
     IUnknown* object = static_cast<IUnknown*>(out);
@@ -93,7 +98,7 @@ TEST_F(DriversObjectTest, OnePointerAnswersIUnknownIDispatchAndIOrvService) {
     EXPECT_EQ(0u, object->Release());
 }
 
-TEST_F(DriversObjectTest, VtableMethodsReadTheList) {
+TEST_P(DriversObjectTest, VtableMethodsReadTheList) {
     void* out = nullptr;
     ASSERT_EQ(S_OK, factory_->CreateInstance(nullptr, IID_IOrvService, &out));
     IOrvService* service = static_cast<IOrvService*>(out);
@@ -140,7 +145,7 @@ TEST_F(DriversObjectTest, VtableMethodsReadTheList) {
     EXPECT_EQ(0u, service->Release());
 }
 
-TEST_F(DriversObjectTest, AggregatedObjectCountsOnTheOuterObject) {
+TEST_P(DriversObjectTest, AggregatedObjectCountsOnTheOuterObject) {
     OuterObject outer(true);
     void* out = kSentinel;
     ASSERT_EQ(S_OK, factory_->CreateInstance(&outer, IID_IUnknown, &out));
@@ -183,7 +188,7 @@ TEST_F(DriversObjectTest, AggregatedObjectCountsOnTheOuterObject) {
     EXPECT_EQ(0u, outer.inner->Release());
 }
 
-TEST_F(DriversObjectTest, ContainedPartAnswersFromItsOwnTableWhenTheOuterObjectRefuses) {
+TEST_P(DriversObjectTest, ContainedPartAnswersFromItsOwnTableWhenTheOuterObjectRefuses) {
     OuterObject outer(false);
     void* out = nullptr;
     ASSERT_EQ(S_OK, factory_->CreateInstance(&outer, IID_IUnknown, &out));
@@ -209,5 +214,9 @@ TEST_F(DriversObjectTest, ContainedPartAnswersFromItsOwnTableWhenTheOuterObjectR
     EXPECT_EQ(1u, outer.count);
     EXPECT_EQ(0u, outer.inner->Release());
 }
+
+INSTANTIATE_TEST_SUITE_P(Interlocked, DriversObjectTest,
+                         ::testing::Values(InterlockedResults::kNewValue, InterlockedResults::kSignOnly),
+                         InterlockedResultsName);
 
 }  // namespace

@@ -45,9 +45,7 @@ struct RealCalls {
     decltype(&GetTempFileNameA) tempFileName;
     decltype(&FindFirstFileA) findFirst;
     decltype(&FindClose) findClose;
-    void*(__cdecl* malloc)(size_t);
-    void*(__cdecl* calloc)(size_t, size_t);
-    void*(__cdecl* realloc)(void*, size_t);
+    decltype(&HeapAlloc) heapAlloc;
     decltype(&CoTaskMemAlloc) taskAlloc;
     decltype(&CoTaskMemRealloc) taskRealloc;
     decltype(&SysAllocString) allocString;
@@ -163,14 +161,8 @@ BOOL WINAPI FakeFindClose(HANDLE search) {
     return g_real.findClose(search);
 }
 
-void* __cdecl FakeMalloc(size_t size) {
-    return Fails(CallKind::kAllocation, "malloc") ? nullptr : g_real.malloc(size);
-}
-void* __cdecl FakeCalloc(size_t count, size_t size) {
-    return Fails(CallKind::kAllocation, "calloc") ? nullptr : g_real.calloc(count, size);
-}
-void* __cdecl FakeRealloc(void* block, size_t size) {
-    return Fails(CallKind::kAllocation, "realloc") ? nullptr : g_real.realloc(block, size);
+LPVOID WINAPI FakeHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+    return Fails(CallKind::kAllocation, "HeapAlloc") ? nullptr : g_real.heapAlloc(heap, flags, size);
 }
 LPVOID WINAPI FakeTaskAlloc(SIZE_T size) {
     return Fails(CallKind::kAllocation, "CoTaskMemAlloc") ? nullptr : g_real.taskAlloc(size);
@@ -222,9 +214,7 @@ const PatchPoint kPatchPoints[] = {
     {"kernel32.dll", "GetTempFileNameA", reinterpret_cast<void*>(&FakeTempFileName), Slot(&g_real.tempFileName), true},
     {"kernel32.dll", "FindFirstFileA", reinterpret_cast<void*>(&FakeFindFirst), Slot(&g_real.findFirst), true},
     {"kernel32.dll", "FindClose", reinterpret_cast<void*>(&FakeFindClose), Slot(&g_real.findClose), true},
-    {"msvcrt.dll", "malloc", reinterpret_cast<void*>(&FakeMalloc), Slot(&g_real.malloc), true},
-    {"msvcrt.dll", "calloc", reinterpret_cast<void*>(&FakeCalloc), Slot(&g_real.calloc), false},
-    {"msvcrt.dll", "realloc", reinterpret_cast<void*>(&FakeRealloc), Slot(&g_real.realloc), false},
+    {"kernel32.dll", "HeapAlloc", reinterpret_cast<void*>(&FakeHeapAlloc), Slot(&g_real.heapAlloc), true},
     {"ole32.dll", "CoTaskMemAlloc", reinterpret_cast<void*>(&FakeTaskAlloc), Slot(&g_real.taskAlloc), true},
     {"ole32.dll", "CoTaskMemRealloc", reinterpret_cast<void*>(&FakeTaskRealloc), Slot(&g_real.taskRealloc), false},
     {"oleaut32.dll", "SysAllocString", reinterpret_cast<void*>(&FakeAllocString), Slot(&g_real.allocString), true},

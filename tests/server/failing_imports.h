@@ -6,7 +6,7 @@
 //   file writes      GetTempFileNameA (it creates the file), CreateFileA for writing,
 //                    WriteFile (half the bytes reach the disk), FlushFileBuffers, MoveFileA,
 //                    CloseHandle of a file written (a deferred write that failed)
-//   allocations      malloc, calloc, realloc (the DLL's operator new is malloc),
+//   allocations      HeapAlloc (the DLL's operator new allocates from the process heap),
 //                    CoTaskMemAlloc, CoTaskMemRealloc, SysAllocString, SysAllocStringLen,
 //                    SysAllocStringByteLen
 //
