@@ -450,10 +450,10 @@ TEST_F(CacheInPieces, PieceTheRegistryRefusesLosesOnlyItsOwnEntries) {
 // second version), every other probe keeps its cached stamp, and no stamp comes from an entry
 // of another time or from a piece beyond the count. The save of that run (a changed file makes
 // one) leaves the whole cache again, and the next creation is served by it without writing.
-// The cases run in two interleaved halves, each a test of its own (two creations a case over a
+// The cases run in five interleaved parts, each a test of its own (two creations a case over a
 // thousand files take long under emulation).
 class DamagedPieces : public CacheInPieces, public ::testing::WithParamInterface<size_t> {};
-const size_t kDamagedPieceHalves = 2;
+const size_t kDamagedPieceParts = 5;
 
 TEST_P(DamagedPieces, StaleAndDamagedPiecesLoseOnlyTheirOwnEntries) {
     Create();
@@ -544,7 +544,7 @@ TEST_P(DamagedPieces, StaleAndDamagedPiecesLoseOnlyTheirOwnEntries) {
     };
     ASSERT_FALSE(olderPaths.empty());
     SetProbes(kRereadVersion);
-    for (size_t index = GetParam(); index < sizeof(cases) / sizeof(cases[0]); index += kDamagedPieceHalves) {
+    for (size_t index = GetParam(); index < sizeof(cases) / sizeof(cases[0]); index += kDamagedPieceParts) {
         const auto& c = cases[index];
         SCOPED_TRACE(c.what);
         WriteCacheTree(good.values, good.keys);
@@ -567,7 +567,7 @@ TEST_P(DamagedPieces, StaleAndDamagedPiecesLoseOnlyTheirOwnEntries) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Halves, DamagedPieces, ::testing::Range<size_t>(0, kDamagedPieceHalves));
+INSTANTIATE_TEST_SUITE_P(Parts, DamagedPieces, ::testing::Range<size_t>(0, kDamagedPieceParts));
 
 // The test registry itself refuses what Windows 98 refuses, counts names and data of the
 // key's other values (also through a handle that may only set values), and lets a value be
