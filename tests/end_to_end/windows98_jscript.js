@@ -7,23 +7,29 @@
 function windows98Lacks(what) {
   return function () { throw what + " is not in JScript 3.0"; };
 }
-// JScript 5.0
-Error = windows98Lacks("Error (JScript 5.0)");
-// JScript 5.5
-Array.prototype.push = windows98Lacks("Array.prototype.push (JScript 5.5)");
-Array.prototype.pop = windows98Lacks("Array.prototype.pop (JScript 5.5)");
-Array.prototype.shift = windows98Lacks("Array.prototype.shift (JScript 5.5)");
-Array.prototype.unshift = windows98Lacks("Array.prototype.unshift (JScript 5.5)");
-Array.prototype.splice = windows98Lacks("Array.prototype.splice (JScript 5.5)");
-Function.prototype.apply = windows98Lacks("Function.prototype.apply (JScript 5.5)");
-Function.prototype.call = windows98Lacks("Function.prototype.call (JScript 5.5)");
-Number.prototype.toFixed = windows98Lacks("Number.prototype.toFixed (JScript 5.5)");
-Number.prototype.toExponential = windows98Lacks("Number.prototype.toExponential (JScript 5.5)");
-Number.prototype.toPrecision = windows98Lacks("Number.prototype.toPrecision (JScript 5.5)");
-Object.prototype.hasOwnProperty = windows98Lacks("Object.prototype.hasOwnProperty (JScript 5.5)");
-Object.prototype.isPrototypeOf = windows98Lacks("Object.prototype.isPrototypeOf (JScript 5.5)");
-Object.prototype.propertyIsEnumerable = windows98Lacks("Object.prototype.propertyIsEnumerable (JScript 5.5)");
-encodeURI = windows98Lacks("encodeURI (JScript 5.5)");
-encodeURIComponent = windows98Lacks("encodeURIComponent (JScript 5.5)");
-decodeURI = windows98Lacks("decodeURI (JScript 5.5)");
-decodeURIComponent = windows98Lacks("decodeURIComponent (JScript 5.5)");
+// Each row: the object, the built-in's name, how scripts call it, the engine that added it.
+var windows98Lacking = [
+  [this, "Error", "Error", "JScript 5.0"],
+  [Array.prototype, "push", "Array.prototype.push", "JScript 5.5"],
+  [Array.prototype, "pop", "Array.prototype.pop", "JScript 5.5"],
+  [Array.prototype, "shift", "Array.prototype.shift", "JScript 5.5"],
+  [Array.prototype, "unshift", "Array.prototype.unshift", "JScript 5.5"],
+  [Array.prototype, "splice", "Array.prototype.splice", "JScript 5.5"],
+  [Function.prototype, "apply", "Function.prototype.apply", "JScript 5.5"],
+  [Function.prototype, "call", "Function.prototype.call", "JScript 5.5"],
+  [Number.prototype, "toFixed", "Number.prototype.toFixed", "JScript 5.5"],
+  [Number.prototype, "toExponential", "Number.prototype.toExponential", "JScript 5.5"],
+  [Number.prototype, "toPrecision", "Number.prototype.toPrecision", "JScript 5.5"],
+  [Object.prototype, "hasOwnProperty", "Object.prototype.hasOwnProperty", "JScript 5.5"],
+  [Object.prototype, "isPrototypeOf", "Object.prototype.isPrototypeOf", "JScript 5.5"],
+  [Object.prototype, "propertyIsEnumerable", "Object.prototype.propertyIsEnumerable", "JScript 5.5"],
+  [this, "encodeURI", "encodeURI", "JScript 5.5"],
+  [this, "encodeURIComponent", "encodeURIComponent", "JScript 5.5"],
+  [this, "decodeURI", "decodeURI", "JScript 5.5"],
+  [this, "decodeURIComponent", "decodeURIComponent", "JScript 5.5"]
+];
+// Replaced only after the whole table is read: the loop itself needs none of them.
+for (var row = 0; row < windows98Lacking.length; ++row) {
+  var lacking = windows98Lacking[row];
+  lacking[0][lacking[1]] = windows98Lacks(lacking[2] + " (" + lacking[3] + ")");
+}

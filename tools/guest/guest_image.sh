@@ -9,9 +9,9 @@
 # recipes stay for clones that still use them, until none has booted one for a week.
 # The guest is Debian 12 (amd64, with the i386 architecture) made by debootstrap from Debian's
 # packages: its kernel and initrd, Wine, ctest for running test suites, and the mingw binutils
-# that tests of the built DLL read it with. Its root file
-# system is an ext4 image made by mke2fs -d (no loop mount); guest_run.sh boots it with
-# QEMU's snapshot, so every boot starts from the same disk and several may run at once.
+# that tests of the built DLL read it with. Its root file system is an ext4 image made by
+# mke2fs -d (no loop mount); guest_run.sh boots it with QEMU's snapshot, so every boot starts
+# from the same disk and several may run at once.
 # Needs root, or sudo.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)

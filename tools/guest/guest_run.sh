@@ -3,8 +3,9 @@
 # as if it ran here:
 #   guest_run.sh COMMAND [ARGS...]
 # - the checkout, the working directory and the folders in BRANTOVIX_GUEST_SHARES
-#   (colon-separated) are shared with the guest at the same paths, and the command starts in the same working directory, as the same user, with the variables that
-#   matter (BRANTOVIX_*, WINE*, CTEST_*, GTEST_*, LANG, TERM);
+#   (colon-separated) are shared with the guest at the same paths, and the command starts in
+#   the same working directory, as the same user, with the variables that matter
+#   (BRANTOVIX_*, WINE*, CTEST_*, GTEST_*, LANG, LC_*, TERM, CI);
 # - its standard output and error stream here as it runs, and its exit status is this script's;
 # - BRANTOVIX_GUEST_TIMEOUT (seconds, default 3600) limits the whole run: past it the guest is
 #   stopped and the run fails;

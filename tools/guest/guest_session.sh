@@ -18,7 +18,6 @@ ln -sf /proc/self/fd/0 /dev/stdin
 ln -sf /proc/self/fd/1 /dev/stdout
 ln -sf /proc/self/fd/2 /dev/stderr
 hostname brantovix-guest
-ip link set lo up 2>/dev/null || true
 
 while read -r tag path; do
   [ -n "$tag" ] || continue

@@ -4,7 +4,7 @@
 #   x86_mode.sh
 # BRANTOVIX_X86=native|guest forces one; auto (the default) probes the CPU mode once per host
 # (cpu_mode_probe.c, built with the host's compiler) and remembers the answer in the cache
-# folder. Inside the guest the answer is always native.
+# folder. In the guest, guest_run.sh sets BRANTOVIX_X86=native.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 case "${BRANTOVIX_X86:-auto}" in
