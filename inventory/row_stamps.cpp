@@ -17,17 +17,16 @@ DWORD StampRows(DriverTable& table, VersionCache& cache) {
             table.MarkShortOfMemory();
             continue;
         }
-        // Gone since the scan, open in another program that denies this one, or locked: no
-        // stamp in this run, and nothing recorded, so that the next run reads the file again.
-        if (read != kFileStampOfOneState && read != kFileStampTimeChanged) continue;
+        // Gone since the scan, open in another program that denies this one, locked, or changed
+        // during every read: no stamp in this run, and nothing recorded, so that the next run
+        // reads the file again.
+        if (read != kFileStampOfOneState) continue;
         // The file may have been replaced or given another time since the directory search:
-        // the row takes the time taken after the read, and the date listed is that time's.
+        // the row takes the time its stamp was read at, and the date listed is that time's.
         item.lastWriteLow = lastWrite.dwLowDateTime;
         item.lastWriteHigh = lastWrite.dwHighDateTime;
-        // Recorded with or without a stamp, but only when the time stayed the same throughout
-        // the read: then the stamp is that of the content the entry's time belongs to. A file
-        // that changed meanwhile is read again by the next run.
-        if (read == kFileStampOfOneState) cache.UpdateVersionCache(item);
+        // Recorded with or without a stamp: it is that of the content the entry's time belongs to.
+        cache.UpdateVersionCache(item);
     }
     return hits;
 }

@@ -81,7 +81,10 @@ int ReadVersionStamp(const char* path, char* stamp) {
     return 1;
 }
 
-int ReadFileStamp(const char* path, char* stamp, FILETIME* lastWrite) {
+namespace {
+
+// One read of the stamp between two looks at the file's last-write time.
+int ReadStampBetweenTimes(const char* path, char* stamp, FILETIME* lastWrite) {
     stamp[0] = '\0';
     FILETIME before;
     if (!LastWriteTime(path, &before)) return 0;
@@ -105,4 +108,17 @@ int ReadFileStamp(const char* path, char* stamp, FILETIME* lastWrite) {
     }
     *lastWrite = after;
     return SameTime(before, after) ? kFileStampOfOneState : kFileStampTimeChanged;
+}
+
+}  // namespace
+
+int ReadFileStamp(const char* path, char* stamp, FILETIME* lastWrite) {
+    int read = 0;
+    for (int attempt = 0; attempt < kFileStampReadAttempts; ++attempt) {
+        read = ReadStampBetweenTimes(path, stamp, lastWrite);
+        if (read != kFileStampTimeChanged) return read;
+    }
+    // Changed during every read: what was read may belong to any of the file's states.
+    stamp[0] = '\0';
+    return kFileStampTimeChanged;
 }

@@ -20,18 +20,22 @@ const DWORD kLargestVersionInfo = 0x10000;
 int ReadVersionStamp(const char* path, char* stamp);
 
 // How the reading of a whole file ended (ReadFileStamp):
-const int kFileStampOfOneState = 1;    // stamp and time belong together: the entry may be kept
-const int kFileStampTimeChanged = 2;   // the time changed while the version was read
+const int kFileStampOfOneState = 1;    // stamp and time belong together: list it, keep the entry
+const int kFileStampTimeChanged = 2;   // the time changed during every read: nothing to list
+
+// How often ReadFileStamp reads a file whose time keeps changing while it is read.
+const int kFileStampReadAttempts = 3;
 
 // Reads the stamp of the file at `path` as ReadVersionStamp does, holding no handle while the
 // platform's version functions open the file (on Windows 95/98 they open it in compatibility
 // mode, which fails while any other program holds it open in a sharing mode). The file's
-// last-write time is taken before and after the read, without opening the file, and
-// `lastWrite` gets the later one. A short open before the read, and the version functions'
-// last error, tell a file that cannot be read now (gone, access denied, held by another
-// program against this one) from one that has no version.
-// Returns kFileStampOfOneState when both times agree: the stamp, empty or not, is that of the
-// file at that time. kFileStampTimeChanged when they differ: the stamp is what was read, and
-// nothing says which state of the file it belongs to. 0 when the file could not be read now,
-// kVersionStampNoMemory when memory ran out; then the stamp is empty and says nothing.
+// last-write time is taken before and after the read, without opening the file; when the two
+// differ, the file was changed meanwhile and the read is made again, up to
+// kFileStampReadAttempts reads. A short open before each read, and the version functions' last
+// error, tell a file that cannot be read now (gone, access denied, held by another program
+// against this one) from one that has no version.
+// Returns kFileStampOfOneState when both times of a read agree: the stamp, empty or not, is that
+// of the file at that time, and `lastWrite` gets that time. kFileStampTimeChanged when they
+// differed in every read, 0 when the file could not be read now, kVersionStampNoMemory when
+// memory ran out; in those the stamp is empty and says nothing about the file.
 int ReadFileStamp(const char* path, char* stamp, FILETIME* lastWrite);

@@ -18,6 +18,7 @@
 #include "driver_inventory.h"
 #include "driver_machine.h"
 #include "import_patch.h"
+#include "version_stamp.h"
 
 namespace {
 
@@ -30,16 +31,16 @@ const char kStampBefore[] = "04.10.00.1111";
 const char kStampAfter[] = "04.20.00.2222";
 
 // The product reads a version with GetFileVersionInfoSizeA first; this runs a change of the file
-// just before that call for the file, once.
+// just before that call for the file, for the next g_changesLeft reads.
 decltype(&GetFileVersionInfoSizeA) g_realInfoSize = nullptr;
 std::string g_changedPath;
 std::function<void()> g_change;
+int g_changesLeft = 0;
 
 DWORD WINAPI InfoSizeAfterChange(LPCSTR path, LPDWORD handle) {
-    if (g_change && lstrcmpiA(path, g_changedPath.c_str()) == 0) {
-        std::function<void()> change;
-        change.swap(g_change);
-        change();
+    if (g_changesLeft > 0 && lstrcmpiA(path, g_changedPath.c_str()) == 0) {
+        --g_changesLeft;
+        g_change();
     }
     return g_realInfoSize(path, handle);
 }
@@ -83,7 +84,10 @@ protected:
         ASSERT_TRUE(g_realInfoSize);
         g_changedPath = path_;
     }
-    void TearDown() override { g_change = nullptr; }
+    void TearDown() override {
+        g_changesLeft = 0;
+        g_change = nullptr;
+    }
 
     // A file written whole beside the driver file, then moved over it in one step.
     bool Replace() {
@@ -96,11 +100,11 @@ protected:
         return MoveFileExA(beside.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
     }
     // Only the time, through a handle that asks for nothing but the attributes.
-    bool Touch() {
+    bool Touch(const FILETIME& time) {
         HANDLE file = CreateFileA(path_.c_str(), FILE_WRITE_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return false;
-        const bool done = SetFileTime(file, nullptr, nullptr, &timeAfter_) != FALSE;
+        const bool done = SetFileTime(file, nullptr, nullptr, &time) != FALSE;
         CloseHandle(file);
         return done;
     }
@@ -128,7 +132,7 @@ TEST_F(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
     const Case cases[] = {
         {"replaced", [this] { return Replace(); },
          {{kStampBefore, timeBefore_}, {kStampAfter, timeAfter_}}},
-        {"touched", [this] { return Touch(); },
+        {"touched", [this] { return Touch(timeAfter_); },
          {{kStampBefore, timeBefore_}, {kStampBefore, timeAfter_}}},
         {"deleted", [this] { return DeleteFileA(path_.c_str()) != FALSE; },
          {{kStampBefore, timeBefore_}}},
@@ -139,8 +143,9 @@ TEST_F(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
         ASSERT_EQ(path_, files_.Place(driver_fixtures::GetDriverDirectories().system, kName, before_, timeBefore_));
         bool made = false;
         g_change = [&] { made = c.make(); };
+        g_changesLeft = 1;
         { DriverInventory inventory(0); }
-        EXPECT_FALSE(static_cast<bool>(g_change)) << "the file's version was never read";
+        EXPECT_EQ(0, g_changesLeft) << "the file's version was never read";
         const Entry entry = CachedEntry(path_);
         if (!entry.found) continue;   // nothing recorded: the next run reads the file
         bool had = false;
@@ -166,35 +171,63 @@ TEST_F(FileChangeDuringRead, FileOpenForWritingIsReadAgainByTheNextRun) {
     EXPECT_TRUE(SameTime(timeBefore_, entry.time));
 }
 
-// Only the time changes while the version is read: the run lists the file with the stamp it
-// read and the time it found after the read, and records nothing, since nothing tells which
-// time the stamp belongs to; the next run reads the file again and records it.
-TEST_F(FileChangeDuringRead, TimeChangedDuringTheReadIsListedWithTheLaterTimeAndReadAgain) {
+// The time changes while the version is read, once or during every read. The run reads the file
+// again until a read finds the same time before and after it; then it lists the file with that
+// time's date and records it. A file whose time changed during every read is not listed by that
+// run, nor recorded: nothing tells which of its states the stamp read belongs to. The next run
+// reads it again.
+TEST_F(FileChangeDuringRead, TimeChangedDuringTheReadIsReadAgain) {
     device_tree_fixture::DeviceTree tree;
     tree.AddChain("0000", "0000");
     tree.SetClassValue("0000", "DeviceVxDs", kName);
-    bool touched = false;
-    g_change = [&] { touched = Touch(); };
-    {
-        DriverInventory inventory(0);
-        ASSERT_TRUE(touched);
-        bool listed = false;
-        for (DWORD index = 1; index <= inventory.GetItemCount(); ++index) {
-            char name[512], stamp[128], date[64];
-            if (!inventory.GetItemNameAndStamp(name, stamp, index) || lstrcmpiA(name, kName) != 0) continue;
-            listed = true;
-            EXPECT_STREQ(kStampBefore, stamp);
-            ASSERT_TRUE(inventory.GetItemDate(date, index));
-            EXPECT_STREQ("2001/08/24", date);
+    struct Case {
+        int changes;          // during that many reads
+        const char* listed;   // the date listed, or nullptr when the file is not listed
+    };
+    const Case cases[] = {{1, "2001/08/24"}, {kFileStampReadAttempts, nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.changes) + " reads met a change");
+        driver_fixtures::DeleteCacheKey();
+        ASSERT_EQ(path_, files_.Place(driver_fixtures::GetDriverDirectories().system, kName, before_, timeBefore_));
+        // Each change gives the file a time of its own, a minute after the one before.
+        ULARGE_INTEGER next = {{timeAfter_.dwLowDateTime, timeAfter_.dwHighDateTime}};
+        FILETIME given = {};
+        bool touched = true;
+        g_change = [&] {
+            given = {next.LowPart, next.HighPart};
+            touched = Touch(given) && touched;
+            next.QuadPart += 60ull * 10000000ull;
+        };
+        g_changesLeft = c.changes;
+        std::string listedDate;
+        {
+            DriverInventory inventory(0);
+            ASSERT_EQ(0, g_changesLeft);
+            ASSERT_TRUE(touched);
+            for (DWORD index = 1; index <= inventory.GetItemCount(); ++index) {
+                char name[512], stamp[128], date[64];
+                if (!inventory.GetItemNameAndStamp(name, stamp, index) || lstrcmpiA(name, kName) != 0) continue;
+                EXPECT_STREQ(kStampBefore, stamp);
+                ASSERT_TRUE(inventory.GetItemDate(date, index));
+                listedDate = date;
+            }
         }
-        EXPECT_TRUE(listed);
+        const Entry recorded = CachedEntry(path_);
+        if (c.listed) {
+            EXPECT_EQ(c.listed, listedDate);
+            ASSERT_TRUE(recorded.found);
+            EXPECT_EQ(kStampBefore, recorded.stamp);
+            EXPECT_TRUE(SameTime(given, recorded.time));
+            continue;
+        }
+        EXPECT_EQ("", listedDate) << "listed with a stamp of a state it may not have had";
+        EXPECT_FALSE(recorded.found);
+        { DriverInventory again(0); }
+        const Entry entry = CachedEntry(path_);
+        ASSERT_TRUE(entry.found) << "the next run did not read the file again";
+        EXPECT_EQ(kStampBefore, entry.stamp);
+        EXPECT_TRUE(SameTime(given, entry.time));
     }
-    EXPECT_FALSE(CachedEntry(path_).found);
-    { DriverInventory again(0); }
-    const Entry entry = CachedEntry(path_);
-    ASSERT_TRUE(entry.found);
-    EXPECT_EQ(kStampBefore, entry.stamp);
-    EXPECT_TRUE(SameTime(timeAfter_, entry.time));
 }
 
 // The same file with the Windows 95/98 sharing rules in force, and named in the device tree so
