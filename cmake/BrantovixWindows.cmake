@@ -8,9 +8,11 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 set(BRANTOVIX_ENUMERATOR_DRIVER_IMAGE "" CACHE FILEPATH
     "The enumerator driver image (ORV_DE.VXD) made by the host build; embedded as resource DRIVER 201")
 
-# Product code: no exceptions, no RTTI, Windows 95/98 targets (no Unicode entry points).
+# Product code: no exceptions, no RTTI, Windows 95/98 targets (no Unicode entry points), and
+# only the instructions of the 80386, the least processor Windows 95 runs on (the compiler's
+# default, the Pentium Pro, brings cmov, which faults on a 486 or a Pentium).
 set(BRANTOVIX_PRODUCT_COMPILE_OPTIONS -Wall -Wextra -fno-exceptions -fno-rtti -fcheck-new
-    -fno-asynchronous-unwind-tables)
+    -fno-asynchronous-unwind-tables -march=i386 -mtune=i686)
 set(BRANTOVIX_PRODUCT_DEFINITIONS WINVER=0x0400 _WIN32_WINDOWS=0x0410 _WIN32_WINNT=0x0400
     _WIN32_IE=0x0400 WIN32_LEAN_AND_MEAN NOMINMAX)
 # Executables and DLLs: runtime linked statically; PE subsystem and OS version 4.0.
