@@ -1,6 +1,6 @@
-// Fuzz driver for the enumerator driver's request handling, built natively on a kernel held in
-// memory (memory_kernel.h). The input (enumerator_requests_input.h) gives the machine's two
-// lists and a run of requests: any code, and buffers that are exact heap buffers, null
+// Fuzz driver for the enumerator driver's request handling, built natively on the kernel held
+// in memory that the native logic test runs on too (memory_kernel.h). The input
+// (enumerator_requests_input.h) gives the machine's two lists and a run of requests: any code, and buffers that are exact heap buffers, null
 // pointers, the same buffer for input and output, or shorter than their stated size.
 //
 // What must hold for every request:

@@ -1,5 +1,6 @@
-// Fuzz driver for the machine file parser: any text is either refused with "line N: ..." and
-// no machine, or accepted as a machine whose every entry obeys the format's rules.
+// Fuzz driver for the machine file parser, which also reads the kernel stand-in's machine
+// description: any text, read as either, is refused with "line N: ..." and no machine, or
+// accepted as a machine whose every entry obeys the format's rules.
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -19,15 +20,21 @@ bool HasControlCharacter(const std::string& text) {
     return false;
 }
 
-}  // namespace
+// Module names without blanks, up to 255 characters; device names of 8 bytes, blank-padded.
+void CheckLists(const provisioner::Machine& machine) {
+    Check(machine.modules.size() <= provisioner::kMaxListEntries);
+    Check(machine.devices.size() <= provisioner::kMaxListEntries);
+    for (const provisioner::ListedModule& module : machine.modules)
+        Check(!module.name.empty() && module.name.size() <= 255 && module.name.find(' ') == std::string::npos);
+    for (const std::string& device : machine.devices) Check(device.size() == 8 && device[0] != ' ');
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);
+void CheckMachineFile(const std::string& text) {
     provisioner::Machine machine;
     std::string error;
     if (!provisioner::ParseMachineFile(text, &machine, &error)) {
         Check(error.compare(0, 5, "line ") == 0);
-        return 0;
+        return;
     }
     for (const provisioner::DriverFile& file : machine.files) {
         Check(!file.name.empty() && file.name.size() <= 255 && !HasControlCharacter(file.name));
@@ -37,5 +44,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const provisioner::DeviceNode& node : machine.nodes) Check(!node.name.empty());
     for (const provisioner::HardwareKey& key : machine.hardware_keys) Check(!key.path.empty());
     for (const provisioner::ClassValue& value : machine.class_values) Check(!value.key.empty());
+    CheckLists(machine);
+    Check(machine.image.empty());
+}
+
+void CheckStandinDescription(const std::string& text) {
+    provisioner::Machine description;
+    std::string error;
+    if (!provisioner::ParseMachineFile(text, &description, &error, provisioner::MachineText::kStandinDescription)) {
+        Check(error.compare(0, 5, "line ") == 0);
+        Check(description.modules.empty() && description.devices.empty() && description.image.empty());
+        return;
+    }
+    Check(description.files.empty() && description.nodes.empty() && description.hardware_keys.empty() &&
+          description.class_values.empty() && !description.has_enumerator_time);
+    CheckLists(description);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    CheckMachineFile(text);
+    CheckStandinDescription(text);
     return 0;
 }

@@ -25,7 +25,6 @@
 
 #include "enumerator_logic.h"
 #include "enumerator_requests_input.h"
-#include "machine_description.h"
 #include "machine_file.h"
 #include "memory_kernel.h"
 
@@ -190,11 +189,11 @@ void WriteCacheImages(const provisioner::Machine& machine) {
   Write("version_cache_image", "leading_part", input(paths.front().substr(0, paths.front().size() - 1)));
 }
 
-void WriteRequestRuns(const kernel_standin::MachineDescription& lists) {
+void WriteRequestRuns(const provisioner::Machine& lists) {
   using namespace enumerator_requests;
   auto machine = [&lists](InputWriter& w) {
     w.Byte(static_cast<uint32_t>(lists.modules.size()));
-    for (const kernel_standin::DescribedModule& m : lists.modules) w.Module(m.name, m.load_count);
+    for (const provisioner::ListedModule& m : lists.modules) w.Module(m.name, m.load_count);
     w.Devices(lists.devices);
   };
   // The inventory's client: module records by index until the list ends, then the device
@@ -256,17 +255,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
     return 1;
   }
-  kernel_standin::MachineDescription lists;
-  if (!kernel_standin::ParseMachineDescription(machine.kernel_lists, &lists, &error)) {
-    fprintf(stderr, "%s: %s\n", argv[1], error.c_str());
-    return 1;
-  }
   // While the driver answers, it is in both lists itself.
-  kernel_standin::AddLoadedDriver(&lists, "ORV_DE", "ORV_DE");
+  provisioner::Machine lists = machine;
+  provisioner::AddLoadedDriver(&lists, "ORV_DE", "ORV_DE");
 
   MemoryKernel kernel;
   std::vector<KernelModule> modules;
-  for (const kernel_standin::DescribedModule& m : lists.modules) modules.push_back({true, m.name, m.load_count});
+  for (const provisioner::ListedModule& m : lists.modules) modules.push_back({true, m.name, m.load_count});
   kernel.SetModules(modules);
   kernel.SetDevices(lists.devices);
   MemoryKernel::Use(&kernel);

@@ -12,6 +12,7 @@
 
 #include "driver_image_file.h"
 #include "emulated_kernel.h"
+#include "enumerator_request_cases.h"
 
 namespace {
 
@@ -19,7 +20,9 @@ using emulated_kernel::Kernel;
 using emulated_kernel::LoadedModule;
 using emulated_kernel::Registers;
 
-constexpr uint32_t kGetVersion = 0x8001, kGetModule = 0x8002, kGetDeviceNames = 0x8003;
+using enumerator_cases::RequestCase;
+using enumerator_cases::RequestOutcome;
+using enumerator_cases::SystemLists;
 
 class EnumeratorDriver : public ::testing::Test {
  protected:
@@ -31,52 +34,54 @@ class EnumeratorDriver : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(kernel.loaded());
     kernel.set_heap_exhausted(false);
-    // A small machine, the driver itself among both lists as while it is loaded.
-    kernel.SetLists({{"VPOWERD", 1}, {"SIXTEEN_CHARS_16", 2}, {"A_NAME_LONGER_THAN_16", 3}, {"ORV_DE", 1}},
-                    {"VMM", "IOS", "ORV_DE"});
     kernel.TakeFaults();
   }
   // The kernel's own watch over every call: lists read only inside the critical section,
   // which the driver always left again; every scratch record freed once.
-  void TearDown() override {
+  void TearDown() override { ExpectNoFault(); }
+  void ExpectNoFault() {
     std::vector<std::string> faults = kernel.TakeFaults();
     EXPECT_TRUE(faults.empty()) << faults.front();
     EXPECT_EQ(kernel.outstanding_allocations(), 0u);
   }
-  // Sends a request with sentinel-filled output and byte count. The output lies between guard
-  // bytes, which no request may touch.
-  uint32_t Send(uint32_t code, const std::vector<uint8_t>& input, uint32_t output_size) {
-    buffer.assign(kGuard + output_size + kGuard, 0xCC);
-    count = 0xA5A5A5A5;
-    uint32_t status = kernel.DeviceIoControl(code, input.empty() ? nullptr : input.data(),
-                                             static_cast<uint32_t>(input.size()), buffer.data() + kGuard,
-                                             output_size, &count, &carry);
-    EXPECT_EQ(carry, status != 0) << "the carry flag goes with a status other than 0";
-    output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-    for (size_t i = 0; i < kGuard; ++i) {
-      EXPECT_EQ(buffer[i], 0xCC) << "written before the output, code " << code;
-      EXPECT_EQ(buffer[kGuard + output_size + i], 0xCC) << "written past the output, code " << code;
+  void SetLists(const SystemLists& system) {
+    std::vector<LoadedModule> modules;
+    for (const auto& m : system.modules) modules.push_back({m.name, m.load_count, m.has_name});
+    kernel.SetLists(modules, system.devices);
+    kernel.set_heap_exhausted(system.heap_exhausted);
+  }
+  // Sends the case's request with its output between guard bytes, the output and the byte
+  // count set to sentinels first. The carry flag goes with a status other than 0.
+  RequestOutcome Send(const RequestCase& c) {
+    std::vector<uint8_t> input(c.input.begin(), c.input.end());
+    std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
+    uint32_t count = enumerator_cases::kByteCountUntouched;
+    bool carry = false;
+    RequestOutcome outcome;
+    outcome.status = kernel.DeviceIoControl(c.code, c.null_input || input.empty() ? nullptr : input.data(),
+                                            static_cast<uint32_t>(input.size()),
+                                            c.null_output ? nullptr : buffer.data() + kGuard, c.output_size, &count,
+                                            &carry);
+    EXPECT_EQ(carry, outcome.status != 0) << "the carry flag goes with a status other than 0";
+    outcome.byte_count = count;
+    if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
+    for (size_t i = 0; i < buffer.size(); ++i) {
+      const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
+      if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
     }
-    return status;
+    return outcome;
   }
-  uint32_t GetModule(uint32_t index, uint32_t output_size = 17) {
-    std::vector<uint8_t> input(4);
-    std::memcpy(input.data(), &index, 4);
-    return Send(kGetModule, input, output_size);
+  void SendEveryCase() {
+    for (const RequestCase& c : enumerator_cases::RequestCases()) {
+      SCOPED_TRACE(c.name + " (" + c.system->name + ")");
+      SetLists(*c.system);
+      EXPECT_EQ(enumerator_cases::Mismatch(c, Send(c)), "");
+      ExpectNoFault();
+    }
   }
-  bool OutputUntouched() const {
-    for (uint8_t b : output)
-      if (b != 0xCC) return false;
-    return true;
-  }
-  std::string Names(size_t bytes) const { return std::string(output.begin(), output.begin() + bytes); }
 
   static constexpr size_t kGuard = 16;
   Kernel& kernel = Kernel::Instance();
-  std::vector<uint8_t> buffer;  // guard, output, guard
-  std::vector<uint8_t> output;  // the output as the request left it
-  uint32_t count = 0;
-  bool carry = false;
 };
 
 TEST_F(EnumeratorDriver, ImageIsMappedWithItsDescriptorBlock) {
@@ -142,135 +147,22 @@ TEST_F(EnumeratorDriver, ControlMessagesAnswerInEaxAndCarry) {
   }
 }
 
-TEST_F(EnumeratorDriver, OpenAndCloseNotificationsSucceedWithoutAByteCount) {
-  for (uint32_t code : {0u, 0xFFFFFFFFu}) {
-    SCOPED_TRACE(code);
-    EXPECT_EQ(Send(code, {}, 16), 0u);
-    EXPECT_FALSE(carry);
-    EXPECT_EQ(count, 0xA5A5A5A5u);
-    EXPECT_TRUE(OutputUntouched());
-  }
-}
-
-TEST_F(EnumeratorDriver, VersionWithThreeAndFourBytes) {
-  EXPECT_EQ(Send(kGetVersion, {}, 3), 1u);
-  EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(OutputUntouched());
-  EXPECT_EQ(Send(kGetVersion, {}, 4), 0u);
-  EXPECT_EQ(count, 4u);
-  EXPECT_EQ(Names(4), std::string("\x00\x01\x00\x00", 4));
-}
-
-TEST_F(EnumeratorDriver, ModulesByIndexIncludingItself) {
-  struct Case { uint32_t index; uint8_t load_count; std::string name; };
-  const Case cases[] = {
-      {0, 1, std::string("VPOWERD\0", 8)},           // shorter: with its terminator
-      {1, 2, "SIXTEEN_CHARS_16"},                    // 16: no terminator
-      {2, 3, "A_NAME_LONGER_TH"},                    // longer: the first 16
-      {3, 1, std::string("ORV_DE\0", 7)},            // the driver itself
-  };
-  const uint32_t patched_before = kernel.patched_call_sites();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.index);
-    ASSERT_EQ(GetModule(c.index), 0u);
-    EXPECT_EQ(count, 17u);
-    EXPECT_EQ(output[0], c.load_count);
-    EXPECT_EQ(std::string(output.begin() + 1, output.begin() + 1 + c.name.size()), c.name);
-  }
-  for (uint32_t index : {4u, 0xFFFFFFFFu}) {
-    SCOPED_TRACE(index);
-    EXPECT_EQ(GetModule(index), 0xFFFFFFFEu);
-    EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(OutputUntouched());
-  }
-  // Each call site faulted once and runs patched afterwards.
+// Every case of the request table. Each dynamic-link call site faults once and runs patched
+// afterwards: a second round patches none.
+TEST_F(EnumeratorDriver, AnswersEveryRequestCase) {
+  SendEveryCase();
   const uint32_t patched = kernel.patched_call_sites();
-  EXPECT_EQ(GetModule(0), 0u);
+  EXPECT_GT(patched, 0u);
+  SendEveryCase();
   EXPECT_EQ(kernel.patched_call_sites(), patched);
-  EXPECT_LE(patched - patched_before, 5u);
-}
-
-TEST_F(EnumeratorDriver, NoModuleAtAllAndAModuleWithoutAName) {
-  kernel.SetLists({}, {"VMM"});
-  EXPECT_EQ(GetModule(0), 0xFFFFFFFFu);
-  EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(OutputUntouched());
-
-  LoadedModule unnamed;
-  unnamed.has_name = false;
-  unnamed.load_count = 9;
-  kernel.SetLists({unnamed}, {"VMM"});
-  ASSERT_EQ(GetModule(0), 0u);
-  EXPECT_EQ(output[0], 9);
-  EXPECT_EQ(output[1], 0);
-}
-
-TEST_F(EnumeratorDriver, ModuleRequestWithShortBuffersWritesNothing) {
-  EXPECT_EQ(Send(kGetModule, {0, 0, 0}, 17), 122u);
-  EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(OutputUntouched());
-  EXPECT_EQ(GetModule(0, 16), 122u);
-  EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(OutputUntouched());
-}
-
-std::vector<std::string> Devices(size_t n) {
-  std::vector<std::string> names;
-  for (size_t i = 0; i + 1 < n; ++i) names.push_back("D" + std::to_string(i));
-  names.push_back("ORV_DE");
-  return names;
-}
-
-TEST_F(EnumeratorDriver, DeviceNamesOfChainsOfThree256And257) {
-  ASSERT_EQ(Send(kGetDeviceNames, {1, 2, 3}, 2304), 0u);
-  EXPECT_EQ(count, 27u);
-  EXPECT_EQ(Names(27), std::string("VMM     \0IOS     \0ORV_DE  \0", 27));
-
-  kernel.SetLists({{"ORV_DE", 1}}, Devices(256));
-  ASSERT_EQ(Send(kGetDeviceNames, {}, 2304), 0u);
-  EXPECT_EQ(count, 2304u);
-  EXPECT_EQ(Names(9), std::string("D0      \0", 9));
-  EXPECT_EQ(std::string(output.begin() + 2295, output.begin() + 2304), std::string("ORV_DE  \0", 9));
-
-  kernel.SetLists({{"ORV_DE", 1}}, Devices(257));
-  EXPECT_EQ(Send(kGetDeviceNames, {}, 2304), 0xFFFFFFFFu);
-  EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(OutputUntouched());
-}
-
-TEST_F(EnumeratorDriver, DeviceNamesThatDoNotFitGiveTheBytesNeeded) {
-  for (uint32_t space : {0u, 26u}) {
-    SCOPED_TRACE(space);
-    EXPECT_EQ(Send(kGetDeviceNames, {}, space), 27u);
-    EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(OutputUntouched());
-  }
-  kernel.SetLists({}, {});
-  EXPECT_EQ(Send(kGetDeviceNames, {}, 2304), 0xFFFFFFFFu);
-  EXPECT_EQ(count, 0u);
-}
-
-TEST_F(EnumeratorDriver, UnknownCodeSucceedsWithNothing) {
-  EXPECT_EQ(Send(0x8004, {1, 2, 3, 4}, 64), 0u);
-  EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(OutputUntouched());
-}
-
-TEST_F(EnumeratorDriver, ExhaustedHeapFailsTheWalksCleanly) {
-  kernel.set_heap_exhausted(true);
-  EXPECT_EQ(GetModule(0), 8u);
-  EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(OutputUntouched());
-  EXPECT_EQ(Send(kGetDeviceNames, {}, 2304), 8u);
-  EXPECT_EQ(count, 0u);
-  EXPECT_TRUE(OutputUntouched());
 }
 
 // The kernel's own watch: a list read outside the critical section is caught.
 TEST_F(EnumeratorDriver, KernelCatchesListReadsOutsideTheCriticalSection) {
+  SetLists({"VPOWERD then ORV_DE", {{"VPOWERD", 3}, {"ORV_DE", 1}}, {"ORV_DE  "}});
   volatile const uint8_t* record = reinterpret_cast<const uint8_t*>(kernel.loader_head());
   uint8_t load_count = record[4];
-  EXPECT_EQ(load_count, 1);
+  EXPECT_EQ(load_count, 3);
   std::vector<std::string> faults = kernel.TakeFaults();
   ASSERT_EQ(faults.size(), 1u);
   EXPECT_EQ(faults[0], "system list read outside the critical section");

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "version_block.h"
+
 namespace {
 
 std::vector<uint8_t> Image() {
@@ -74,19 +76,9 @@ TEST(OrvDeImage, EntryOrdinalOnePointsAtTheDescriptorBlock) {
   EXPECT_EQ(image.at(data + Dword(image, block + 0x1C)), 0xC3);       // that returns at once
 }
 
-struct Node { uint16_t length, value_length; std::string key; size_t value, end; };
-Node ReadNode(const std::vector<uint8_t>& b, size_t at) {
-  Node n;
-  n.length = Word(b, at);
-  n.value_length = Word(b, at + 2);
-  size_t p = at + 4;
-  while (b.at(p)) n.key.push_back(static_cast<char>(b[p++]));
-  n.value = at + ((p + 1 - at + 3) / 4 * 4);
-  n.end = at + n.length;
-  return n;
-}
-
+// The version resource: its 12-byte header (type, name, size), then the 16-bit version block.
 TEST(OrvDeImage, CarriesItsVersionResource) {
+  using version_block::Node;
   std::vector<uint8_t> image = Image();
   const size_t resource = Dword(image, kHeader + 0xB8);
   const uint32_t length = Dword(image, kHeader + 0xBC);
@@ -98,25 +90,28 @@ TEST(OrvDeImage, CarriesItsVersionResource) {
   EXPECT_EQ(Word(image, resource + 4), 1);
   EXPECT_EQ(Dword(image, resource + 8), length - 12);
 
-  const size_t start = resource + 12;
-  Node root = ReadNode(image, start);
+  const std::vector<uint8_t> block(image.begin() + resource + 12, image.begin() + resource + length);
+  Node root;
+  ASSERT_TRUE(version_block::ReadNode(block, 0, &root));
   EXPECT_EQ(root.key, "VS_VERSION_INFO");
-  EXPECT_EQ(root.length, length - 12);
+  EXPECT_EQ(root.length, block.size());
   ASSERT_EQ(root.value_length, 52);
   const uint32_t fixed[] = {0xFEEF04BD, 0x00010000, 0x00040000, 0x000003B6, 0x00040000, 0x000003B6,
                             0x3F, 0, 0x00010001, 5, 0};
-  for (size_t i = 0; i < std::size(fixed); ++i) EXPECT_EQ(Dword(image, root.value + 4 * i), fixed[i]) << i;
+  for (size_t i = 0; i < std::size(fixed); ++i) EXPECT_EQ(Dword(block, root.value + 4 * i), fixed[i]) << i;
 
-  Node string_info = ReadNode(image, root.value + 52);
-  EXPECT_EQ(string_info.key, "StringFileInfo");
-  Node table = ReadNode(image, string_info.value);
-  EXPECT_EQ(table.key, "040904E4");
+  std::vector<Node> infos, tables, entries, variables;
+  ASSERT_TRUE(version_block::ReadChildren(block, root, &infos));
+  ASSERT_EQ(infos.size(), 2u);
+  EXPECT_EQ(infos[0].key, "StringFileInfo");
+  ASSERT_TRUE(version_block::ReadChildren(block, infos[0], &tables));
+  ASSERT_EQ(tables.size(), 1u);
+  EXPECT_EQ(tables[0].key, "040904E4");
+  ASSERT_TRUE(version_block::ReadChildren(block, tables[0], &entries));
   std::vector<std::pair<std::string, std::string>> strings;
-  for (size_t at = table.value; at < table.end;) {
-    Node s = ReadNode(image, at);
-    strings.emplace_back(s.key, reinterpret_cast<const char*>(&image[s.value]));
-    EXPECT_EQ(s.value_length, strings.back().second.size() + 1);
-    at = start + (s.end - start + 3) / 4 * 4;
+  for (const Node& entry : entries) {
+    strings.emplace_back(entry.key, reinterpret_cast<const char*>(&block[entry.value]));
+    EXPECT_EQ(entry.value_length, strings.back().second.size() + 1);
   }
   ASSERT_EQ(strings.size(), 8u);
   const std::pair<std::string, std::string> required[] = {
@@ -127,12 +122,12 @@ TEST(OrvDeImage, CarriesItsVersionResource) {
       {"FileDescription", "Win95/98 Driver Enumerator"}};
   for (size_t i = 0; i < std::size(required); ++i) EXPECT_EQ(strings[i], required[i]);
 
-  Node var_info = ReadNode(image, start + (string_info.end - start + 3) / 4 * 4);
-  EXPECT_EQ(var_info.key, "VarFileInfo");
-  Node translation = ReadNode(image, var_info.value);
-  EXPECT_EQ(translation.key, "Translation");
-  EXPECT_EQ(Word(image, translation.value), 0x0409);
-  EXPECT_EQ(Word(image, translation.value + 2), 0x04E4);
+  EXPECT_EQ(infos[1].key, "VarFileInfo");
+  ASSERT_TRUE(version_block::ReadChildren(block, infos[1], &variables));
+  ASSERT_EQ(variables.size(), 1u);
+  EXPECT_EQ(variables[0].key, "Translation");
+  EXPECT_EQ(Word(block, variables[0].value), 0x0409);
+  EXPECT_EQ(Word(block, variables[0].value + 2), 0x04E4);
 }
 
 }  // namespace

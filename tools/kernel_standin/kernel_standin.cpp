@@ -14,7 +14,7 @@
 
 #include "emulated_kernel.h"
 #include "enumerator_protocol.h"
-#include "machine_description.h"
+#include "machine_file.h"
 
 namespace {
 
@@ -62,12 +62,12 @@ void Report(const std::string& what) {
 bool OpenDriver(HMODULE self) {
   const std::string directory = DirectoryOf(self);
   std::string text, error;
-  kernel_standin::MachineDescription description;
+  provisioner::Machine description;
   if (!ReadText(directory + kDescriptionName, &text)) {
     Report("cannot read " + directory + kDescriptionName);
     return false;
   }
-  if (!kernel_standin::ParseMachineDescription(text, &description, &error)) {
+  if (!provisioner::ParseMachineFile(text, &description, &error, provisioner::MachineText::kStandinDescription)) {
     Report(std::string(kDescriptionName) + " " + error);
     return false;
   }
@@ -79,7 +79,7 @@ bool OpenDriver(HMODULE self) {
     Report(error);
     return false;
   }
-  kernel_standin::AddLoadedDriver(&description, kernel.module_name(), kernel.ddb_name());
+  provisioner::AddLoadedDriver(&description, kernel.module_name(), kernel.ddb_name());
   std::vector<emulated_kernel::LoadedModule> modules;
   for (const auto& m : description.modules) modules.push_back({m.name, m.load_count, true});
   kernel.SetLists(modules, description.devices);

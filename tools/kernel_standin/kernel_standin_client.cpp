@@ -1,16 +1,63 @@
-// A client of "\\.\ORV_DE.vxd" that talks to the device exactly as the inventory does (the
-// same open, the 0x8002 loop, the 0x8003 request, the close) and prints what it gets, one
-// line per answer, for kernel_standin_test.
+// A client of "\\.\ORV_DE.vxd" for kernel_standin_test. Without an argument it talks to the
+// device exactly as the inventory does (the same open, the 0x8002 loop, the 0x8003 request,
+// the close) and prints what it gets, one line per answer. With a file of request lines
+// (enumerator_request_cases.h) it sends each request instead, its output between guard bytes,
+// and prints one outcome line for each.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
 
-int main() {
+#include "enumerator_request_cases.h"
+
+namespace {
+
+int SendRequests(HANDLE device, const char* path) {
+  using namespace enumerator_cases;
+  const size_t kGuard = 16;
+  std::ifstream lines(path);
+  std::string line;
+  while (std::getline(lines, line)) {
+    ParsedRequest request;
+    if (!ParseRequestLine(line, &request)) {
+      std::printf("bad request line %s\n", line.c_str());
+      return 1;
+    }
+    std::vector<char> input(request.input.begin(), request.input.end());
+    std::vector<unsigned char> buffer(kGuard + request.output_size + kGuard, kUnwritten);
+    DWORD count = kByteCountUntouched;
+    const BOOL ok = DeviceIoControl(device, request.code, request.null_input || input.empty() ? nullptr : input.data(),
+                                    static_cast<DWORD>(input.size()),
+                                    request.null_output ? nullptr : buffer.data() + kGuard, request.output_size,
+                                    &count, nullptr);
+    RequestOutcome outcome;
+    outcome.status = ok ? 0 : GetLastError();
+    outcome.byte_count = count;
+    if (!request.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
+    for (size_t i = 0; i < buffer.size(); ++i) {
+      const bool inside = !request.null_output && i >= kGuard && i < kGuard + request.output_size;
+      if (!inside && buffer[i] != kUnwritten) outcome.outside_written = true;
+    }
+    std::printf("%s\n", OutcomeLine(outcome).c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   HANDLE device = CreateFileA("\\\\.\\ORV_DE.vxd", 0, 0, nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     std::printf("open failed %lu\n", GetLastError());
     return 0;
+  }
+  if (argc > 1) {
+    const int result = SendRequests(device, argv[1]);
+    CloseHandle(device);
+    return result;
   }
   DWORD version = 0, count = 0;
   BOOL ok = DeviceIoControl(device, 0x8001, nullptr, 0, &version, 4, &count, nullptr);

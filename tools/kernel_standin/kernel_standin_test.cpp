@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver_image_file.h"
+#include "enumerator_request_cases.h"
 
 namespace {
 
@@ -48,7 +49,8 @@ class KernelStandin : public ::testing::Test {
     ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_DLL, (directory + "ORV_DE.VXD").c_str(), FALSE));
   }
   void TearDown() override {
-    for (const char* name : {"client.exe", "inventory.exe", "ORV_DE.VXD", "ORV_DE.LE", "ORV_DE.MACHINE", "output.txt"})
+    for (const char* name : {"client.exe", "inventory.exe", "ORV_DE.VXD", "ORV_DE.LE", "ORV_DE.MACHINE", "output.txt",
+                             "requests.txt"})
       DeleteFileA((directory + name).c_str());
     EXPECT_TRUE(RemoveDirectoryA(directory.c_str())) << "left behind: " << directory;
   }
@@ -56,7 +58,7 @@ class KernelStandin : public ::testing::Test {
   void Describe(const std::string& text) { ASSERT_TRUE(WriteText(directory + "ORV_DE.MACHINE", text)); }
 
   // Runs a client program in the directory; returns its output lines.
-  std::vector<std::string> RunClient(const char* program = "client.exe") {
+  std::vector<std::string> RunClient(const char* program = "client.exe", const std::string& arguments = "") {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     std::string output_path = directory + "output.txt";
     HANDLE output = CreateFileA(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
@@ -67,7 +69,7 @@ class KernelStandin : public ::testing::Test {
     startup.hStdOutput = output;
     startup.hStdError = output;
     PROCESS_INFORMATION process{};
-    std::string command = "\"" + directory + program + "\"";
+    std::string command = "\"" + directory + program + "\"" + (arguments.empty() ? "" : " " + arguments);
     BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(),
                                   &startup, &process);
     CloseHandle(output);
@@ -122,6 +124,42 @@ TEST_F(KernelStandin, ClientReadsTheDescribedListsWithTheDriverItselfAppended) {
       "close 1",
   };
   EXPECT_EQ(RunClient(), expected);
+}
+
+// Every case of the request table that the stand-in can show, sent by a client process through
+// the platform's DeviceIoControl. The stand-in shows only lists a machine description gives
+// (StandinCanShow), and the platform hands it only codes whose high word is 0 (any other goes to
+// the system's own device control), so the close notification is not among them.
+TEST_F(KernelStandin, AnswersEveryRequestCaseItCanShow) {
+  using namespace enumerator_cases;
+  PlaceImage();
+  std::vector<const SystemLists*> systems;
+  for (const RequestCase& c : RequestCases())
+    if (std::find(systems.begin(), systems.end(), c.system) == systems.end()) systems.push_back(c.system);
+  size_t sent = 0;
+  for (const SystemLists* system : systems) {
+    if (!StandinCanShow(*system)) continue;
+    SCOPED_TRACE(system->name);
+    std::vector<const RequestCase*> cases;
+    std::string requests;
+    for (const RequestCase& c : RequestCases()) {
+      if (c.system != system || (c.code >> 16) != 0) continue;
+      cases.push_back(&c);
+      requests += RequestLine(c) + "\n";
+    }
+    Describe(MachineDescription(*system));
+    ASSERT_TRUE(WriteText(directory + "requests.txt", requests));
+    std::vector<std::string> lines = RunClient("client.exe", "requests.txt");
+    ASSERT_EQ(lines.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+      SCOPED_TRACE(cases[i]->name);
+      RequestOutcome outcome;
+      ASSERT_TRUE(ParseOutcomeLine(lines[i], &outcome)) << lines[i];
+      EXPECT_EQ(Mismatch(*cases[i], outcome), "");
+    }
+    sent += cases.size();
+  }
+  EXPECT_GT(sent, 0u);
 }
 
 // The inventory's own client, as the product runs it, against the real driver image.

@@ -1,5 +1,6 @@
 // The LE packer on its own: reading linked ELF fixtures, writing images, refusing what it
-// cannot represent, and the 16-bit version block.
+// cannot represent, and the 16-bit version block (read by the tests' version block reader,
+// library version_block).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "elf_input.h"
 #include "le_image.h"
+#include "version_block.h"
 
 namespace {
 
@@ -240,19 +242,6 @@ TEST(LePackerTool, RefusesWithAClearMessageAndWritesNothing) {
   EXPECT_FALSE(absent.good());
 }
 
-// Walks a 16-bit version block node: returns its key and sets value and children offsets.
-struct Node { uint16_t length, value_length; std::string key; size_t value, end; };
-Node ReadNode(const std::vector<uint8_t>& b, size_t at) {
-  Node n;
-  n.length = Word(b, at);
-  n.value_length = Word(b, at + 2);
-  size_t p = at + 4;
-  while (b.at(p)) n.key.push_back(static_cast<char>(b[p++]));
-  n.value = (p + 1 + 3) / 4 * 4;
-  n.end = at + n.length;
-  return n;
-}
-
 TEST(LePackerVersion, BuildsTheSixteenBitBlock) {
   le::VersionInfo info;
   info.file_version_ms = 0x00040000;
@@ -265,7 +254,9 @@ TEST(LePackerVersion, BuildsTheSixteenBitBlock) {
   info.strings = {{"ProductVersion", "Version 1.00"}, {"InternalName", "HA"}};
   std::vector<uint8_t> block = le::BuildVersionBlock(info);
 
-  Node root = ReadNode(block, 0);
+  using version_block::Node;
+  Node root;
+  ASSERT_TRUE(version_block::ReadNode(block, 0, &root));
   EXPECT_EQ(root.key, "VS_VERSION_INFO");
   EXPECT_EQ(root.length, block.size());
   EXPECT_EQ(root.value_length, 52);
@@ -274,27 +265,30 @@ TEST(LePackerVersion, BuildsTheSixteenBitBlock) {
                             0x3F, 0, 0x00010001, 5, 0, 0, 0};
   for (size_t i = 0; i < std::size(fixed); ++i) EXPECT_EQ(Dword(block, root.value + 4 * i), fixed[i]) << i;
 
-  Node strings = ReadNode(block, root.value + 52);
-  EXPECT_EQ(strings.key, "StringFileInfo");
-  Node table = ReadNode(block, strings.value);
-  EXPECT_EQ(table.key, "040904E4");
-  EXPECT_EQ(table.end, strings.end);
-  Node first = ReadNode(block, table.value);
-  EXPECT_EQ(first.key, "ProductVersion");
-  EXPECT_EQ(first.value_length, 13);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[first.value])), "Version 1.00");
-  Node second = ReadNode(block, (first.end + 3) / 4 * 4);
-  EXPECT_EQ(second.key, "InternalName");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[second.value])), "HA");
-  EXPECT_EQ(second.end, table.end);
+  std::vector<Node> infos, tables, entries, variables;
+  ASSERT_TRUE(version_block::ReadChildren(block, root, &infos));
+  ASSERT_EQ(infos.size(), 2u);
+  EXPECT_EQ(infos[0].key, "StringFileInfo");
+  ASSERT_TRUE(version_block::ReadChildren(block, infos[0], &tables));
+  ASSERT_EQ(tables.size(), 1u);
+  EXPECT_EQ(tables[0].key, "040904E4");
+  EXPECT_EQ(tables[0].end, infos[0].end);
+  ASSERT_TRUE(version_block::ReadChildren(block, tables[0], &entries));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].key, "ProductVersion");
+  EXPECT_EQ(entries[0].value_length, 13);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[entries[0].value])), "Version 1.00");
+  EXPECT_EQ(entries[1].key, "InternalName");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[entries[1].value])), "HA");
+  EXPECT_EQ(entries[1].end, tables[0].end);
 
-  Node variables = ReadNode(block, (strings.end + 3) / 4 * 4);
-  EXPECT_EQ(variables.key, "VarFileInfo");
-  Node translation = ReadNode(block, variables.value);
-  EXPECT_EQ(translation.key, "Translation");
-  EXPECT_EQ(translation.value_length, 4);
-  EXPECT_EQ(Dword(block, translation.value), 0x04E40409u);
-  EXPECT_EQ(translation.end, block.size());
+  EXPECT_EQ(infos[1].key, "VarFileInfo");
+  ASSERT_TRUE(version_block::ReadChildren(block, infos[1], &variables));
+  ASSERT_EQ(variables.size(), 1u);
+  EXPECT_EQ(variables[0].key, "Translation");
+  EXPECT_EQ(variables[0].value_length, 4);
+  EXPECT_EQ(Dword(block, variables[0].value), 0x04E40409u);
+  EXPECT_EQ(variables[0].end, block.size());
 }
 
 }  // namespace

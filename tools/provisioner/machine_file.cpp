@@ -2,15 +2,34 @@
 
 #include <cctype>
 
-#include "machine_description.h"
-#include "machine_text.h"
-
 namespace provisioner {
 namespace {
 
-using machine_text::EqualNoCase;
-using machine_text::FirstWord;
-using machine_text::Trim;
+// Words are separated by blanks or TABs; the CR of a CR LF line end is a blank.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+std::string Trim(const std::string& s) {
+  size_t begin = 0, end = s.size();
+  while (begin < end && IsBlank(s[begin])) ++begin;
+  while (end > begin && IsBlank(s[end - 1])) --end;
+  return s.substr(begin, end - begin);
+}
+
+// Splits off the first word of text; the rest, trimmed, goes to *rest (which may be text).
+std::string FirstWord(const std::string& text, std::string* rest) {
+  size_t end = 0;
+  while (end < text.size() && !IsBlank(text[end])) ++end;
+  std::string word = text.substr(0, end);
+  *rest = Trim(text.substr(end));
+  return word;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
 
 // The rest of a line as a value: taken as it stands, or between double quotes when it
 // begins with one (so that a value may be empty or begin or end with blanks).
@@ -107,6 +126,41 @@ bool ParseTime(const std::string& date, const std::string& time, FileTime* out) 
   return true;
 }
 
+bool Refuse(std::string* problem, const std::string& what) {
+  *problem = what;
+  return false;
+}
+
+// "module NAME [COUNT]": the rest after the keyword.
+bool ParseModule(const std::string& rest, ListedModule* module, std::string* problem) {
+  std::string count_text;
+  module->name = FirstWord(rest, &count_text);
+  if (module->name.empty()) return Refuse(problem, "module needs a name");
+  if (module->name.size() > 255) return Refuse(problem, "module name longer than 255 characters");
+  if (count_text.empty()) return true;
+  std::string extra;
+  const std::string number = FirstWord(count_text, &extra);
+  if (!extra.empty()) return Refuse(problem, "module line has more than a name and a load count");
+  unsigned value = 0;
+  for (char c : number) {
+    if (!std::isdigit(static_cast<unsigned char>(c)) || (value = value * 10 + (c - '0')) > 255)
+      return Refuse(problem, "load count must be a number from 0 to 255, not " + number);
+  }
+  module->load_count = static_cast<uint8_t>(value);
+  return true;
+}
+
+// "device NAME": the rest after the keyword; the name comes back padded to 8 bytes.
+bool ParseDevice(const std::string& rest, std::string* name, std::string* problem) {
+  std::string extra;
+  *name = FirstWord(rest, &extra);
+  if (name->empty()) return Refuse(problem, "device needs a name");
+  if (!extra.empty()) return Refuse(problem, "device name with blanks inside");
+  if (name->size() > 8) return Refuse(problem, "device name longer than 8 characters: " + *name);
+  name->resize(8, ' ');
+  return true;
+}
+
 bool ParseDirectory(const std::string& word, DriverDirectory* directory) {
   if (word == "system") *directory = DriverDirectory::kSystem;
   else if (word == "drivers") *directory = DriverDirectory::kDrivers;
@@ -117,11 +171,10 @@ bool ParseDirectory(const std::string& word, DriverDirectory* directory) {
 
 }  // namespace
 
-bool ParseMachineFile(const std::string& text, Machine* machine, std::string* error) {
+bool ParseMachineFile(const std::string& text, Machine* machine, std::string* error, MachineText kind) {
   *machine = Machine();
   Machine result;
-  // The module and device lines, at their own line numbers, for the stand-in's parser.
-  std::string kernel_text;
+  const bool description = kind == MachineText::kStandinDescription;
   size_t line_number = 0;
   size_t at = 0;
   while (at <= text.size()) {
@@ -135,20 +188,29 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
       return false;
     };
     if (line.find('\0') != std::string::npos) return fail("a zero byte in the line");
-    if (line.empty() || line[0] == '#') {
-      kernel_text += '\n';
-      continue;
-    }
+    if (line.empty() || line[0] == '#') continue;
     std::string rest;
     std::string keyword = FirstWord(line, &rest);
     std::string problem;
-    if (keyword == "module" || keyword == "device") {
-      kernel_text += line + '\n';
+    if (keyword == "module") {
+      ListedModule module;
+      if (!ParseModule(rest, &module, &problem)) return fail(problem);
+      if (result.modules.size() >= kMaxListEntries) return fail("too many modules");
+      result.modules.push_back(module);
       result.kernel_lists += line + '\n';
-      continue;
-    }
-    kernel_text += '\n';
-    if (keyword == "file") {
+    } else if (keyword == "device") {
+      std::string name;
+      if (!ParseDevice(rest, &name, &problem)) return fail(problem);
+      if (result.devices.size() >= kMaxListEntries) return fail("too many devices");
+      result.devices.push_back(name);
+      result.kernel_lists += line + '\n';
+    } else if (keyword == "image" && description) {
+      if (rest.empty()) return fail("image needs a path");
+      if (!result.image.empty()) return fail("a second image line");
+      result.image = rest;
+    } else if (description) {
+      return fail("unknown line: " + keyword);
+    } else if (keyword == "file") {
       std::string words[5];
       std::string tail = rest;
       for (std::string& word : words) word = FirstWord(tail, &tail);
@@ -219,10 +281,19 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
       return fail("unknown line: " + keyword);
     }
   }
-  kernel_standin::MachineDescription lists;
-  if (!kernel_standin::ParseMachineDescription(kernel_text, &lists, error)) return false;
   *machine = result;
   return true;
+}
+
+void AddLoadedDriver(Machine* machine, const std::string& module_name, const std::string& ddb_name) {
+  bool listed = false;
+  for (const ListedModule& m : machine->modules) listed = listed || EqualNoCase(m.name, module_name);
+  if (!listed) machine->modules.push_back({module_name, 1});
+  std::string padded = ddb_name;
+  padded.resize(8, ' ');
+  listed = false;
+  for (const std::string& d : machine->devices) listed = listed || d == padded;
+  if (!listed) machine->devices.push_back(padded);
 }
 
 }  // namespace provisioner

@@ -1,5 +1,7 @@
 // A machine described as text (machines/README.md): its driver files, its plug-and-play tree
-// and its loaded virtual devices. The provisioner turns one into a Wine prefix.
+// and its loaded virtual devices. The provisioner turns one into a Wine prefix. The kernel
+// stand-in's machine description (tools/kernel_standin/README.md) is the same text with only
+// its image, module and device lines; this one parser reads both.
 #ifndef BRANTOVIX_MACHINE_FILE_H
 #define BRANTOVIX_MACHINE_FILE_H
 
@@ -48,21 +50,50 @@ struct ClassValue {
   std::string data;
 };
 
+// One entry of the loader's list of dynamically loaded devices: the module name the loader
+// keeps (no path, no extension, no blanks, up to 255 characters) and its load count.
+struct ListedModule {
+  std::string name;
+  uint8_t load_count = 1;
+};
+
+constexpr size_t kMaxListEntries = 4096;  // modules, and devices
+
 struct Machine {
   std::vector<DriverFile> files;
   std::vector<DeviceNode> nodes;
   std::vector<HardwareKey> hardware_keys;
   std::vector<ClassValue> class_values;
-  // The "module" and "device" lines, in order, in the kernel stand-in's own format.
+  // The loader's list, head first, and the chain of descriptor blocks, head first (each name
+  // blank-padded to the 8 bytes a descriptor block holds).
+  std::vector<ListedModule> modules;
+  std::vector<std::string> devices;
+  // The "module" and "device" lines, in order, as they stand: the stand-in's description.
   std::string kernel_lists;
+  // The stand-in's "image" line: the LE image to host (empty: not given).
+  std::string image;
   // When the component wrote the enumerator driver file ORV_DE.VXD into the system directory:
   // the last-write time that the kernel stand-in, in that file's place, is given.
   bool has_enumerator_time = false;
   FileTime enumerator_written;
 };
 
-// Parses a machine file. On a malformed line returns false with "line N: ..." in *error.
-bool ParseMachineFile(const std::string& text, Machine* machine, std::string* error);
+// Which lines a text may hold.
+enum class MachineText {
+  kMachineFile,           // every kind but "image": the provisioner puts the image in place
+  kStandinDescription,    // "image", "module" and "device" only
+};
+
+// Parses a machine file or a stand-in's description. On a malformed line returns false with
+// "line N: ..." in *error and an empty machine.
+bool ParseMachineFile(const std::string& text, Machine* machine, std::string* error,
+                      MachineText kind = MachineText::kMachineFile);
+
+// Puts a loaded driver into both lists, as the system has it while the driver is loaded (the
+// kernel stand-in does so with the driver it hosts): at the end of each list unless the
+// machine already places it (module names compare without regard to case, device names byte
+// for byte after padding).
+void AddLoadedDriver(Machine* machine, const std::string& module_name, const std::string& ddb_name);
 
 }  // namespace provisioner
 

@@ -56,6 +56,9 @@ TEST(MachineFile, ReadsEveryKindOfLine) {
   EXPECT_EQ(machine.class_values[1].data, "");
   EXPECT_EQ(machine.class_values[2].data, " lpt.vxd ");
   EXPECT_EQ(machine.kernel_lists, "module ORV_DE 1\ndevice IOS\n");
+  ASSERT_EQ(machine.modules.size(), 1u);
+  EXPECT_EQ(machine.modules[0].name, "ORV_DE");
+  EXPECT_EQ(machine.devices, (std::vector<std::string>{"IOS     "}));
   ASSERT_TRUE(machine.has_enumerator_time);
   EXPECT_EQ(machine.enumerator_written.month, 11);
   EXPECT_EQ(machine.enumerator_written.minute, 30);
@@ -118,6 +121,79 @@ TEST(MachineFile, RefusesSecondDefinitionsOfTheSameKeyOrValue) {
     EXPECT_FALSE(ParseMachineFile(text, &machine, &error)) << text;
     EXPECT_EQ(error.rfind("line 2: a second", 0), 0u) << error;
   }
+}
+
+// The kernel stand-in's description: the image, module and device lines alone.
+TEST(MachineFile, ReadsAStandinDescriptionsImageModulesAndDevicesInOrder) {
+  Machine d;
+  std::string error;
+  ASSERT_FALSE(ParseMachineFile("# sample\r\n\n  image C:\\Program Files\\ORV_DE.LE  \r\nmodule VPOWERD 1\nmodule NDIS\t7 x\n",
+                                &d, &error, MachineText::kStandinDescription));
+  EXPECT_EQ(error, "line 5: module line has more than a name and a load count");
+
+  ASSERT_TRUE(ParseMachineFile(
+      "# sample\r\n\n  image C:\\Program Files\\ORV_DE.LE  \r\nmodule VPOWERD 1\nmodule NDIS\t7\r\n"
+      "module LONG_MODULE_NAME_OF_22\ndevice VMM\ndevice IOS\ndevice VCOMM\r\ndevice ABCDEFGH",
+      &d, &error, MachineText::kStandinDescription))
+      << error;
+  EXPECT_EQ(d.image, "C:\\Program Files\\ORV_DE.LE");
+  ASSERT_EQ(d.modules.size(), 3u);
+  EXPECT_EQ(d.modules[0].name, "VPOWERD");
+  EXPECT_EQ(d.modules[1].name, "NDIS");
+  EXPECT_EQ(d.modules[1].load_count, 7);
+  EXPECT_EQ(d.modules[2].name, "LONG_MODULE_NAME_OF_22");
+  EXPECT_EQ(d.modules[2].load_count, 1);
+  EXPECT_EQ(d.devices, (std::vector<std::string>{"VMM     ", "IOS     ", "VCOMM   ", "ABCDEFGH"}));
+}
+
+TEST(MachineFile, RefusesMalformedDescriptionLinesWithTheirNumber) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"volume C:", "line 1: unknown line: volume"},
+      {"file system A.VXD - 1999-04-23 10:00:00", "line 1: unknown line: file"},  // a machine file's line
+      {"\nimage", "line 2: image needs a path"},
+      {"image a\nimage b", "line 2: a second image line"},
+      {"module", "line 1: module needs a name"},
+      {"module " + std::string(256, 'M'), "line 1: module name longer than 255 characters"},
+      {"module IOS 256", "line 1: load count must be a number from 0 to 255, not 256"},
+      {"module IOS -1", "line 1: load count must be a number from 0 to 255, not -1"},
+      {"module IOS 99999999999999999999", "line 1: load count must be a number from 0 to 255, not 99999999999999999999"},
+      {"device", "line 1: device needs a name"},
+      {"device ABCDEFGHI", "line 1: device name longer than 8 characters: ABCDEFGHI"},
+      {"device IOS X", "line 1: device name with blanks inside"},
+  };
+  for (const auto& [text, message] : cases) {
+    Machine d;
+    d.image = "left over";
+    std::string error;
+    EXPECT_FALSE(ParseMachineFile(text, &d, &error, MachineText::kStandinDescription)) << text;
+    EXPECT_EQ(error, message);
+    EXPECT_TRUE(d.image.empty() && d.modules.empty() && d.devices.empty());
+  }
+  for (const char* line : {"device D\n", "module M\n"}) {
+    Machine d;
+    std::string error, many;
+    for (size_t i = 0; i <= kMaxListEntries; ++i) many += line;
+    EXPECT_FALSE(ParseMachineFile(many, &d, &error, MachineText::kStandinDescription));
+    EXPECT_EQ(error, line[0] == 'd' ? "line 4097: too many devices" : "line 4097: too many modules");
+  }
+}
+
+TEST(MachineFile, TheLoadedDriverJoinsBothListsOnce) {
+  Machine d;
+  d.modules = {{"IOS", 1}};
+  d.devices = {"VMM     "};
+  AddLoadedDriver(&d, "ORV_DE", "ORV_DE  ");
+  ASSERT_EQ(d.modules.size(), 2u);
+  EXPECT_EQ(d.modules[1].name, "ORV_DE");
+  EXPECT_EQ(d.devices, (std::vector<std::string>{"VMM     ", "ORV_DE  "}));
+
+  Machine placed;
+  placed.modules = {{"orv_de", 2}, {"IOS", 1}};
+  placed.devices = {"ORV_DE  ", "VMM     "};
+  AddLoadedDriver(&placed, "ORV_DE", "ORV_DE");
+  EXPECT_EQ(placed.modules.size(), 2u);
+  EXPECT_EQ(placed.modules[0].load_count, 2);
+  EXPECT_EQ(placed.devices.size(), 2u);
 }
 
 // The bundled sample machine parses, and its lists are what the stand-in reads.

@@ -7,8 +7,9 @@
 // section, a block freed twice or never) is recorded as a fault.
 //
 // One kernel is current at a time (MemoryKernel::Use); the logic's platform calls go to it.
-#ifndef BRANTOVIX_FUZZ_MEMORY_KERNEL_H
-#define BRANTOVIX_FUZZ_MEMORY_KERNEL_H
+// The native logic test, the enumerator_requests fuzz driver and its seed writer run on it.
+#ifndef BRANTOVIX_MEMORY_KERNEL_H
+#define BRANTOVIX_MEMORY_KERNEL_H
 
 #include <stdint.h>
 

@@ -5,11 +5,6 @@
 #include "enumerator_replies.h"
 #include "owner.h"
 
-namespace {
-
-
-}  // namespace
-
 void QueryEnumeratorDriver(DriverNameList& driverNames, DeviceNameList& deviceNames) {
     using namespace enumerator_replies;
 

@@ -82,22 +82,31 @@ TEST(EnumeratorMatches, DeviceNamesMatchOnlyWithTheirBlanks) {
     }
 }
 
-TEST(EnumeratorMatches, RowsAlreadyActiveAreNotComparedAgain) {
-    // A comparison that matched would set the flag to 1; rows marked with another non-zero
-    // value keep it only if neither pass looks at them.
+// The passes only add rows: a row the plug-and-play scan marked stays active whether or not a
+// list names it, and a row that neither list names stays as it was.
+TEST(EnumeratorMatches, RowsAlreadyActiveStayActive) {
     DriverNameList driverNames;
     DeviceNameList deviceNames;
     AddModules(driverNames, {"IOS"});
     SetDevices(deviceNames, {"IOS     "});
+    const struct {
+        const char* name;
+        DWORD activeBefore;
+        const char* deviceName;
+        DWORD activeAfter;
+    } rows[] = {
+        {"NDIS.VXD", 1, "", 1},          // marked by the scan, in neither list
+        {"IOS.VXD", 1, "IOS     ", 1},   // marked by the scan, in both lists
+        {"PCI.VXD", 0, "IOS     ", 1},   // marked by its device name
+        {"VMM.VXD", 0, "VMM     ", 0},   // in neither list
+    };
     DriverTable table;
-    AddRow(table, "IOS.VXD", 7);
-    AddRow(table, "PCI.VXD", 5, "IOS     ");
-    AddRow(table, "IOS.VXD", 0);
+    for (const auto& row : rows) AddRow(table, row.name, row.activeBefore, row.deviceName);
     MatchDriverNames(driverNames, table);
     MatchDeviceNames(deviceNames, table);
-    EXPECT_EQ(7u, table.Row(0).active);
-    EXPECT_EQ(5u, table.Row(1).active);
-    EXPECT_EQ(1u, table.Row(2).active);
+    for (DWORD i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        EXPECT_EQ(rows[i].activeAfter, table.Row(i).active) << rows[i].name;
+    }
 }
 
 TEST(EnumeratorMatches, EmptyListsMarkNothing) {
