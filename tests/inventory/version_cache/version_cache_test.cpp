@@ -22,9 +22,9 @@
 #include "handle_ledger.h"
 #include "import_patch.h"
 #include "row_stamps.h"
-#include "version_cache.h"
-#include "version_cache_image.h"
-#include "version_cache_registry.h"
+#include "version_cache/version_cache.h"
+#include "version_cache/version_cache_image.h"
+#include "version_cache/version_cache_registry.h"
 
 namespace {
 

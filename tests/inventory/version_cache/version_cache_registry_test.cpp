@@ -24,7 +24,7 @@
 #include "driver_inventory.h"
 #include "driver_machine.h"
 #include "strict_registry.h"
-#include "version_cache_image.h"
+#include "version_cache/version_cache_image.h"
 
 namespace {
 

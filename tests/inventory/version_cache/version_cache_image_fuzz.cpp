@@ -21,8 +21,8 @@
 
 #include <vector>
 
-#include "version_cache_image.h"
-#include "version_cache_index.h"
+#include "version_cache/version_cache_image.h"
+#include "version_cache/version_cache_index.h"
 
 namespace {
 
