@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cache_image_walk.h"
 #include "version_cache/version_cache_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cache_image_walk.h"
 #include "version_cache/version_cache_image.h"
 #include "version_cache/version_cache_index.h"
 

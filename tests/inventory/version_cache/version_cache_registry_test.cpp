@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cache_image_walk.h"
 #include "device_tree_fixture.h"
 #include "driver_file_image.h"
 #include "driver_inventory.h"

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "cache_image_walk.h"
 #include "driver_file_image.h"
 #include "driver_file_scan.h"
 #include "driver_inventory.h"
