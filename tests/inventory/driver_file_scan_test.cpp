@@ -105,7 +105,7 @@ TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
 
     const std::vector<ListedFile> listing = ListDriverFiles();
     DriverTable table;
-    EXPECT_EQ(1, ScanDriverFiles(table));
+    ScanDriverFiles(table);
     ExpectRowsAsListed(table, listing, listing.size());
 
     // The test's own rows: upper-case names, the directory text as the platform gives it.
