@@ -56,7 +56,6 @@ TEST_F(DriversTest, KeepsAnExistingDriverFileWhateverItHolds) {
     WriteFile(driverFile_, "");
     ScopedServerModule module(GetModuleHandleA(nullptr));
     TestDrivers drivers;
-    EXPECT_EQ(1, drivers.DeployEnumeratorDriver());
     EXPECT_EQ("", ReadFile(driverFile_));
 }
 
@@ -64,15 +63,14 @@ TEST_F(DriversTest, WithoutAResourceDeploymentFailsAndTheListStaysEmpty) {
     // kernel32 carries no "DRIVER" 201 resource.
     ScopedServerModule module(GetModuleHandleA("kernel32.dll"));
     TestDrivers drivers;
-    EXPECT_EQ(0, drivers.DeployEnumeratorDriver());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(driverFile_.c_str()));
     long size = -1;
     EXPECT_EQ(S_OK, drivers.GetDataListSize(&size));
     EXPECT_EQ(0, size);
 }
 
-// Deployment through the body takes the image from the module the server module records, writes
-// it whole and closes every file and search it opened, once.
+// The files and searches of a creation whose driver file cannot be written: every one closed
+// once, and the names of the files it created.
 HandleLedger* g_ledger = nullptr;
 bool g_writeFails = false;
 std::vector<std::string> g_created;
@@ -133,23 +131,6 @@ private:
     ScopedImportPatch findClose_{"kernel32.dll", "FindClose", reinterpret_cast<void*>(&LedgerFindClose)};
 };
 
-TEST_F(DriversTest, DeploymentWritesTheModulesImageWholeAndClosesWhatItOpens) {
-    ScopedServerModule module(GetModuleHandleA(nullptr));
-    TestDrivers drivers;   // its construction deploys the file; then it is deployed again below
-    DeleteFileA(driverFile_.c_str());
-    HandleLedger ledger;
-    int result = 0;
-    {
-        LedgerPatches patches(ledger);
-        ASSERT_TRUE(patches.Complete());
-        result = drivers.DeployEnumeratorDriver();
-    }
-    EXPECT_EQ(1, result);
-    EXPECT_EQ(ReadFile(DEPLOY_PAYLOAD), ReadFile(driverFile_));
-    EXPECT_FALSE(g_created.empty());
-    EXPECT_TRUE(ledger.Balanced());
-}
-
 // A deployment whose write failed was still attempted: the object goes on to its inventory
 // (which then learns from the plug-and-play tree alone), and no partial driver file is left.
 TEST_F(DriversTest, FailedDeploymentLeavesNoDriverFileAndTheInventoryStillRuns) {
@@ -159,7 +140,7 @@ TEST_F(DriversTest, FailedDeploymentLeavesNoDriverFileAndTheInventoryStillRuns) 
         LedgerPatches patches(ledger, true);
         ASSERT_TRUE(patches.Complete());
         TestDrivers drivers;
-        EXPECT_EQ(1, drivers.DeployEnumeratorDriver());
+        EXPECT_EQ(S_OK, drivers.ConstructionResult());
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(driverFile_.c_str()));
     bool deviceOpened = false;   // the inventory's first step opens the enumerator device
