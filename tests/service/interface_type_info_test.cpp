@@ -141,31 +141,6 @@ TEST_F(LateBinding, ExactNamesAreAnsweredByTheCacheAlone) {
     EXPECT_EQ(2, ids[0]);   // another case misses the cache; the type information answers
 }
 
-// Two cache entries with the same name: the search runs from the last entry down, so the
-// one with the higher index answers.
-TEST_F(LateBinding, CacheSearchRunsFromTheLastEntryDown) {
-    std::vector<DISPID> ids;
-    ASSERT_EQ(S_OK, IdsOfNames({L"GetDataListSize"}, ids));
-    InterfaceTypeInfo& record = OrvServiceTypeInfo();
-    int size = -1;
-    for (int i = 0; i < record.nameCacheCount; ++i) {
-        if (record.nameCache[i].dispId == 2) size = i;
-    }
-    ASSERT_GT(size, 0) << "GetDataListSize has an entry with another before it";
-    NameCacheEntry& earlier = record.nameCache[0];
-    const NameCacheEntry kept = earlier;
-    earlier.name = SysAllocString(L"GetDataListSize");
-    earlier.length = static_cast<int>(SysStringLen(earlier.name));
-    earlier.dispId = 0x1111;
-    record.nameCache[size].dispId = 0x2222;
-    const HRESULT result = IdsOfNames({L"GetDataListSize"}, ids);
-    SysFreeString(earlier.name);
-    earlier = kept;
-    record.nameCache[size].dispId = 2;
-    EXPECT_EQ(S_OK, result);
-    EXPECT_EQ(std::vector<DISPID>{0x2222}, ids);
-}
-
 TEST_F(LateBinding, NamesResolveFromTheCacheOrTheTypeInformation) {
     const struct {
         std::vector<std::wstring> names;
