@@ -2,15 +2,21 @@
 // with the module-wide name cache, driven directly by a C++ client.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "drivers_fixture.h"
+#include "file_aside.h"
 #include "import_patch.h"
 #include "interface_type_info.h"
+#include "prepared_rows.h"
 
 namespace {
+
+using driver_fixtures::BuildVersionedPe;
+using driver_fixtures::UtcFileTime;
 
 // {3F0A52FC-6D1E-11D3-9B27-0050DA4C81E6}
 const GUID kLibraryId = {0x3F0A52FC, 0x6D1E, 0x11D3, {0x9B, 0x27, 0x00, 0x50, 0xDA, 0x4C, 0x81, 0xE6}};
@@ -44,15 +50,25 @@ protected:
         // Every test starts with the record unloaded, as in a newly loaded module.
         InterfaceTypeInfo::ReleaseTypeInformation(reinterpret_cast<DWORD>(&OrvServiceTypeInfo()));
         ASSERT_EQ(S_OK, RegisterBuiltTypeLibrary());
-        ChosenRows rows;
-        rows.Add("IOS.VXD", "04.10.00.2222", 1999, 4, 23, true);
-        rows.Add("VXDLDR.VXD", "04.10.00.1998", 1998, 5, 11, true);
-        DriverInventory inventory(rows.Finish());
-        drivers_.AddInventoryRows(inventory);
+        // A body whose inventory finds two rows: the driver file is present (empty, so no
+        // device opens), and two prepared files are in use.
+        ASSERT_TRUE(driverFileAside_.Absent());
+        ASSERT_NE(INVALID_HANDLE_VALUE, driverFile_ = CreateFileA(driverPath_.c_str(), GENERIC_WRITE, 0,
+                                                                  nullptr, CREATE_NEW, 0, nullptr));
+        CloseHandle(driverFile_);
+        ASSERT_TRUE(rows_.Add("IOS.VXD", BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 4, 23, 23, 30), true));
+        ASSERT_TRUE(rows_.Add("VXDLDR.DRV", BuildVersionedPe({4, 10, 0, 1998}), UtcFileTime(1998, 5, 11, 23, 30), true));
+        rows_.List();
+        drivers_.reset(new TestDrivers);
+        ASSERT_EQ(S_OK, drivers_->ConstructionResult());
     }
-    void TearDown() override { UnregisterTypeLibrary(); }
+    void TearDown() override {
+        drivers_.reset();
+        if (driverFile_ != INVALID_HANDLE_VALUE) DeleteFileA(driverPath_.c_str());
+        UnregisterTypeLibrary();
+    }
 
-    IDispatch* Dispatch() { return &drivers_; }
+    IDispatch* Dispatch() { return drivers_.get(); }
 
     HRESULT IdsOfNames(std::vector<std::wstring> names, std::vector<DISPID>& ids) {
         std::vector<LPOLESTR> pointers;
@@ -62,8 +78,12 @@ protected:
                                          LOCALE_USER_DEFAULT, ids.data());
     }
 
-    ScopedServerModule module_{GetModuleHandleA("kernel32.dll")};   // no driver resource: empty list
-    TestDrivers drivers_;
+    ScopedServerModule module_{GetModuleHandleA("kernel32.dll")};   // no driver resource to deploy
+    const std::string driverPath_ = driver_fixtures::GetDriverDirectories().system + "\\ORV_DE.VXD";
+    FileAside driverFileAside_{driverPath_};
+    HANDLE driverFile_ = INVALID_HANDLE_VALUE;
+    PreparedRows rows_;
+    std::unique_ptr<TestDrivers> drivers_;
 };
 
 // Defined first, so that it makes the first load of this process: that load registers with the
@@ -167,7 +187,7 @@ TEST_F(LateBinding, InvokeReachesTheVtableMethods) {
     ASSERT_EQ(S_OK, Dispatch()->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
                                        nullptr, nullptr));
     long size = 0;
-    drivers_.GetDataListSize(&size);
+    drivers_->GetDataListSize(&size);
     EXPECT_EQ(VT_I4, V_VT(&result));
     EXPECT_EQ(size, V_I4(&result));
     EXPECT_EQ(4, size);
@@ -179,10 +199,10 @@ TEST_F(LateBinding, InvokeReachesTheVtableMethods) {
     ASSERT_EQ(S_OK, Dispatch()->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result,
                                        nullptr, nullptr));
     BSTR early = nullptr;
-    drivers_.GetDataListName(1, &early);
+    drivers_->GetDataListName(1, &early);
     ASSERT_EQ(VT_BSTR, V_VT(&result));
     EXPECT_EQ(TakeText(early), std::wstring(V_BSTR(&result)));
-    EXPECT_EQ(L"DATE-VXDLDR.VXD", std::wstring(V_BSTR(&result)));
+    EXPECT_EQ(L"DATE-" + rows_.WideName("VXDLDR.DRV"), std::wstring(V_BSTR(&result)));
     VariantClear(&result);
 }
 
@@ -198,7 +218,7 @@ TEST_F(LateBinding, InvokeReturnsTheTypeInformationsCodeForNotImplemented) {
                                            nullptr, &ours, nullptr);
     ITypeInfo* info = nullptr;
     ASSERT_EQ(S_OK, Dispatch()->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
-    HRESULT viaTypeInfo = info->Invoke(static_cast<IOrvService*>(&drivers_), 6, DISPATCH_METHOD, &params,
+    HRESULT viaTypeInfo = info->Invoke(static_cast<IOrvService*>(drivers_.get()), 6, DISPATCH_METHOD, &params,
                                        nullptr, &direct, nullptr);
     info->Release();
     EXPECT_EQ(viaTypeInfo, viaObject);
@@ -233,7 +253,7 @@ TEST_F(LateBinding, UnregisteredLibraryFailsDispatchEveryTimeWhileTheVtableWorks
                                                &result, nullptr, nullptr));
     }
     long size = 0;
-    EXPECT_EQ(S_OK, drivers_.GetDataListSize(&size));
+    EXPECT_EQ(S_OK, drivers_->GetDataListSize(&size));
     EXPECT_EQ(4, size);
 
     // Registered again, the next call loads it.
