@@ -53,9 +53,10 @@ protected:
         // A body whose inventory finds two rows: the driver file is present (empty, so no
         // device opens), and two prepared files are in use.
         ASSERT_TRUE(driverFileAside_.Absent());
-        ASSERT_NE(INVALID_HANDLE_VALUE, driverFile_ = CreateFileA(driverPath_.c_str(), GENERIC_WRITE, 0,
-                                                                  nullptr, CREATE_NEW, 0, nullptr));
-        CloseHandle(driverFile_);
+        HANDLE driverFile = CreateFileA(driverPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, driverFile);
+        CloseHandle(driverFile);
+        driverFileMade_ = true;
         ASSERT_TRUE(rows_.Add("IOS.VXD", BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 4, 23, 23, 30), true));
         ASSERT_TRUE(rows_.Add("VXDLDR.DRV", BuildVersionedPe({4, 10, 0, 1998}), UtcFileTime(1998, 5, 11, 23, 30), true));
         rows_.List();
@@ -64,7 +65,7 @@ protected:
     }
     void TearDown() override {
         drivers_.reset();
-        if (driverFile_ != INVALID_HANDLE_VALUE) DeleteFileA(driverPath_.c_str());
+        if (driverFileMade_) DeleteFileA(driverPath_.c_str());
         UnregisterTypeLibrary();
     }
 
@@ -81,7 +82,7 @@ protected:
     ScopedServerModule module_{GetModuleHandleA("kernel32.dll")};   // no driver resource to deploy
     const std::string driverPath_ = driver_fixtures::GetDriverDirectories().system + "\\ORV_DE.VXD";
     FileAside driverFileAside_{driverPath_};
-    HANDLE driverFile_ = INVALID_HANDLE_VALUE;
+    bool driverFileMade_ = false;
     PreparedRows rows_;
     std::unique_ptr<TestDrivers> drivers_;
 };
