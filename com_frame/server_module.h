@@ -36,16 +36,15 @@ public:
     // cached in the entry; CLASS_E_CLASSNOTAVAILABLE when no entry serves clsid.
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out);
 
-    // Registration of the map's classes (selected by class id, or every entry without a
-    // description when classId is null) and, when asked, of the module's type library.
+    // Registration of every class of the map, then of the module's type library.
     // RegisterServer stops at the first failure; UnregisterServer ignores failures.
-    HRESULT RegisterServer(BOOL registerTypeLibrary, const CLSID* classId);
-    HRESULT UnregisterServer(BOOL unregisterTypeLibrary, const CLSID* classId);
+    HRESULT RegisterServer();
+    HRESULT UnregisterServer();
 
-    // Loads the type library of the module file (its "TYPELIB" resource; the file name plus
-    // indexText, when given). Failing that, the file beside the module with the extension
-    // ".tlb". On success *typeLibrary and *path (the path that worked) belong to the caller.
-    HRESULT LoadModuleTypeLibrary(const char* indexText, ITypeLib** typeLibrary, BSTR* path);
+    // Loads the type library of the module file (its "TYPELIB" resource). Failing that, the
+    // file beside the module with the extension ".tlb". On success *typeLibrary and *path (the
+    // path that worked) belong to the caller.
+    HRESULT LoadModuleTypeLibrary(ITypeLib** typeLibrary, BSTR* path);
     HRESULT RegisterTypeLibrary();
     HRESULT UnregisterTypeLibrary();
 

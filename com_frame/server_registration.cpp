@@ -8,17 +8,11 @@
 namespace {
 
 const DWORD kModulePathSize = 260;
-const DWORD kIndexTextLimit = 32;
 const wchar_t kTypeLibraryExtension[] = L".tlb";
-// Wide path: the module path, an index text and room to swap the extension for ".tlb".
-const DWORD kWidePathSize = kModulePathSize + kIndexTextLimit + 8;
+// Wide path: the module path and room to swap the extension for ".tlb".
+const DWORD kWidePathSize = kModulePathSize + 8;
 
 typedef HRESULT(STDAPICALLTYPE* UnRegisterTypeLibFunction)(REFGUID, WORD, WORD, LCID, SYSKIND);
-
-// With a class id, only that class's entry; without one, every entry.
-bool TakesEntry(const ObjectMapEntry* entry, const CLSID* classId) {
-    return !classId || IsEqualCLSID(*entry->classId, *classId) != FALSE;
-}
 
 // Replaces everything from the last "." on by ".tlb", or appends ".tlb" when there is no ".".
 // The buffer holds kWidePathSize characters.
@@ -47,38 +41,31 @@ BSTR HelpDirectoryOf(BSTR path) {
 
 }  // namespace
 
-HRESULT ServerModule::RegisterServer(BOOL registerTypeLibrary, const CLSID* classId) {
+HRESULT ServerModule::RegisterServer() {
     for (ObjectMapEntry* entry = objectMap; entry && entry->classId; ++entry) {
-        if (!TakesEntry(entry, classId)) continue;
         HRESULT result = entry->updateRegistry ? entry->updateRegistry(TRUE) : S_OK;
         if (FAILED(result)) return result;
     }
-    return registerTypeLibrary ? RegisterTypeLibrary() : S_OK;
+    return RegisterTypeLibrary();
 }
 
-HRESULT ServerModule::UnregisterServer(BOOL unregisterTypeLibrary, const CLSID* classId) {
+HRESULT ServerModule::UnregisterServer() {
     for (ObjectMapEntry* entry = objectMap; entry && entry->classId; ++entry) {
-        if (!TakesEntry(entry, classId)) continue;
         if (entry->updateRegistry) entry->updateRegistry(FALSE);
     }
-    if (unregisterTypeLibrary) UnregisterTypeLibrary();
+    UnregisterTypeLibrary();
     return S_OK;
 }
 
-HRESULT ServerModule::LoadModuleTypeLibrary(const char* indexText, ITypeLib** typeLibrary,
-                                            BSTR* path) {
+HRESULT ServerModule::LoadModuleTypeLibrary(ITypeLib** typeLibrary, BSTR* path) {
     if (!typeLibrary || !path) return E_POINTER;
     *typeLibrary = nullptr;
     *path = nullptr;
 
-    char modulePath[kModulePathSize + kIndexTextLimit];
+    char modulePath[kModulePathSize];
     DWORD length = GetModuleFileNameA(typeLibraryInstance, modulePath, kModulePathSize);
     if (length == 0 || length >= kModulePathSize) return E_FAIL;
     modulePath[length] = '\0';
-    if (indexText) {
-        if (lstrlenA(indexText) >= static_cast<int>(kIndexTextLimit)) return E_INVALIDARG;
-        lstrcatA(modulePath, indexText);
-    }
 
     wchar_t widePath[kWidePathSize];
     if (!MultiByteToWideChar(CP_ACP, 0, modulePath, -1, widePath, kWidePathSize)) return E_FAIL;
@@ -101,7 +88,7 @@ HRESULT ServerModule::LoadModuleTypeLibrary(const char* indexText, ITypeLib** ty
 HRESULT ServerModule::RegisterTypeLibrary() {
     ComPointer<ITypeLib> typeLibrary;
     Bstr path;
-    HRESULT result = LoadModuleTypeLibrary(nullptr, typeLibrary.receive(), path.receive());
+    HRESULT result = LoadModuleTypeLibrary(typeLibrary.receive(), path.receive());
     if (FAILED(result)) return result;
     Bstr helpDirectory(HelpDirectoryOf(path.get()));
     if (!helpDirectory) return E_OUTOFMEMORY;
@@ -111,7 +98,7 @@ HRESULT ServerModule::RegisterTypeLibrary() {
 HRESULT ServerModule::UnregisterTypeLibrary() {
     ComPointer<ITypeLib> typeLibrary;
     Bstr path;
-    HRESULT result = LoadModuleTypeLibrary(nullptr, typeLibrary.receive(), path.receive());
+    HRESULT result = LoadModuleTypeLibrary(typeLibrary.receive(), path.receive());
     if (FAILED(result)) return result;
     TLIBATTR* attributes = nullptr;
     if (FAILED(typeLibrary->GetLibAttr(&attributes)) || !attributes) return S_OK;

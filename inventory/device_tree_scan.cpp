@@ -57,6 +57,19 @@ bool ReadNodeFileList(HKEY tree, const char* node, char* list) {
     return false;
 }
 
+// Marks, for every piece of a comma-separated list taken exactly as it stands (blanks kept),
+// the first row whose file name equals the piece without regard to case.
+void MarkListedFiles(const char* list, DriverTable& table) {
+    device_tree_text::ForEachListedName(
+        list,
+        [](const char* name, void* context) {
+            DriverTable& rows = *static_cast<DriverTable*>(context);
+            const DWORD row = rows.FindItemByFileName(name);
+            if (row != DriverTable::kNoRow) rows.Row(row).active = 1;
+        },
+        &table);
+}
+
 }  // namespace
 
 void ScanDeviceTree(DriverTable& table) {
@@ -73,15 +86,4 @@ void ScanDeviceTree(DriverTable& table) {
         }
         if (ReadNodeFileList(tree.get(), node, list)) MarkListedFiles(list, table);
     }
-}
-
-void MarkListedFiles(const char* list, DriverTable& table) {
-    device_tree_text::ForEachListedName(
-        list,
-        [](const char* name, void* context) {
-            DriverTable& rows = *static_cast<DriverTable*>(context);
-            const DWORD row = rows.FindItemByFileName(name);
-            if (row != DriverTable::kNoRow) rows.Row(row).active = 1;
-        },
-        &table);
 }

@@ -12,8 +12,3 @@
 
 // Marks the rows that the device tree names. Only ever sets active flags.
 void ScanDeviceTree(DriverTable& table);
-
-// Marks, for every piece of a comma-separated list taken exactly as it stands (blanks kept),
-// the first row whose file name equals the piece without regard to case; its flag becomes 1
-// whatever it was.
-void MarkListedFiles(const char* list, DriverTable& table);

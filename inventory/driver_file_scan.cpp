@@ -78,7 +78,7 @@ private:
 
 }  // namespace
 
-int ScanDriverFiles(DriverTable& table) {
+void ScanDriverFiles(DriverTable& table) {
     char systemDirectory[kDirectoryBufferSize];
     char driversDirectory[kDirectoryBufferSize];
     char ioSubSysDirectory[kDirectoryBufferSize];
@@ -93,5 +93,4 @@ int ScanDriverFiles(DriverTable& table) {
     for (const char* directory : directories) {
         if (directory[0]) search.ScanDirectory(directory);
     }
-    return 1;
 }

@@ -8,5 +8,5 @@
 // directory's "System32\Drivers", the system directory's "IoSubSys"), in each directory
 // pattern by pattern ("*.vxd", "*.drv", "*.sys", "*.386", "*.wdm", "*.pdr"), and within one
 // pattern in the order the directory search returns them. A directory that cannot be searched
-// contributes no rows. The process's current directory is never touched. Returns 1.
-int ScanDriverFiles(DriverTable& table);
+// contributes no rows. The process's current directory is never touched.
+void ScanDriverFiles(DriverTable& table);

@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include <utility>
-
 #include "inventory_run.h"
 
 DriverInventory::DriverInventory(int timing) {
@@ -18,8 +16,6 @@ DriverInventory::DriverInventory(int timing) {
     wsprintfA(text, "Time = %d ms", static_cast<int>(GetTickCount() - started));
     MessageBoxA(nullptr, text, "ActiveDriverList", MB_ICONINFORMATION);
 }
-
-DriverInventory::DriverInventory(DriverTable&& rows) : table_(std::move(rows)) {}
 
 DriverInventory::~DriverInventory() {}
 

@@ -12,9 +12,6 @@ public:
     // Runs the inventory. A non-zero timing flag measures the run and shows
     // "Time = %d ms" (caption "ActiveDriverList") when it is done.
     explicit DriverInventory(int timing);
-    // Answers for rows that are final already (found, stamped, marked and compacted
-    // elsewhere); nothing is run.
-    explicit DriverInventory(DriverTable&& rows);
     virtual ~DriverInventory();
     DriverInventory(const DriverInventory&) = delete;
     DriverInventory& operator=(const DriverInventory&) = delete;

@@ -6,8 +6,8 @@
 #include "enumerator_lists.h"
 #include "enumerator_matches.h"
 #include "row_stamps.h"
-#include "version_cache.h"
-#include "version_cache_registry.h"
+#include "version_cache/version_cache.h"
+#include "version_cache/version_cache_registry.h"
 
 void RunInventory(DriverTable& table) {
     // What the running system has loaded, from the enumerator driver, which is in memory only

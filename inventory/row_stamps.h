@@ -9,7 +9,7 @@
 #pragma once
 
 #include "driver_table.h"
-#include "version_cache.h"
+#include "version_cache/version_cache.h"
 
 // Returns how many rows took their stamp from the cache.
 DWORD StampRows(DriverTable& table, VersionCache& cache);

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "owner_template.h"
+
 // An open key, or one of the predefined root keys below. On the Win32 target it is the HKEY.
 typedef uintptr_t ScriptKey;
 
@@ -62,50 +64,28 @@ public:
     virtual long EnumFirstValueName(ScriptKey key, char* name, uint32_t capacity) = 0;
 };
 
-// A key opened on a registry target, closed through that target exactly once. The parser's
-// core also builds natively, where runtime/owner.h is not available, and a key must go back
-// to the target that opened it, so this owner lives on the seam; it keeps the runtime owner's
-// contract (get/reset/release/receive, Opened drops what a failed open wrote, no copies).
-class TargetKey {
+// A key opened on a registry target, closed through that target exactly once: the runtime's
+// owner template (owner_template.h, free of the platform like the parser's core), with traits
+// that remember the target, since a key must go back to the target that opened it.
+struct TargetKeyTraits {
+    using Value = ScriptKey;
+    explicit TargetKeyTraits(RegistryTarget& owner) : target(&owner) {}
+    static ScriptKey Empty() { return kNoScriptKey; }
+    // The target's answer is not looked at here; TargetKey::Close() gives it.
+    void Close(ScriptKey key) const { target->CloseKey(key); }
+
+    RegistryTarget* target;
+};
+
+class TargetKey : public Owner<TargetKeyTraits> {
 public:
-    explicit TargetKey(RegistryTarget& target) : target_(target), key_(kNoScriptKey) {}
-    ~TargetKey() { reset(); }
-    TargetKey(const TargetKey&) = delete;
-    TargetKey& operator=(const TargetKey&) = delete;
+    // The traits are named from the global scope: inside the class their name is that of the
+    // owner's private base.
+    explicit TargetKey(RegistryTarget& target) : Owner(::TargetKeyTraits(target)) {}
 
-    ScriptKey get() const { return key_; }
-    bool valid() const { return key_ != kNoScriptKey; }
-
-    ScriptKey release() {
-        ScriptKey key = key_;
-        key_ = kNoScriptKey;
-        return key;
-    }
-    // Closes what is held (the target's answer is not looked at), then holds key.
-    void reset(ScriptKey key = kNoScriptKey) {
-        ScriptKey old = key_;
-        key_ = key;
-        if (old != kNoScriptKey && old != key) target_.CloseKey(old);
-    }
-    // For the out-parameter of OpenKey or CreateKey; closes what is held first.
-    ScriptKey* receive() {
-        reset();
-        return &key_;
-    }
-    bool Opened(bool succeeded) {
-        if (succeeded) return valid();
-        key_ = kNoScriptKey;
-        return false;
-    }
-    template <typename Status>
-    bool Opened(Status) = delete;
     // Closes now and gives the target's answer, for the walk that fails on a refused close.
     long Close() {
         ScriptKey key = release();
-        return key == kNoScriptKey ? kRegistrySuccess : target_.CloseKey(key);
+        return key == kNoScriptKey ? kRegistrySuccess : traits().target->CloseKey(key);
     }
-
-private:
-    RegistryTarget& target_;
-    ScriptKey key_;
 };

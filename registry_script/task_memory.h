@@ -2,13 +2,13 @@
 // script text and the parser's scratch buffers. The product uses the COM task allocator; the
 // host build links an implementation of its own (tests count and fail allocations with it).
 //
-// TaskBuffer owns one block of it. The interpreter's core also builds natively, where
-// runtime/owner.h (which needs windows.h) is not available, so this owner lives beside the
-// allocator it frees to; it keeps the runtime owner's contract (closes once, moves, no copies,
-// get/reset/release).
+// TaskBuffer owns one block of it: the runtime's owner template (owner_template.h, free of
+// the platform like the interpreter's core) on this allocator.
 #pragma once
 
 #include <stddef.h>
+
+#include "owner_template.h"
 
 #ifdef _WIN32
 #include <objbase.h>
@@ -23,43 +23,26 @@ void TaskMemFree(void* block);
 #endif
 
 template <typename T>
-class TaskBuffer {
+struct TaskBufferTraits {
+    using Value = T*;
+    static T* Empty() { return nullptr; }
+    static void Close(T* block) { TaskMemFree(block); }
+};
+
+template <typename T>
+class TaskBuffer : public Owner<TaskBufferTraits<T>> {
 public:
-    TaskBuffer() : block_(nullptr) {}
-    explicit TaskBuffer(T* block) : block_(block) {}
+    TaskBuffer() {}
+    explicit TaskBuffer(T* block) : Owner<TaskBufferTraits<T>>(block) {}
     // A new block of count elements; empty when it cannot be allocated.
     static TaskBuffer Allocate(size_t count) { return TaskBuffer(static_cast<T*>(TaskMemAlloc(count * sizeof(T)))); }
-    ~TaskBuffer() { reset(); }
-    TaskBuffer(TaskBuffer&& other) : block_(other.release()) {}
-    TaskBuffer& operator=(TaskBuffer&& other) {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    TaskBuffer(const TaskBuffer&) = delete;
-    TaskBuffer& operator=(const TaskBuffer&) = delete;
 
-    T* get() const { return block_; }
-    bool valid() const { return block_ != nullptr; }
-    explicit operator bool() const { return valid(); }
-
-    T* release() {
-        T* block = block_;
-        block_ = nullptr;
-        return block;
-    }
-    void reset(T* block = nullptr) {
-        T* old = block_;
-        block_ = block;
-        if (old && old != block) TaskMemFree(old);
-    }
     // Grows or shrinks the block to count elements; on failure the block stays as it was.
     bool Resize(size_t count) {
-        T* resized = static_cast<T*>(TaskMemRealloc(block_, count * sizeof(T)));
+        T* resized = static_cast<T*>(TaskMemRealloc(this->get(), count * sizeof(T)));
         if (!resized) return false;
-        block_ = resized;
+        this->release();   // the old block is the resized one now, or was freed by the resize
+        this->reset(resized);
         return true;
     }
-
-private:
-    T* block_;
 };

@@ -1,70 +1,13 @@
-// Owners of platform resources. One template, one line per kind: an owner closes what it holds
-// exactly once, cannot be copied, can be moved, and hands out get(), reset(), release() and,
-// for the out-parameter of an open call, receive().
-//
-//   RegistryKey key;
-//   if (!key.Opened(RegOpenKeyExA(root, name, 0, access, key.receive()) == ERROR_SUCCESS)) return 0;
-//
-// Opened() takes whether the open succeeded: a failed open opened nothing, so whatever it left
-// in the out-parameter is dropped, never closed. It takes a bool only, so that a status code
-// (where 0 means success) cannot be passed to it by mistake.
-//
-// Owners are locals and members only: the product has no static constructors.
+// Owners of platform resources: the Windows kinds of Owner<Traits> (owner_template.h), one
+// line each. Every closing function of the product's handles, keys, BSTRs and COM pointers is
+// called here.
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 
-template <typename Traits>
-class Owner {
-public:
-    using Value = typename Traits::Value;
-
-    Owner() : value_(Traits::Empty()) {}
-    explicit Owner(Value value) : value_(value) {}
-    ~Owner() { reset(); }
-    Owner(Owner&& other) : value_(other.release()) {}
-    Owner& operator=(Owner&& other) {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    Owner(const Owner&) = delete;
-    Owner& operator=(const Owner&) = delete;
-
-    Value get() const { return value_; }
-    bool valid() const { return value_ != Traits::Empty(); }
-    explicit operator bool() const { return valid(); }
-    Value operator->() const { return value_; }
-
-    // Gives up ownership without closing.
-    Value release() {
-        Value value = value_;
-        value_ = Traits::Empty();
-        return value;
-    }
-    // Closes what is held, then holds `value`.
-    void reset(Value value = Traits::Empty()) {
-        Value old = value_;
-        value_ = value;
-        if (old != Traits::Empty() && old != value) Traits::Close(old);
-    }
-    // For the out-parameter of an open or create call; closes what is held first.
-    Value* receive() {
-        reset();
-        return &value_;
-    }
-    bool Opened(bool succeeded) {
-        if (succeeded) return valid();
-        value_ = Traits::Empty();
-        return false;
-    }
-    template <typename Status>
-    bool Opened(Status) = delete;
-
-private:
-    Value value_;
-};
+#include "owner_template.h"
 
 struct RegistryKeyTraits {
     using Value = HKEY;

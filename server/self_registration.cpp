@@ -50,7 +50,7 @@ void RegisterOrvServiceCategory(BOOL registering) {
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
     RemoveEnumeratorDriverFile();
     ServerModule* module = ServerModule::Current();
-    HRESULT moduleResult = module ? module->RegisterServer(TRUE, nullptr) : E_UNEXPECTED;
+    HRESULT moduleResult = module ? module->RegisterServer() : E_UNEXPECTED;
     if (SUCCEEDED(moduleResult)) RegisterOrvServiceCategory(TRUE);
 
     HRESULT result = CreateComponentCategory(kSafeForInitializing, kSafeForInitializingDescription);
@@ -69,7 +69,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
     RemoveEnumeratorDriverFile();
     ServerModule* module = ServerModule::Current();
-    HRESULT moduleResult = module ? module->UnregisterServer(TRUE, nullptr) : E_UNEXPECTED;
+    HRESULT moduleResult = module ? module->UnregisterServer() : E_UNEXPECTED;
     if (SUCCEEDED(moduleResult)) RegisterOrvServiceCategory(FALSE);
 
     HRESULT result = UnregisterClassCategory(CLSID_Drivers, kSafeForInitializing);

@@ -40,26 +40,26 @@ public:
     HRESULT STDMETHODCALLTYPE SetDataListValue(long listIndex, BSTR value) override;
     HRESULT STDMETHODCALLTYPE LogDataListToFile(BSTR fileName) override;
 
-    // Puts the enumerator driver file in place from this library's "DRIVER" 201 resource when
-    // it is absent (enumerator_driver_file.h). 1 when the file was found or a write was
-    // attempted, even one that failed: the inventory then runs without the driver's lists. 0
-    // when it is absent and the library carries no such resource.
-    int DeployEnumeratorDriver();
-
     // What the construction came to: S_OK, or E_OUTOFMEMORY when memory ran out for the list,
     // for the inventory or for one of its rows. The object creator refuses a body that failed.
     HRESULT ConstructionResult() const { return constructionResult_; }
 
 protected:
+    DataList* dataList_;
+
+private:
     // Adds, for every row of a finished inventory in table order, the pair (file name, version
     // stamp) and the pair ("DATE-" + file name, date text). Returns false when memory ran out:
     // the rows added so far stay, each with both its pairs; nothing of the row at hand or later
     // ones is added.
     bool AddInventoryRows(const DriverInventory& inventory);
 
-    DataList* dataList_;
+    // Puts the enumerator driver file in place from this library's "DRIVER" 201 resource when
+    // it is absent (enumerator_driver_file.h). 1 when the file was found or a write was
+    // attempted, even one that failed: the inventory then runs without the driver's lists. 0
+    // when it is absent and the library carries no such resource.
+    int DeployEnumeratorDriver();
 
-private:
     HRESULT constructionResult_;
 
     DriversBody(const DriversBody&) = delete;

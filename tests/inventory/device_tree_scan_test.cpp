@@ -280,15 +280,6 @@ TEST(DeviceTreeScan, OnlyTheFirstOfTwoSameNamedRowsIsMarked) {
     EXPECT_EQ((std::set<DWORD>{0}), ActiveRows(table));
 }
 
-TEST(DeviceTreeScan, MarkListedFilesSetsTheFlagToOneWhateverItWas) {
-    DriverTable table = MachineRows();
-    table.Row(kPci).active = 9;
-    MarkListedFiles("Pci.Vxd,nothing.vxd,ios.vxd", table);
-    EXPECT_EQ(1u, table.Row(kPci).active);
-    EXPECT_EQ(1u, table.Row(kIos).active);
-    EXPECT_EQ((std::set<DWORD>{kPci, kIos}), ActiveRows(table));
-}
-
 TEST(DeviceTreeScan, NothingIsMarkedWithoutTheDeviceTreeKey) {
     // The platform may hold the key already; an empty one is taken away for the test and put
     // back after it.

@@ -1,59 +1,55 @@
 // What the Drivers object reads from an inventory: the accessors, whose index counts from 1,
-// the date text, and the timing report.
+// the date text, and the timing report. The rows are files of a prepared machine.
 #include "driver_inventory.h"
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
-#include <utility>
 
 #include "import_patch.h"
+#include "prepared_rows.h"
 
 namespace {
 
+using driver_fixtures::BuildVersionedPe;
+using driver_fixtures::UtcFileTime;
+
 const char kStamp[] = "01.00.00.0001";
-
-// Rows that stay after compaction: active and stamped, with the given last-write times.
-DriverTable FinalRows(std::initializer_list<std::pair<const char*, FILETIME>> rows) {
-    DriverTable table;
-    for (const auto& row : rows) {
-        table.AddItem(row.first, (std::string("C:\\WINDOWS\\SYSTEM\\") + row.first).c_str(),
-                      row.second.dwLowDateTime, row.second.dwHighDateTime);
-        lstrcpyA(table.Row(table.Count() - 1).versionStamp, kStamp);
-        table.Row(table.Count() - 1).active = 1;
-    }
-    return table;
-}
-
-FILETIME Utc(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-    SYSTEMTIME utc = {year, month, 0, day, hour, minute, 0, 0};
-    FILETIME time = {};
-    SystemTimeToFileTime(&utc, &time);
-    return time;
-}
+const driver_fixtures::FileVersion kVersion = {1, 0, 0, 1};
 
 TEST(DriverInventoryAccessors, IndexOneIsTheFirstRowAndTheCountTheLast) {
-    DriverInventory inventory(FinalRows({{"FIRST.VXD", Utc(1998, 5, 11, 0, 0)},
-                                         {"MIDDLE.VXD", Utc(1999, 4, 23, 0, 0)},
-                                         {"LAST.VXD", Utc(2001, 12, 31, 0, 0)}}));
+    PreparedRows rows;
+    ASSERT_TRUE(rows.Add("FIRST.VXD", BuildVersionedPe(kVersion), UtcFileTime(1998, 5, 11, 0, 0), true));
+    ASSERT_TRUE(rows.Add("MIDDLE.DRV", BuildVersionedPe(kVersion), UtcFileTime(1999, 4, 23, 0, 0), true));
+    ASSERT_TRUE(rows.Add("LAST.SYS", BuildVersionedPe(kVersion), UtcFileTime(2001, 12, 31, 0, 0), true));
+    rows.List();
+    DriverInventory inventory(0);
     ASSERT_EQ(3u, inventory.GetItemCount());
     const struct {
         DWORD index;
-        const char* name;
+        std::string name;
         const char* date;
-    } cases[] = {{1, "FIRST.VXD", "1998/05/11"}, {2, "MIDDLE.VXD", "1999/04/23"}, {3, "LAST.VXD", "2001/12/31"}};
+    } cases[] = {{1, rows.Name("FIRST.VXD"), "1998/05/11"},
+                 {2, rows.Name("MIDDLE.DRV"), "1999/04/23"},
+                 {3, rows.Name("LAST.SYS"), "2001/12/31"}};
     for (const auto& c : cases) {
         char name[512] = {}, stamp[128] = {}, date[64] = {};
         ASSERT_EQ(1, inventory.GetItemNameAndStamp(name, stamp, c.index));
         ASSERT_EQ(1, inventory.GetItemDate(date, c.index));
-        EXPECT_STREQ(c.name, name) << c.index;
+        EXPECT_EQ(c.name, name) << c.index;
         EXPECT_STREQ(kStamp, stamp) << c.index;
         EXPECT_STREQ(c.date, date) << "the date of the same file, index " << c.index;
     }
 }
 
 TEST(DriverInventoryAccessors, RefuseIndexZeroAndPastTheEndWithoutWriting) {
-    DriverInventory inventory(FinalRows({{"A.VXD", Utc(1999, 7, 4, 0, 0)}}));
+    PreparedRows rows;
+    ASSERT_TRUE(rows.Add("A.VXD", BuildVersionedPe(kVersion), UtcFileTime(1999, 7, 4, 0, 0), true));
+    rows.List();
+    DriverInventory inventory(0);
+    ASSERT_EQ(1u, inventory.GetItemCount());
     for (DWORD index : {0u, 2u, 0xFFFFFFFFu}) {
         char name[512] = "untouched", stamp[128] = "untouched", date[64] = "untouched";
         EXPECT_EQ(0, inventory.GetItemNameAndStamp(name, stamp, index));
@@ -64,15 +60,17 @@ TEST(DriverInventoryAccessors, RefuseIndexZeroAndPastTheEndWithoutWriting) {
     }
 }
 
+// The date of the UTC time, not of the local one: 23:30 UTC is the same day whatever the zone.
 TEST(DriverInventoryAccessors, DateIsTheUtcDateOfTheLastWriteTime) {
-    // A time the conversion rejects (above 0x8000000000000000) leaves the date cleared.
-    const FILETIME rejected = {0, 0x80000000u};
-    DriverInventory inventory(FinalRows({{"D1.VXD", Utc(1999, 7, 4, 23, 30)},
-                                         {"D2.VXD", Utc(2001, 12, 31, 0, 0)},
-                                         {"D3.VXD", Utc(1601, 1, 1, 0, 0)},
-                                         {"BAD.VXD", rejected}}));
-    const char* expected[] = {"1999/07/04", "2001/12/31", "1601/01/01", "0000/00/00"};
-    for (DWORD index = 1; index <= 4; ++index) {
+    PreparedRows rows;
+    ASSERT_TRUE(rows.Add("D1.VXD", BuildVersionedPe(kVersion), UtcFileTime(1999, 7, 4, 23, 30), true));
+    ASSERT_TRUE(rows.Add("D2.DRV", BuildVersionedPe(kVersion), UtcFileTime(2001, 12, 31, 0, 0), true));
+    ASSERT_TRUE(rows.Add("D3.SYS", BuildVersionedPe(kVersion), UtcFileTime(1980, 1, 1, 0, 0), true));
+    rows.List();
+    DriverInventory inventory(0);
+    ASSERT_EQ(3u, inventory.GetItemCount());
+    const char* expected[] = {"1999/07/04", "2001/12/31", "1980/01/01"};
+    for (DWORD index = 1; index <= 3; ++index) {
         char date[64];
         ASSERT_EQ(1, inventory.GetItemDate(date, index));
         EXPECT_STREQ(expected[index - 1], date);
@@ -88,7 +86,11 @@ BOOL WINAPI FailingConversion(const FILETIME*, SYSTEMTIME* out) {
 }
 
 TEST(DriverInventoryAccessors, RejectedTimeGivesTheClearedDateWhateverTheConversionLeft) {
-    DriverInventory inventory(FinalRows({{"BAD.VXD", {0, 0x80000000u}}}));
+    PreparedRows rows;
+    ASSERT_TRUE(rows.Add("BAD.VXD", BuildVersionedPe(kVersion), UtcFileTime(1999, 7, 4, 0, 0), true));
+    rows.List();
+    DriverInventory inventory(0);
+    ASSERT_EQ(1u, inventory.GetItemCount());
     char date[64] = {};
     {
         ScopedImportPatch conversion("kernel32.dll", "FileTimeToSystemTime",

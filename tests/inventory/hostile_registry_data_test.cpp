@@ -16,7 +16,8 @@
 #include "driver_file_image.h"
 #include "driver_inventory.h"
 #include "driver_machine.h"
-#include "version_cache_image.h"
+#include "version_cache/cache_image_walk.h"
+#include "version_cache/version_cache_image.h"
 
 namespace {
 

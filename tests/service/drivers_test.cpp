@@ -2,17 +2,24 @@
 // the inventory's rows, and the ten methods.
 #include <gtest/gtest.h>
 
+#include <wctype.h>
+
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "driver_inventory.h"
 #include "drivers_fixture.h"
 #include "handle_ledger.h"
 #include "import_patch.h"
+#include "prepared_rows.h"
 
 namespace {
+
+using driver_fixtures::BuildPeWithoutFixedInfo;
+using driver_fixtures::BuildVersionedPe;
+using driver_fixtures::UtcFileTime;
 
 std::string SystemFile(const char* name) {
     char directory[MAX_PATH];
@@ -56,7 +63,6 @@ TEST_F(DriversTest, KeepsAnExistingDriverFileWhateverItHolds) {
     WriteFile(driverFile_, "");
     ScopedServerModule module(GetModuleHandleA(nullptr));
     TestDrivers drivers;
-    EXPECT_EQ(1, drivers.DeployEnumeratorDriver());
     EXPECT_EQ("", ReadFile(driverFile_));
 }
 
@@ -64,15 +70,14 @@ TEST_F(DriversTest, WithoutAResourceDeploymentFailsAndTheListStaysEmpty) {
     // kernel32 carries no "DRIVER" 201 resource.
     ScopedServerModule module(GetModuleHandleA("kernel32.dll"));
     TestDrivers drivers;
-    EXPECT_EQ(0, drivers.DeployEnumeratorDriver());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(driverFile_.c_str()));
     long size = -1;
     EXPECT_EQ(S_OK, drivers.GetDataListSize(&size));
     EXPECT_EQ(0, size);
 }
 
-// Deployment through the body takes the image from the module the server module records, writes
-// it whole and closes every file and search it opened, once.
+// The files and searches of a creation whose driver file cannot be written: every one closed
+// once, and the names of the files it created.
 HandleLedger* g_ledger = nullptr;
 bool g_writeFails = false;
 std::vector<std::string> g_created;
@@ -133,23 +138,6 @@ private:
     ScopedImportPatch findClose_{"kernel32.dll", "FindClose", reinterpret_cast<void*>(&LedgerFindClose)};
 };
 
-TEST_F(DriversTest, DeploymentWritesTheModulesImageWholeAndClosesWhatItOpens) {
-    ScopedServerModule module(GetModuleHandleA(nullptr));
-    TestDrivers drivers;   // its construction deploys the file; then it is deployed again below
-    DeleteFileA(driverFile_.c_str());
-    HandleLedger ledger;
-    int result = 0;
-    {
-        LedgerPatches patches(ledger);
-        ASSERT_TRUE(patches.Complete());
-        result = drivers.DeployEnumeratorDriver();
-    }
-    EXPECT_EQ(1, result);
-    EXPECT_EQ(ReadFile(DEPLOY_PAYLOAD), ReadFile(driverFile_));
-    EXPECT_FALSE(g_created.empty());
-    EXPECT_TRUE(ledger.Balanced());
-}
-
 // A deployment whose write failed was still attempted: the object goes on to its inventory
 // (which then learns from the plug-and-play tree alone), and no partial driver file is left.
 TEST_F(DriversTest, FailedDeploymentLeavesNoDriverFileAndTheInventoryStillRuns) {
@@ -159,7 +147,7 @@ TEST_F(DriversTest, FailedDeploymentLeavesNoDriverFileAndTheInventoryStillRuns) 
         LedgerPatches patches(ledger, true);
         ASSERT_TRUE(patches.Complete());
         TestDrivers drivers;
-        EXPECT_EQ(1, drivers.DeployEnumeratorDriver());
+        EXPECT_EQ(S_OK, drivers.ConstructionResult());
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(driverFile_.c_str()));
     bool deviceOpened = false;   // the inventory's first step opens the enumerator device
@@ -174,117 +162,111 @@ TEST_F(DriversTest, FailedDeploymentLeavesNoDriverFileAndTheInventoryStillRuns) 
     EXPECT_TRUE(ledger.Balanced());
 }
 
+// The list a body makes of the rows of its own inventory, on a prepared machine: the body
+// deploys this executable's stand-in driver file, which opens no device, so the rows are the
+// prepared ones alone.
 class DriversRowsTest : public DriversTest {
 protected:
-    // A body with an empty list (no resource, so no inventory of the machine) to add rows to.
-    ScopedServerModule module_{GetModuleHandleA("kernel32.dll")};
-    TestDrivers drivers_;
+    void Create() {
+        rows_.List();
+        drivers_.reset(new TestDrivers);
+        ASSERT_EQ(S_OK, drivers_->ConstructionResult());
+    }
 
     std::vector<std::wstring> Names() {
         std::vector<std::wstring> names;
         long size = 0;
-        drivers_.GetDataListSize(&size);
+        drivers_->GetDataListSize(&size);
         for (long i = 0; i < size; ++i) {
             BSTR name = nullptr;
-            drivers_.GetDataListName(i, &name);
+            drivers_->GetDataListName(i, &name);
             names.push_back(TakeText(name));
         }
         return names;
     }
-    std::wstring ValueByName(const wchar_t* name) {
-        BSTR wanted = SysAllocString(name);
+    std::wstring ValueByName(const std::wstring& name) {
+        BSTR wanted = SysAllocString(name.c_str());
         BSTR value = nullptr;
-        EXPECT_EQ(S_OK, drivers_.GetDataListValueByName(wanted, &value));
+        EXPECT_EQ(S_OK, drivers_->GetDataListValueByName(wanted, &value));
         SysFreeString(wanted);
         return TakeText(value);
     }
+    std::wstring Date(const char* name) { return L"DATE-" + rows_.WideName(name); }
+
+    ScopedServerModule module_{GetModuleHandleA(nullptr)};
+    PreparedRows rows_;
+    std::unique_ptr<TestDrivers> drivers_;
 };
 
 TEST_F(DriversRowsTest, ThreeRowsGiveNamesThenDatesInReverseBehindTheFirst) {
-    ChosenRows rows;
-    rows.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
-    rows.Add("UNUSED.VXD", "04.10.00.1111", 1999, 7, 4, false);
-    rows.Add("B.VXD", "05.00.01.2195", 2000, 1, 2, true);
-    rows.Add("NOSTAMP.VXD", "", 2000, 1, 2, true);
-    rows.Add("C.VXD", "04.10.100.0100", 2001, 12, 31, true);
-    DriverInventory inventory(rows.Finish());
-    ASSERT_EQ(3u, inventory.GetItemCount());
-    drivers_.AddInventoryRows(inventory);
+    ASSERT_TRUE(rows_.Add("A.VXD", BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 7, 4, 23, 30), true));
+    ASSERT_TRUE(rows_.Add("UNUSED.VXD", BuildVersionedPe({4, 10, 0, 1111}), UtcFileTime(1999, 7, 4, 23, 30), false));
+    ASSERT_TRUE(rows_.Add("B.DRV", BuildVersionedPe({5, 0, 1, 2195}), UtcFileTime(2000, 1, 2, 23, 30), true));
+    ASSERT_TRUE(rows_.Add("NOSTAMP.DRV", BuildPeWithoutFixedInfo(), UtcFileTime(2000, 1, 2, 23, 30), true));
+    ASSERT_TRUE(rows_.Add("C.SYS", BuildVersionedPe({4, 10, 100, 100}), UtcFileTime(2001, 12, 31, 23, 30), true));
+    Create();
 
-    EXPECT_EQ((std::vector<std::wstring>{L"A.VXD", L"DATE-C.VXD", L"C.VXD", L"DATE-B.VXD", L"B.VXD",
-                                         L"DATE-A.VXD"}),
+    EXPECT_EQ((std::vector<std::wstring>{rows_.WideName("A.VXD"), Date("C.SYS"), rows_.WideName("C.SYS"),
+                                         Date("B.DRV"), rows_.WideName("B.DRV"), Date("A.VXD")}),
               Names());
-    EXPECT_EQ(L"04.10.100.0100", ValueByName(L"C.VXD"));
+    EXPECT_EQ(L"04.10.100.0100", ValueByName(rows_.WideName("C.SYS")));
     // Last written 23:30 UTC: the date is the UTC one.
-    EXPECT_EQ(L"1999/07/04", ValueByName(L"DATE-A.VXD"));
-    EXPECT_EQ(L"2001/12/31", ValueByName(L"DATE-C.VXD"));
-    EXPECT_EQ(L"<null>", ValueByName(L"date-a.vxd"));
-    EXPECT_EQ(L"<null>", ValueByName(L"a.vxd"));
+    EXPECT_EQ(L"1999/07/04", ValueByName(Date("A.VXD")));
+    EXPECT_EQ(L"2001/12/31", ValueByName(Date("C.SYS")));
+    for (std::wstring name : {Date("A.VXD"), rows_.WideName("A.VXD")}) {
+        for (wchar_t& c : name) c = towlower(c);
+        EXPECT_EQ(L"<null>", ValueByName(name)) << name;   // names are matched exactly
+    }
 }
 
 TEST_F(DriversRowsTest, OneRowGivesItsNameThenItsDate) {
-    ChosenRows rows;
-    rows.Add("A.VXD", "04.10.00.2222", 1998, 5, 11, true);
-    DriverInventory inventory(rows.Finish());
-    drivers_.AddInventoryRows(inventory);
-    EXPECT_EQ((std::vector<std::wstring>{L"A.VXD", L"DATE-A.VXD"}), Names());
-}
-
-TEST_F(DriversRowsTest, SameNameTwiceAnswersTheLowerIndex) {
-    ChosenRows rows;
-    rows.Add("X.SYS", "01.00.00.0001", 1999, 1, 1, true);
-    rows.Add("Y.SYS", "02.00.00.0002", 1999, 1, 1, true);
-    rows.Add("X.SYS", "03.00.00.0003", 1999, 1, 1, true);
-    DriverInventory inventory(rows.Finish());
-    drivers_.AddInventoryRows(inventory);
-    EXPECT_EQ(L"01.00.00.0001", ValueByName(L"X.SYS"));   // row 1 stands at index 0
+    ASSERT_TRUE(rows_.Add("A.VXD", BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1998, 5, 11, 23, 30), true));
+    Create();
+    EXPECT_EQ((std::vector<std::wstring>{rows_.WideName("A.VXD"), Date("A.VXD")}), Names());
 }
 
 TEST_F(DriversRowsTest, ReadingMethodsHandleEveryIndex) {
-    ChosenRows rows;
-    rows.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
-    rows.Add("B.VXD", "04.10.00.1998", 1999, 7, 4, true);
-    DriverInventory inventory(rows.Finish());
-    drivers_.AddInventoryRows(inventory);
+    ASSERT_TRUE(rows_.Add("A.VXD", BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 7, 4, 23, 30), true));
+    ASSERT_TRUE(rows_.Add("B.DRV", BuildVersionedPe({4, 10, 0, 1998}), UtcFileTime(1999, 7, 4, 23, 30), true));
+    Create();
 
-    struct Case {
+    const std::wstring a = rows_.WideName("A.VXD");
+    const struct Case {
         long index;
-        const wchar_t* name;
-        const wchar_t* value;
-    } const cases[] = {
-        {0, L"A.VXD", L"04.10.00.2222"},   {1, L"DATE-B.VXD", L"1999/07/04"},
-        {3, L"DATE-A.VXD", L"1999/07/04"}, {4, L"<null>", L"<null>"},   // the size as index
-        {-1, L"A.VXD", L"04.10.00.2222"},  {LONG_MIN, L"A.VXD", L"04.10.00.2222"},
+        std::wstring name;
+        std::wstring value;
+    } cases[] = {
+        {0, a, L"04.10.00.2222"},   {1, Date("B.DRV"), L"1999/07/04"},
+        {3, Date("A.VXD"), L"1999/07/04"}, {4, L"<null>", L"<null>"},   // the size as index
+        {-1, a, L"04.10.00.2222"},  {LONG_MIN, a, L"04.10.00.2222"},
         {LONG_MAX, L"<null>", L"<null>"},
     };
     for (const Case& c : cases) {
         BSTR name = reinterpret_cast<BSTR>(1);
         BSTR value = reinterpret_cast<BSTR>(1);
-        EXPECT_EQ(S_OK, drivers_.GetDataListName(c.index, &name));
-        EXPECT_EQ(S_OK, drivers_.GetDataListValueByIndex(c.index, &value));
+        EXPECT_EQ(S_OK, drivers_->GetDataListName(c.index, &name));
+        EXPECT_EQ(S_OK, drivers_->GetDataListValueByIndex(c.index, &value));
         EXPECT_EQ(c.name, TakeText(name)) << c.index;
         EXPECT_EQ(c.value, TakeText(value)) << c.index;
     }
 }
 
 TEST_F(DriversRowsTest, ChangingMethodsAreNotImplementedAndChangeNothing) {
-    ChosenRows rows;
-    rows.Add("A.VXD", "04.10.00.2222", 1999, 7, 4, true);
-    DriverInventory inventory(rows.Finish());
-    drivers_.AddInventoryRows(inventory);
+    ASSERT_TRUE(rows_.Add("A.VXD", BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 7, 4, 23, 30), true));
+    Create();
 
     BSTR text = SysAllocString(L"C:\\WINDOWS\\TEMP\\DRIVERS.LOG");
-    EXPECT_EQ(E_NOTIMPL, drivers_.AddDataElement(text, text));
-    EXPECT_EQ(E_NOTIMPL, drivers_.RemoveDataElementByIndex(0));
-    EXPECT_EQ(E_NOTIMPL, drivers_.RemoveDataElementByName(text));
-    EXPECT_EQ(E_NOTIMPL, drivers_.SetDataListValue(0, text));
-    EXPECT_EQ(E_NOTIMPL, drivers_.LogDataListToFile(text));
+    EXPECT_EQ(E_NOTIMPL, drivers_->AddDataElement(text, text));
+    EXPECT_EQ(E_NOTIMPL, drivers_->RemoveDataElementByIndex(0));
+    EXPECT_EQ(E_NOTIMPL, drivers_->RemoveDataElementByName(text));
+    EXPECT_EQ(E_NOTIMPL, drivers_->SetDataListValue(0, text));
+    EXPECT_EQ(E_NOTIMPL, drivers_->LogDataListToFile(text));
     SysFreeString(text);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\WINDOWS\\TEMP\\DRIVERS.LOG"));
-    EXPECT_EQ((std::vector<std::wstring>{L"A.VXD", L"DATE-A.VXD"}), Names());
+    EXPECT_EQ((std::vector<std::wstring>{rows_.WideName("A.VXD"), Date("A.VXD")}), Names());
 
     BSTR information = nullptr;
-    EXPECT_EQ(S_OK, drivers_.GetComponentInfomation(&information));
+    EXPECT_EQ(S_OK, drivers_->GetComponentInfomation(&information));
     EXPECT_EQ(12u, SysStringLen(information));
     EXPECT_EQ(L"Driver Class", TakeText(information));
 }

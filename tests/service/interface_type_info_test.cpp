@@ -2,15 +2,21 @@
 // with the module-wide name cache, driven directly by a C++ client.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "drivers_fixture.h"
+#include "file_aside.h"
 #include "import_patch.h"
 #include "interface_type_info.h"
+#include "prepared_rows.h"
 
 namespace {
+
+using driver_fixtures::BuildVersionedPe;
+using driver_fixtures::UtcFileTime;
 
 // {3F0A52FC-6D1E-11D3-9B27-0050DA4C81E6}
 const GUID kLibraryId = {0x3F0A52FC, 0x6D1E, 0x11D3, {0x9B, 0x27, 0x00, 0x50, 0xDA, 0x4C, 0x81, 0xE6}};
@@ -44,15 +50,26 @@ protected:
         // Every test starts with the record unloaded, as in a newly loaded module.
         InterfaceTypeInfo::ReleaseTypeInformation(reinterpret_cast<DWORD>(&OrvServiceTypeInfo()));
         ASSERT_EQ(S_OK, RegisterBuiltTypeLibrary());
-        ChosenRows rows;
-        rows.Add("IOS.VXD", "04.10.00.2222", 1999, 4, 23, true);
-        rows.Add("VXDLDR.VXD", "04.10.00.1998", 1998, 5, 11, true);
-        DriverInventory inventory(rows.Finish());
-        drivers_.AddInventoryRows(inventory);
+        // A body whose inventory finds two rows: the driver file is present (empty, so no
+        // device opens), and two prepared files are in use.
+        ASSERT_TRUE(driverFileAside_.Absent());
+        HANDLE driverFile = CreateFileA(driverPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, driverFile);
+        CloseHandle(driverFile);
+        driverFileMade_ = true;
+        ASSERT_TRUE(rows_.Add("IOS.VXD", BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 4, 23, 23, 30), true));
+        ASSERT_TRUE(rows_.Add("VXDLDR.DRV", BuildVersionedPe({4, 10, 0, 1998}), UtcFileTime(1998, 5, 11, 23, 30), true));
+        rows_.List();
+        drivers_.reset(new TestDrivers);
+        ASSERT_EQ(S_OK, drivers_->ConstructionResult());
     }
-    void TearDown() override { UnregisterTypeLibrary(); }
+    void TearDown() override {
+        drivers_.reset();
+        if (driverFileMade_) DeleteFileA(driverPath_.c_str());
+        UnregisterTypeLibrary();
+    }
 
-    IDispatch* Dispatch() { return &drivers_; }
+    IDispatch* Dispatch() { return drivers_.get(); }
 
     HRESULT IdsOfNames(std::vector<std::wstring> names, std::vector<DISPID>& ids) {
         std::vector<LPOLESTR> pointers;
@@ -62,8 +79,12 @@ protected:
                                          LOCALE_USER_DEFAULT, ids.data());
     }
 
-    ScopedServerModule module_{GetModuleHandleA("kernel32.dll")};   // no driver resource: empty list
-    TestDrivers drivers_;
+    ScopedServerModule module_{GetModuleHandleA("kernel32.dll")};   // no driver resource to deploy
+    const std::string driverPath_ = driver_fixtures::GetDriverDirectories().system + "\\ORV_DE.VXD";
+    FileAside driverFileAside_{driverPath_};
+    bool driverFileMade_ = false;
+    PreparedRows rows_;
+    std::unique_ptr<TestDrivers> drivers_;
 };
 
 // Defined first, so that it makes the first load of this process: that load registers with the
@@ -141,31 +162,6 @@ TEST_F(LateBinding, ExactNamesAreAnsweredByTheCacheAlone) {
     EXPECT_EQ(2, ids[0]);   // another case misses the cache; the type information answers
 }
 
-// Two cache entries with the same name: the search runs from the last entry down, so the
-// one with the higher index answers.
-TEST_F(LateBinding, CacheSearchRunsFromTheLastEntryDown) {
-    std::vector<DISPID> ids;
-    ASSERT_EQ(S_OK, IdsOfNames({L"GetDataListSize"}, ids));
-    InterfaceTypeInfo& record = OrvServiceTypeInfo();
-    int size = -1;
-    for (int i = 0; i < record.nameCacheCount; ++i) {
-        if (record.nameCache[i].dispId == 2) size = i;
-    }
-    ASSERT_GT(size, 0) << "GetDataListSize has an entry with another before it";
-    NameCacheEntry& earlier = record.nameCache[0];
-    const NameCacheEntry kept = earlier;
-    earlier.name = SysAllocString(L"GetDataListSize");
-    earlier.length = static_cast<int>(SysStringLen(earlier.name));
-    earlier.dispId = 0x1111;
-    record.nameCache[size].dispId = 0x2222;
-    const HRESULT result = IdsOfNames({L"GetDataListSize"}, ids);
-    SysFreeString(earlier.name);
-    earlier = kept;
-    record.nameCache[size].dispId = 2;
-    EXPECT_EQ(S_OK, result);
-    EXPECT_EQ(std::vector<DISPID>{0x2222}, ids);
-}
-
 TEST_F(LateBinding, NamesResolveFromTheCacheOrTheTypeInformation) {
     const struct {
         std::vector<std::wstring> names;
@@ -192,7 +188,7 @@ TEST_F(LateBinding, InvokeReachesTheVtableMethods) {
     ASSERT_EQ(S_OK, Dispatch()->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
                                        nullptr, nullptr));
     long size = 0;
-    drivers_.GetDataListSize(&size);
+    drivers_->GetDataListSize(&size);
     EXPECT_EQ(VT_I4, V_VT(&result));
     EXPECT_EQ(size, V_I4(&result));
     EXPECT_EQ(4, size);
@@ -204,10 +200,10 @@ TEST_F(LateBinding, InvokeReachesTheVtableMethods) {
     ASSERT_EQ(S_OK, Dispatch()->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result,
                                        nullptr, nullptr));
     BSTR early = nullptr;
-    drivers_.GetDataListName(1, &early);
+    drivers_->GetDataListName(1, &early);
     ASSERT_EQ(VT_BSTR, V_VT(&result));
     EXPECT_EQ(TakeText(early), std::wstring(V_BSTR(&result)));
-    EXPECT_EQ(L"DATE-VXDLDR.VXD", std::wstring(V_BSTR(&result)));
+    EXPECT_EQ(L"DATE-" + rows_.WideName("VXDLDR.DRV"), std::wstring(V_BSTR(&result)));
     VariantClear(&result);
 }
 
@@ -223,7 +219,7 @@ TEST_F(LateBinding, InvokeReturnsTheTypeInformationsCodeForNotImplemented) {
                                            nullptr, &ours, nullptr);
     ITypeInfo* info = nullptr;
     ASSERT_EQ(S_OK, Dispatch()->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
-    HRESULT viaTypeInfo = info->Invoke(static_cast<IOrvService*>(&drivers_), 6, DISPATCH_METHOD, &params,
+    HRESULT viaTypeInfo = info->Invoke(static_cast<IOrvService*>(drivers_.get()), 6, DISPATCH_METHOD, &params,
                                        nullptr, &direct, nullptr);
     info->Release();
     EXPECT_EQ(viaTypeInfo, viaObject);
@@ -258,7 +254,7 @@ TEST_F(LateBinding, UnregisteredLibraryFailsDispatchEveryTimeWhileTheVtableWorks
                                                &result, nullptr, nullptr));
     }
     long size = 0;
-    EXPECT_EQ(S_OK, drivers_.GetDataListSize(&size));
+    EXPECT_EQ(S_OK, drivers_->GetDataListSize(&size));
     EXPECT_EQ(4, size);
 
     // Registered again, the next call loads it.

@@ -29,7 +29,7 @@
 #include "enumerator_matches.h"
 #include "row_stamps.h"
 #include "strict_registry.h"
-#include "version_cache_registry.h"
+#include "version_cache/version_cache_registry.h"
 
 namespace {
 

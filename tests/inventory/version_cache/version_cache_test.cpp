@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "cache_image_walk.h"
 #include "driver_file_image.h"
 #include "driver_file_scan.h"
 #include "driver_inventory.h"
@@ -22,9 +23,9 @@
 #include "handle_ledger.h"
 #include "import_patch.h"
 #include "row_stamps.h"
-#include "version_cache.h"
-#include "version_cache_image.h"
-#include "version_cache_registry.h"
+#include "version_cache/version_cache.h"
+#include "version_cache/version_cache_image.h"
+#include "version_cache/version_cache_registry.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 // Entry point: LLVMFuzzerTestOneInput(data, size). Input format: one byte n, then n bytes of a
 // path, then the bytes of an image (any length, any content). Inputs shorter than 1 + n
 // bytes are ignored. The driver checks, on that one input:
-//   - the search: a path found is a whole entry of the well-formed part with exactly those
-//     bytes; appending a whole entry keeps the image whole and makes the path findable;
+//   - the walk from the image's start (cache_image_walk.h): a path found is a whole entry of
+//     the well-formed part with exactly those bytes; appending a whole entry keeps the image
+//     whole and makes the path findable;
 //   - joining: the image read back as two pieces (cut in its middle), then the whole image
 //     as a third piece and again as a fourth, gives whole entries, each path once (the fourth
 //     piece adds nothing), and an index that finds the path exactly where the walk from the
@@ -21,8 +22,9 @@
 
 #include <vector>
 
-#include "version_cache_image.h"
-#include "version_cache_index.h"
+#include "cache_image_walk.h"
+#include "version_cache/version_cache_image.h"
+#include "version_cache/version_cache_index.h"
 
 namespace {
 

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "version_cache_image.h"
-#include "version_cache_index.h"
+#include "cache_image_walk.h"
+#include "version_cache/version_cache_image.h"
+#include "version_cache/version_cache_index.h"
 
 namespace {
 

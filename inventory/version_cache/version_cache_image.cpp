@@ -36,34 +36,6 @@ uint32_t MeasureCacheEntry(const uint8_t* image, uint32_t length, uint32_t start
     return 0;
 }
 
-uint32_t WellFormedCacheLength(const uint8_t* image, uint32_t length) {
-    uint32_t position = 0;
-    while (position < length) {
-        uint32_t pathLength = MeasureCacheEntry(image, length, position);
-        if (pathLength == 0) break;
-        position += pathLength + kCacheEntryOverhead;
-    }
-    return position;
-}
-
-int32_t FindCachedPath(const uint8_t* image, uint32_t length, const char* path, uint32_t pathLength) {
-    if (!image || !path || pathLength == 0) return -1;
-    uint32_t position = 0;
-    while (position < length && position <= static_cast<uint32_t>(INT32_MAX)) {
-        uint32_t entryPathLength = MeasureCacheEntry(image, length, position);
-        if (entryPathLength == 0) return -1;
-        // Stored paths mostly share their directory and differ in the file name: the last
-        // byte rules most of them out before the whole comparison.
-        if (entryPathLength == pathLength &&
-            image[position + pathLength - 1] == static_cast<uint8_t>(path[pathLength - 1]) &&
-            memcmp(image + position, path, pathLength) == 0) {
-            return static_cast<int32_t>(position);
-        }
-        position += entryPathLength + kCacheEntryOverhead;
-    }
-    return -1;
-}
-
 void WriteCacheEntryFields(uint8_t* fields, const uint8_t* deviceName, const char* stamp,
                            uint32_t timeLow, uint32_t timeHigh) {
     memcpy(fields + kCacheDeviceNameOffset, deviceName, kCacheDeviceNameSize);

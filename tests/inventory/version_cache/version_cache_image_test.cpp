@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "version_cache_image.h"
+#include "cache_image_walk.h"
+#include "version_cache/version_cache_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 

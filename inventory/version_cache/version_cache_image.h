@@ -45,16 +45,6 @@ const uint32_t kCacheLongestEntry = kCacheLongestPath + kCacheEntryOverhead;
 // bytes where that entry's path lies, and every full path is longer than 8 bytes.
 uint32_t MeasureCacheEntry(const uint8_t* image, uint32_t length, uint32_t start);
 
-// The length of the leading run of whole entries: the whole image when it is well formed,
-// less when it ends in a truncated entry or in bytes that are not an entry.
-uint32_t WellFormedCacheLength(const uint8_t* image, uint32_t length);
-
-// The position of the entry whose path is exactly the given `pathLength` bytes, or -1. Only
-// entries reached by walking the image from its start are considered, so a path that is the
-// leading part of another stored path, or that occurs inside another entry's bytes, is never
-// found there; the walk stops at the first bytes that are not a whole entry.
-int32_t FindCachedPath(const uint8_t* image, uint32_t length, const char* path, uint32_t pathLength);
-
 // The 30 field bytes that follow a path: device name, stamp, low and high half of the time.
 // `deviceName` is 9 bytes, `stamp` at least 13 (only the first 13 are taken, as they are).
 void WriteCacheEntryFields(uint8_t* fields, const uint8_t* deviceName, const char* stamp,

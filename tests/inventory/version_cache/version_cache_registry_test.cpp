@@ -19,12 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "cache_image_walk.h"
 #include "device_tree_fixture.h"
 #include "driver_file_image.h"
 #include "driver_inventory.h"
 #include "driver_machine.h"
 #include "strict_registry.h"
-#include "version_cache_image.h"
+#include "version_cache/version_cache_image.h"
 
 namespace {
 
