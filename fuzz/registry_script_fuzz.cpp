@@ -1,5 +1,5 @@
 // Fuzz driver for the registrar script interpreter on a registry held in memory
-// (tests/registry_script/script_host_environment.h). The input is the script text. Each
+// (tests/support/script_host_environment.h). The input is the script text. Each
 // script is registered on a registry that already holds keys of others, and when it
 // registers, unregistered again; a script with bytes of 0x81 and above runs in a double-byte
 // code page too.
