@@ -1,5 +1,7 @@
 # Test helpers for both builds.
 #
+# Every test links test_support (tests/support), the helpers' library, besides its LIBRARIES.
+#
 # Windows build: brantovix_add_wine_test(NAME
 #     SOURCES files...            test sources (GoogleTest; gtest_main is linked)
 #     LIBRARIES libs...           what the test links
@@ -19,7 +21,7 @@
 function(brantovix_add_wine_test name)
   cmake_parse_arguments(T "NT_MODE" "SHARDS" "SOURCES;LIBRARIES;RESOURCES;LOCKS" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${T_RESOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} test_support GTest::gtest_main)
   target_link_options(${name} PRIVATE ${BRANTOVIX_WINDOWS_LINK_OPTIONS})
   target_compile_definitions(${name} PRIVATE ${BRANTOVIX_PRODUCT_DEFINITIONS})
   set(command ${CMAKE_SOURCE_DIR}/tools/wine/wine-run.sh)
@@ -61,7 +63,7 @@ endfunction()
 function(brantovix_add_native_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} test_support GTest::gtest_main)
   target_compile_options(${name} PRIVATE ${BRANTOVIX_HOST_WARNINGS} ${BRANTOVIX_SANITIZER_FLAGS})
   target_link_options(${name} PRIVATE ${BRANTOVIX_SANITIZER_FLAGS})
   add_test(NAME ${name} COMMAND ${name})

@@ -1,5 +1,5 @@
 // Fuzz driver for the registrar script interpreter on a registry held in memory
-// (tests/registry_script/script_host_environment.h). The input is the script text. Each
+// (tests/support/script_host_environment.h). The input is the script text. Each
 // script is registered on a registry that already holds keys of others, and when it
 // registers, unregistered again; a script with bytes of 0x81 and above runs in a double-byte
 // code page too.
@@ -14,7 +14,12 @@
 //     key and value left was there after registering;
 //   - unregistering leaves no key that was not there before the script registered, unless
 //     the script keeps it with "NoRemove". For a script that holds the word, the same script
-//     with every "NoRemove" blanked out is run as well and must leave no new key.
+//     with every "NoRemove" blanked out is run as well and must leave no new key;
+//   - unregistering a script that never registered (as unregistration meets the registry when
+//     registration failed or never ran), also with one of its allocations failing: an
+//     unregistration that is refused changes nothing.
+// The native test registry_script_mutation_test feeds this driver scripts mutated from valid
+// ones, so the suite checks these properties without libFuzzer too.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -159,6 +164,27 @@ bool RegisterAndUnregister(const HostCodePage& codePage, const std::string& scri
     return true;
 }
 
+// Unregisters `script` from a registry it was never registered on, then again with one of its
+// allocations failing.
+void UnregisterWithoutRegistering(const HostCodePage& codePage, const std::string& script, uint32_t failureChoice) {
+    MemoryRegistry registry;
+    Populate(registry);
+    const Outcome unregistered = Process(registry, codePage, script, false, -1);
+    if (unregistered.result != kScriptSucceeded) {
+        Check(registry.Dump() == PopulatedDump(), "a refused unregistration changed the registry");
+        return;
+    }
+    if (unregistered.allocations > 0) {
+        MemoryRegistry again;
+        Populate(again);
+        const int failAfter = static_cast<int>(failureChoice % unregistered.allocations);
+        const Outcome failed = Process(again, codePage, script, false, failAfter);
+        if (failed.result != kScriptSucceeded) {
+            Check(again.Dump() == PopulatedDump(), "an unregistration without memory changed the registry");
+        }
+    }
+}
+
 // Every occurrence of the letters of "NoRemove", in any case, blanked out.
 bool BlankNoRemove(std::string& text) {
     static const char kWord[] = "noremove";
@@ -194,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (codePage == &doubleByte && !highBytes) break;
         RegisterAndUnregister(*codePage, script, keeps, failureChoice);
         if (keeps) RegisterAndUnregister(*codePage, withoutNoRemove, false, failureChoice);
+        UnregisterWithoutRegistering(*codePage, script, failureChoice);
     }
     // The task-memory ledger remembers every block it has seen; over millions of inputs it
     // would only grow (and the fuzzer would take that for a leak), so it starts afresh after

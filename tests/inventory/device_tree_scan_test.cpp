@@ -12,12 +12,12 @@
 #include "device_tree_fixture.h"
 #include "device_tree_scan.h"
 #include "handle_ledger.h"
-#include "import_patch.h"
+#include "ledger_hooks.h"
+#include "registry_keys.h"
 
 namespace {
 
 using device_tree_fixture::DeviceTree;
-using device_tree_fixture::KeyExists;
 using device_tree_fixture::kDeviceTree;
 
 // Rows of a small machine, in table order.
@@ -154,27 +154,6 @@ TEST(DeviceTreeScan, NodesThatFailAtAnyStageAreSkippedAndTheScanGoesOn) {
 
 // Every key the scan opens is closed again once, on working and failing nodes alike, and what
 // a failed open left in its out-parameter (no key) is never closed.
-HandleLedger g_keys;
-int g_failedOpens = 0;
-decltype(&RegOpenKeyExA) g_realOpenKey = nullptr;
-decltype(&RegCloseKey) g_realCloseKey = nullptr;
-const HKEY kNoKey = reinterpret_cast<HKEY>(0x0BADF00D);
-
-LONG WINAPI LedgerOpenKey(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
-    const LONG status = g_realOpenKey(parent, path, options, access, key);
-    if (status == ERROR_SUCCESS) {
-        g_keys.Opened(*key);
-    } else {
-        ++g_failedOpens;
-        *key = kNoKey;
-    }
-    return status;
-}
-LONG WINAPI LedgerCloseKey(HKEY key) {
-    g_keys.Closed(key);
-    return key == kNoKey ? ERROR_INVALID_HANDLE : g_realCloseKey(key);
-}
-
 TEST(DeviceTreeScan, EveryKeyTheScanOpensIsClosedOnce) {
     DeviceTree tree;
     tree.AddChain("A_WORKS", "VPOWERD");
@@ -185,21 +164,19 @@ TEST(DeviceTreeScan, EveryKeyTheScanOpensIsClosedOnce) {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, tree.ClassPath("GONE").c_str());
 
     DriverTable table = MachineRows();
-    g_keys = HandleLedger();
-    g_failedOpens = 0;
+    HandleLedger keys;
+    int failedOpens = 0;
     {
-        ScopedImportPatch open("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&LedgerOpenKey));
-        ScopedImportPatch close("advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(&LedgerCloseKey));
-        g_realOpenKey = reinterpret_cast<decltype(&RegOpenKeyExA)>(open.previous());
-        g_realCloseKey = reinterpret_cast<decltype(&RegCloseKey)>(close.previous());
-        ASSERT_TRUE(g_realOpenKey && g_realCloseKey);
+        RegistryKeyHooks hooks(keys);
+        ASSERT_TRUE(hooks.Installed());
         ScanDeviceTree(table);
+        failedOpens = hooks.failedOpens();
     }
     EXPECT_EQ((std::set<DWORD>{kVpowerd}), ActiveRows(table));
     // Stage 1 and, for the test's nodes: A 3 keys, B 1, C 3, D 2 (the platform's nodes add more).
-    EXPECT_GE(g_keys.opens(), 1 + 3 + 1 + 3 + 2);
-    EXPECT_GT(g_failedOpens, 0) << "node D's class key is gone";
-    EXPECT_TRUE(g_keys.Balanced());
+    EXPECT_GE(keys.opens(), 1 + 3 + 1 + 3 + 2);
+    EXPECT_GT(failedOpens, 0) << "node D's class key is gone";
+    EXPECT_TRUE(keys.Balanced());
 }
 
 TEST(DeviceTreeScan, NodesComingAndGoingDuringTheScanAreSeenOrMissedWithoutHarm) {

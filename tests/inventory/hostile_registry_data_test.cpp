@@ -16,7 +16,7 @@
 #include "driver_file_image.h"
 #include "driver_inventory.h"
 #include "driver_machine.h"
-#include "version_cache/cache_image_walk.h"
+#include "cache_image_walk.h"
 #include "version_cache/version_cache_image.h"
 
 namespace {
@@ -69,31 +69,10 @@ std::string NoiseText(size_t size, uint32_t seed) {
     return text;
 }
 
-// Every value of the cache key, by name: type and data.
-std::map<std::string, std::pair<DWORD, Bytes>> CacheValues() {
-    std::map<std::string, std::pair<DWORD, Bytes>> values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameLength = sizeof(name);
-        DWORD type = 0, size = 0;
-        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-        Bytes data(size + 1);
-        nameLength = sizeof(name);
-        DWORD read = size + 1;
-        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data.data(), &read) != ERROR_SUCCESS) break;
-        data.resize(read);
-        values[name] = {type, data};
-    }
-    RegCloseKey(key);
-    return values;
-}
-
 // The cache as the inventory leaves it: every image value ("DDB", and any further pieces of it)
 // is binary data of whole entries only, none cut short.
 ::testing::AssertionResult CacheHoldsWholeEntries() {
-    const auto values = CacheValues();
+    const auto values = ReadCacheValues();
     int images = 0;
     for (const auto& value : values) {
         // The image's pieces are "DDB", "DDB1", "DDB2", ...; "DDB Pieces" is their count.
@@ -133,7 +112,7 @@ bool StoreCacheValue(DWORD type, const Bytes& data) {
 
 // Whether an image value of the cache holds an entry for `path`.
 bool CacheHoldsPath(const std::string& path) {
-    for (const auto& value : CacheValues()) {
+    for (const auto& value : ReadCacheValues()) {
         const Bytes& data = value.second.second;
         if (FindCachedPath(data.data(), static_cast<uint32_t>(data.size()), path.c_str(),
                            static_cast<uint32_t>(path.size())) >= 0) {
@@ -546,9 +525,9 @@ TEST_P(CacheValueOfEveryTypeAndSize, LosesNothingButItself) {
     }
 
     // The saved value serves the next run, which has nothing to add and writes nothing.
-    const auto saved = CacheValues();
+    const auto saved = ReadCacheValues();
     EXPECT_EQ(Expected(true), OwnRows());
-    EXPECT_EQ(saved, CacheValues());
+    EXPECT_EQ(saved, ReadCacheValues());
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileRegistryData, CacheValueOfEveryTypeAndSize,

@@ -19,6 +19,7 @@
 #include "file_aside.h"
 #include "drivers_fixture.h"
 #include "test_device_control.h"
+#include "windows_version.h"
 
 namespace {
 
@@ -85,10 +86,7 @@ std::vector<std::pair<std::wstring, std::wstring>> ExpectedList(const std::vecto
 }
 
 TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
-    OSVERSIONINFOA version = {sizeof(version)};
-    ASSERT_TRUE(GetVersionExA(&version));
-    ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId)
-        << "the prefix is not in Windows 98 mode";
+    ASSERT_TRUE(InWindows98Mode());
 
     TestDeviceControl device;
     ASSERT_TRUE(device.Load()) << TestDeviceControl::FilePath();

@@ -40,6 +40,8 @@
 #include "driver_machine.h"
 #include "file_aside.h"
 #include "load_machine.h"
+#include "test_files.h"
+#include "windows_version.h"
 
 namespace {
 
@@ -58,13 +60,6 @@ const char kDriverStamp[] = "04.00.00.0950";   // the kernel stand-in's own vers
 unsigned long Parameter(const char* name, unsigned long fallback) {
     const char* text = getenv(name);
     return text && *text ? strtoul(text, nullptr, 10) : fallback;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -228,10 +223,7 @@ private:
 class ConcurrentLoad : public testing::Test {
 protected:
     void SetUp() override {
-        OSVERSIONINFOA version = {sizeof(version)};
-        ASSERT_TRUE(GetVersionExA(&version));
-        ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId)
-            << "the prefix is not in Windows 98 mode";
+        ASSERT_TRUE(InWindows98Mode());
         // The platform would take a driver file beside the client before the system directory's.
         const std::string client = CREATION_CLIENT;
         ASSERT_EQ(INVALID_FILE_ATTRIBUTES,
@@ -286,7 +278,7 @@ protected:
         EXPECT_TRUE(creator.started());
         EXPECT_TRUE(finished) << "a creator alone did not end";
         EXPECT_EQ(0u, creator.ExitCode());
-        return Lines(ReadBytes(output));
+        return Lines(ReadFileBytes(output));
     }
 
     // Lists the machine without the test's files (the first creator also writes the driver file,
@@ -443,7 +435,7 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
 
     // What the mutator did.
     std::map<std::string, int> done, refused;
-    for (const std::string& line : Lines(ReadBytes(log))) {
+    for (const std::string& line : Lines(ReadFileBytes(log))) {
         Change change;
         ASSERT_TRUE(load::ParseChange(line, &change)) << line;
         ASSERT_NE("rewrite-failed", change.kind) << "the mutator could not write a file: " << line;
@@ -461,7 +453,7 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
     size_t judged = 0;
     std::set<std::string> distinct;
     for (unsigned long i = 0; i < creators; ++i) {
-        const std::vector<std::string> lines = Lines(ReadBytes(outputs[i]));
+        const std::vector<std::string> lines = Lines(ReadFileBytes(outputs[i]));
         size_t at = 0, blocks = 0;
         while (at < lines.size()) {
             unsigned long before = 0, after = 0;

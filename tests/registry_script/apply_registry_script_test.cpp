@@ -18,6 +18,8 @@
 #include "apply_registry_script.h"
 #include "handle_ledger.h"
 #include "import_patch.h"
+#include "ledger_hooks.h"
+#include "registry_keys.h"
 #include "replacement_map.h"
 #include "server_module.h"
 
@@ -96,13 +98,6 @@ void DeleteTree(HKEY parent, const std::string& name) {
     RegDeleteKeyA(parent, name.c_str());
 }
 
-bool KeyExists(HKEY parent, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
-
 void DumpKey(HKEY key, const std::string& path, std::vector<std::string>& lines) {
     lines.push_back(path);
     for (DWORD index = 0;; ++index) {
@@ -157,30 +152,12 @@ std::string Dump(HKEY parent, const std::string& path) {
 }
 
 // The interpreter, linked into this executable, reaches the platform through its import
-// table: while a HandleRecording lives, the keys it opens or creates and the modules it loads
-// are recorded in a ledger, and so are their closes.
+// table: while a HandleRecording lives, the keys it opens or creates (ledger_hooks.h) and the
+// modules it loads are recorded in a ledger, and so are their closes.
 HandleLedger* g_ledger = nullptr;
-decltype(&RegOpenKeyExA) g_openKey = nullptr;
-decltype(&RegCreateKeyExA) g_createKey = nullptr;
-decltype(&RegCloseKey) g_closeKey = nullptr;
 decltype(&LoadLibraryExA) g_loadLibrary = nullptr;
 decltype(&FreeLibrary) g_freeLibrary = nullptr;
 
-LONG WINAPI RecordOpenKey(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key) {
-    LONG status = g_openKey(parent, name, options, access, key);
-    if (status == ERROR_SUCCESS) g_ledger->Opened(*key);
-    return status;
-}
-LONG WINAPI RecordCreateKey(HKEY parent, LPCSTR name, DWORD reserved, LPSTR className, DWORD options,
-                            REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
-    LONG status = g_createKey(parent, name, reserved, className, options, access, security, key, disposition);
-    if (status == ERROR_SUCCESS) g_ledger->Opened(*key);
-    return status;
-}
-LONG WINAPI RecordCloseKey(HKEY key) {
-    g_ledger->Closed(key);
-    return g_closeKey(key);
-}
 HMODULE WINAPI RecordLoadLibrary(LPCSTR path, HANDLE file, DWORD flags) {
     HMODULE module = g_loadLibrary(path, file, flags);
     if (module) g_ledger->Opened(module);
@@ -194,28 +171,21 @@ BOOL WINAPI RecordFreeLibrary(HMODULE module) {
 class HandleRecording {
 public:
     HandleRecording()
-        : openKey_("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(RecordOpenKey)),
-          createKey_("advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void*>(RecordCreateKey)),
-          closeKey_("advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(RecordCloseKey)),
+        : keys_(ledger),
           loadLibrary_("kernel32.dll", "LoadLibraryExA", reinterpret_cast<void*>(RecordLoadLibrary)),
           freeLibrary_("kernel32.dll", "FreeLibrary", reinterpret_cast<void*>(RecordFreeLibrary)) {
         g_ledger = &ledger;
-        g_openKey = reinterpret_cast<decltype(&RegOpenKeyExA)>(openKey_.previous());
-        g_createKey = reinterpret_cast<decltype(&RegCreateKeyExA)>(createKey_.previous());
-        g_closeKey = reinterpret_cast<decltype(&RegCloseKey)>(closeKey_.previous());
         g_loadLibrary = reinterpret_cast<decltype(&LoadLibraryExA)>(loadLibrary_.previous());
         g_freeLibrary = reinterpret_cast<decltype(&FreeLibrary)>(freeLibrary_.previous());
     }
     bool Installed() const {
-        return g_openKey && g_createKey && g_closeKey && g_loadLibrary && g_freeLibrary;
+        return keys_.Installed() && g_loadLibrary && g_freeLibrary;
     }
 
     HandleLedger ledger;
 
 private:
-    ScopedImportPatch openKey_;
-    ScopedImportPatch createKey_;
-    ScopedImportPatch closeKey_;
+    RegistryKeyHooks keys_;
     ScopedImportPatch loadLibrary_;
     ScopedImportPatch freeLibrary_;
 };

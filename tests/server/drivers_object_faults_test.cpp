@@ -25,7 +25,7 @@
 #include "driver_file_image.h"
 #include "driver_machine.h"
 #include "failing_imports.h"
-#include "version_cache/cache_image_walk.h"
+#include "cache_image_walk.h"
 #include "version_cache/version_cache_image.h"
 
 namespace {
@@ -108,30 +108,7 @@ std::string Describe(const std::vector<Row>& rows) {
     return text;
 }
 
-// Every value of the cache key: name -> type and data.
-std::map<std::string, std::pair<DWORD, Bytes>> CacheValues() {
-    std::map<std::string, std::pair<DWORD, Bytes>> values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, driver_fixtures::kCacheKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return values;
-    }
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameLength = sizeof(name);
-        DWORD type = 0, size = 0;
-        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-        Bytes data(size + 1);
-        nameLength = sizeof(name);
-        DWORD read = size + 1;
-        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data.data(), &read) != ERROR_SUCCESS) break;
-        data.resize(read);
-        values[name] = {type, data};
-    }
-    RegCloseKey(key);
-    return values;
-}
-
-void RestoreCacheValues(const std::map<std::string, std::pair<DWORD, Bytes>>& values) {
+void RestoreCacheValues(const driver_fixtures::CacheValueMap& values) {
     driver_fixtures::DeleteCacheKey();
     for (const auto& value : values) {
         ASSERT_TRUE(driver_fixtures::WriteCacheValue(value.first.c_str(), value.second.first, value.second.second));
@@ -145,7 +122,7 @@ bool IsImageValue(const std::string& name) {
 }
 
 // The paths of the entries that the cache's image values hold.
-std::vector<std::string> CachedPaths(const std::map<std::string, std::pair<DWORD, Bytes>>& values) {
+std::vector<std::string> CachedPaths(const driver_fixtures::CacheValueMap& values) {
     std::vector<std::string> paths;
     for (const auto& value : values) {
         if (!IsImageValue(value.first)) continue;
@@ -172,7 +149,7 @@ struct OwnFile {
 // binary data of whole entries, and an entry of one of `files` that carries the file's time
 // carries its stamp too (its first 13 characters).
 ::testing::AssertionResult CacheIsSound(const std::vector<OwnFile>& files) {
-    for (const auto& value : CacheValues()) {
+    for (const auto& value : driver_fixtures::ReadCacheValues()) {
         if (!IsImageValue(value.first)) continue;
         const Bytes& data = value.second.second;
         if (value.second.first != REG_BINARY) {
@@ -202,31 +179,6 @@ struct OwnFile {
     return ::testing::AssertionSuccess();
 }
 
-std::set<std::string> DirectoryNames(const std::string& directory) {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string name = found.cFileName;
-        CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
-        names.insert(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    std::string bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read) bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
-
 // What one creation gave.
 struct Creation {
     HRESULT result = E_UNEXPECTED;
@@ -253,7 +205,7 @@ protected:
         // The machine's own driver files go into the cache first; the image this leaves is where
         // every faulted run starts, so that each one reads the fixture's files and saves.
         Create();
-        startingCache_ = CacheValues();
+        startingCache_ = driver_fixtures::ReadCacheValues();
 
         const std::string tag = "F" + std::to_string(GetCurrentProcessId() % 100000);
         const struct {
@@ -320,7 +272,7 @@ protected:
     driver_fixtures::PlacedFiles files_;
     device_tree_fixture::DeviceTree tree_;
     std::string systemDirectory_, driverFile_, driverImage_;
-    std::map<std::string, std::pair<DWORD, Bytes>> startingCache_;
+    driver_fixtures::CacheValueMap startingCache_;
     std::vector<OwnFile> own_;
     std::vector<std::pair<std::string, std::string>> fullList_;
 };
@@ -337,7 +289,7 @@ TEST_P(CreationUnderFailingCalls, ObjectIsWholeOrRefusedAndNothingIsWrittenHalf)
         RestoreCacheValues(startingCache_);
         DeleteFileA(driverFile_.c_str());
         ASSERT_FALSE(FileExists(driverFile_));
-        const std::set<std::string> namesBefore = DirectoryNames(systemDirectory_);
+        const std::set<std::string> namesBefore = DirectoryNames(systemDirectory_, true);
 
         const Creation faulted = CreateArmed(kind, failAt);
         const std::string failed = FailedCall();
@@ -360,14 +312,14 @@ TEST_P(CreationUnderFailingCalls, ObjectIsWholeOrRefusedAndNothingIsWrittenHalf)
         if (kind != CallKind::kAllocation) {
             // Nothing stored is lost to a failed write. (Memory that runs out may leave entries
             // unrecorded: the files are read again.)
-            const std::map<std::string, std::pair<DWORD, Bytes>> values = CacheValues();
+            const driver_fixtures::CacheValueMap values = driver_fixtures::ReadCacheValues();
             const std::vector<std::string> paths = CachedPaths(values);
             for (const std::string& path : startingPaths) {
                 EXPECT_NE(paths.end(), std::find(paths.begin(), paths.end(), path)) << path << " was lost";
             }
         }
         if (FileExists(driverFile_)) EXPECT_TRUE(ReadFileBytes(driverFile_) == driverImage_) << "a partial driver file";
-        for (const std::string& name : DirectoryNames(systemDirectory_)) {
+        for (const std::string& name : DirectoryNames(systemDirectory_, true)) {
             if (!namesBefore.count(name)) EXPECT_EQ("ORV_DE.VXD", name) << "left behind";
         }
         EXPECT_TRUE(EveryHandleClosedOnce());

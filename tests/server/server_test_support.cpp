@@ -44,10 +44,6 @@ std::string DeployedDriverPath() {
     return std::string(directory) + "\\ORV_DE.VXD";
 }
 
-bool FileExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 MachineStateGuard::MachineStateGuard()
     : driverFileExisted_(FileExists(DeployedDriverPath())),
       makerKeyExisted_(KeyExists(HKEY_LOCAL_MACHINE, kMakerKey)) {}
@@ -73,13 +69,6 @@ DWORD RunProgram(const std::string& commandLine) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return exitCode;
-}
-
-bool KeyExists(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
 }
 
 std::string ReadString(HKEY root, const std::string& path, const std::string& name, bool* present) {

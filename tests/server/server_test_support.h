@@ -7,6 +7,9 @@
 #include <map>
 #include <string>
 
+#include "registry_keys.h"
+#include "test_files.h"
+
 // A build path as a Windows path (Wine maps the Unix root to drive Z:).
 std::string WindowsPath(const char* path);
 // The built Brantovix.dll as a Windows path.
@@ -28,7 +31,6 @@ struct LoadedServer {
 
 // The enumerator driver file that instances deploy: the system directory + "\ORV_DE.VXD".
 std::string DeployedDriverPath();
-bool FileExists(const std::string& path);
 
 // Creating objects writes the enumerator driver file and may create the version cache key;
 // this removes on destruction what was absent on construction.
@@ -45,7 +47,6 @@ private:
 // Runs a command line in the prefix and returns its exit code (or -1 when it cannot start).
 DWORD RunProgram(const std::string& commandLine);
 
-bool KeyExists(HKEY root, const std::string& path);
 // The string value (name "" for the default); present is false when the key or value is missing.
 std::string ReadString(HKEY root, const std::string& path, const std::string& name,
                        bool* present = nullptr);

@@ -15,6 +15,8 @@
 
 #include "child_process.h"
 #include "file_aside.h"
+#include "test_files.h"
+#include "windows_version.h"
 
 namespace {
 
@@ -24,31 +26,6 @@ const DWORD kFinishTimeoutMs = 240000;
 // The kernel stand-in's own version block, 4.0.0.950: the driver file is stamped and, loaded,
 // reports itself among the dynamically loaded drivers, so a whole deployed file is listed.
 const char kDriverLine[] = "ORV_DE.VXD=04.00.00.0950";
-
-std::string SystemDirectory() {
-    char directory[MAX_PATH];
-    GetSystemDirectoryA(directory, MAX_PATH);
-    return directory;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-std::set<std::string> DirectoryNames(const std::string& directory) {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        names.insert(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
 
 // The "DRIVER" 201 resource as the client executable carries it.
 std::string ClientDriverResource() {
@@ -78,7 +55,7 @@ public:
     bool started() const { return process_.started(); }
     bool Finish(DWORD milliseconds) { return process_.Finish(milliseconds); }
     DWORD ExitCode() const { return process_.ExitCode(); }
-    std::string List() const { return ReadBytes(output_); }
+    std::string List() const { return ReadFileBytes(output_); }
 
 private:
     std::string output_;
@@ -88,10 +65,7 @@ private:
 class ConcurrentCreation : public testing::Test {
 protected:
     void SetUp() override {
-        OSVERSIONINFOA version = {sizeof(version)};
-        ASSERT_TRUE(GetVersionExA(&version));
-        ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId)
-            << "the prefix is not in Windows 98 mode";
+        ASSERT_TRUE(InWindows98Mode());
         // The platform would take a driver file beside the client before the system directory's.
         ASSERT_EQ(INVALID_FILE_ATTRIBUTES,
                   GetFileAttributesA((DirectoryOf(CREATION_CLIENT) + "\\ORV_DE.VXD").c_str()));
@@ -153,12 +127,8 @@ TEST_F(ConcurrentCreation, ClientsCreatingAtOnceAllGetTheFullListAndLeaveOneWhol
     if (HasFatalFailure()) return;
 
     // One whole driver file, the resource byte for byte, and nothing else new in the directory.
-    EXPECT_TRUE(ReadBytes(driverFile_) == resource_) << "the driver file differs from the resource";
-    std::set<std::string> added;
-    for (const std::string& name : DirectoryNames(directory_)) {
-        if (!before_.count(name)) added.insert(name);
-    }
-    EXPECT_EQ(std::set<std::string>{"ORV_DE.VXD"}, added);
+    EXPECT_TRUE(ReadFileBytes(driverFile_) == resource_) << "the driver file differs from the resource";
+    EXPECT_EQ(std::set<std::string>{"ORV_DE.VXD"}, NamesAddedTo(directory_, before_));
 
     // The full list: what one more client gets alone, with the driver file in place.
     std::vector<std::unique_ptr<ClientRun>> alone;

@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "drivers_fixture.h"
+#include "windows_version.h"
 
 namespace {
 
 TEST(DriversOnNt, ListStaysEmptyAndReadsGiveNullWithSuccess) {
-    OSVERSIONINFOA version = {sizeof(version)};
-    ASSERT_TRUE(GetVersionExA(&version));
-    ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), version.dwPlatformId) << "the NT-mode wrapper is not in effect";
+    ASSERT_TRUE(InWindowsNtMode());
 
     // Nothing is deployed on NT: the driver file stays absent.
     char driverFile[MAX_PATH];

@@ -4,16 +4,17 @@
 
 #include <wctype.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "drivers_fixture.h"
 #include "handle_ledger.h"
 #include "import_patch.h"
+#include "ledger_hooks.h"
 #include "prepared_rows.h"
+#include "test_files.h"
+#include "windows_version.h"
 
 namespace {
 
@@ -21,49 +22,29 @@ using driver_fixtures::BuildPeWithoutFixedInfo;
 using driver_fixtures::BuildVersionedPe;
 using driver_fixtures::UtcFileTime;
 
-std::string SystemFile(const char* name) {
-    char directory[MAX_PATH];
-    GetSystemDirectoryA(directory, MAX_PATH);
-    return std::string(directory) + "\\" + name;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 class DriversTest : public testing::Test {
 protected:
     void SetUp() override {
-        OSVERSIONINFOA version = {sizeof(version)};
-        ASSERT_TRUE(GetVersionExA(&version));
-        ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId)
-            << "the prefix is not in Windows 98 mode";
+        ASSERT_TRUE(InWindows98Mode());
         DeleteFileA(driverFile_.c_str());
     }
     void TearDown() override { DeleteFileA(driverFile_.c_str()); }
 
-    const std::string driverFile_ = SystemFile("ORV_DE.VXD");
+    const std::string driverFile_ = SystemDirectory() + "\\ORV_DE.VXD";
 };
 
 TEST_F(DriversTest, WritesTheDriverFileFromTheModuleResourceWhenAbsent) {
     ScopedServerModule module(GetModuleHandleA(nullptr));
     TestDrivers drivers;
-    EXPECT_EQ(ReadFile(DEPLOY_PAYLOAD), ReadFile(driverFile_));
-    EXPECT_FALSE(ReadFile(driverFile_).empty());
+    EXPECT_EQ(ReadFileBytes(DEPLOY_PAYLOAD), ReadFileBytes(driverFile_));
+    EXPECT_FALSE(ReadFileBytes(driverFile_).empty());
 }
 
 TEST_F(DriversTest, KeepsAnExistingDriverFileWhateverItHolds) {
-    WriteFile(driverFile_, "");
+    WriteFileBytes(driverFile_, "");
     ScopedServerModule module(GetModuleHandleA(nullptr));
     TestDrivers drivers;
-    EXPECT_EQ("", ReadFile(driverFile_));
+    EXPECT_EQ("", ReadFileBytes(driverFile_));
 }
 
 TEST_F(DriversTest, WithoutAResourceDeploymentFailsAndTheListStaysEmpty) {
@@ -78,64 +59,30 @@ TEST_F(DriversTest, WithoutAResourceDeploymentFailsAndTheListStaysEmpty) {
 
 // The files and searches of a creation whose driver file cannot be written: every one closed
 // once, and the names of the files it created.
-HandleLedger* g_ledger = nullptr;
 bool g_writeFails = false;
-std::vector<std::string> g_created;
-decltype(&CreateFileA) g_realCreateFile = nullptr;
 decltype(&::WriteFile) g_realWriteFile = nullptr;
-decltype(&CloseHandle) g_realCloseHandle = nullptr;
-decltype(&FindFirstFileA) g_realFindFirst = nullptr;
-decltype(&FindClose) g_realFindClose = nullptr;
 
-HANDLE WINAPI LedgerCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                               DWORD disposition, DWORD attributes, HANDLE templateFile) {
-    g_created.push_back(path);
-    HANDLE file = g_realCreateFile(path, access, share, security, disposition, attributes, templateFile);
-    if (file != INVALID_HANDLE_VALUE) g_ledger->Opened(file);
-    return file;
-}
 BOOL WINAPI FailingWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     if (!g_writeFails) return g_realWriteFile(file, bytes, size, written, overlapped);
     *written = 0;
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
 }
-BOOL WINAPI LedgerCloseHandle(HANDLE handle) {
-    g_ledger->Closed(handle);
-    return g_realCloseHandle(handle);
-}
-HANDLE WINAPI LedgerFindFirst(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
-    HANDLE search = g_realFindFirst(pattern, found);
-    if (search != INVALID_HANDLE_VALUE) g_ledger->Opened(search);
-    return search;
-}
-BOOL WINAPI LedgerFindClose(HANDLE search) {
-    g_ledger->Closed(search);
-    return g_realFindClose(search);
-}
 
+// The file and search handles in the ledger, every path opened in `created`, and each write
+// failing when asked to.
 class LedgerPatches {
 public:
-    explicit LedgerPatches(HandleLedger& ledger, bool writeFails = false) {
-        g_ledger = &ledger;
+    LedgerPatches(HandleLedger& ledger, std::vector<std::string>* created, bool writeFails = false)
+        : files_(ledger, created) {
         g_writeFails = writeFails;
-        g_created.clear();
-        g_realCreateFile = reinterpret_cast<decltype(&CreateFileA)>(create_.previous());
         g_realWriteFile = reinterpret_cast<decltype(&::WriteFile)>(write_.previous());
-        g_realCloseHandle = reinterpret_cast<decltype(&CloseHandle)>(close_.previous());
-        g_realFindFirst = reinterpret_cast<decltype(&FindFirstFileA)>(findFirst_.previous());
-        g_realFindClose = reinterpret_cast<decltype(&FindClose)>(findClose_.previous());
     }
-    bool Complete() const {
-        return g_realCreateFile && g_realWriteFile && g_realCloseHandle && g_realFindFirst && g_realFindClose;
-    }
+    bool Complete() const { return files_.Installed() && g_realWriteFile; }
 
 private:
-    ScopedImportPatch create_{"kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&LedgerCreateFile)};
+    FileHandleHooks files_;
     ScopedImportPatch write_{"kernel32.dll", "WriteFile", reinterpret_cast<void*>(&FailingWriteFile)};
-    ScopedImportPatch close_{"kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&LedgerCloseHandle)};
-    ScopedImportPatch findFirst_{"kernel32.dll", "FindFirstFileA", reinterpret_cast<void*>(&LedgerFindFirst)};
-    ScopedImportPatch findClose_{"kernel32.dll", "FindClose", reinterpret_cast<void*>(&LedgerFindClose)};
 };
 
 // A deployment whose write failed was still attempted: the object goes on to its inventory
@@ -143,15 +90,16 @@ private:
 TEST_F(DriversTest, FailedDeploymentLeavesNoDriverFileAndTheInventoryStillRuns) {
     ScopedServerModule module(GetModuleHandleA(nullptr));
     HandleLedger ledger;
+    std::vector<std::string> created;
     {
-        LedgerPatches patches(ledger, true);
+        LedgerPatches patches(ledger, &created, true);
         ASSERT_TRUE(patches.Complete());
         TestDrivers drivers;
         EXPECT_EQ(S_OK, drivers.ConstructionResult());
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(driverFile_.c_str()));
     bool deviceOpened = false;   // the inventory's first step opens the enumerator device
-    for (const std::string& path : g_created) {
+    for (const std::string& path : created) {
         if (path.compare(0, 4, "\\\\.\\") == 0) {
             deviceOpened = true;
             continue;

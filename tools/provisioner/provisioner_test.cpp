@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "registry_keys.h"
+#include "test_files.h"
+
 namespace {
 
 std::string ProgramDirectory() {
@@ -17,19 +20,11 @@ std::string ProgramDirectory() {
   return directory.substr(0, directory.find_last_of('\\'));
 }
 
-std::string SystemDirectory() {
-  char path[MAX_PATH] = {};
-  GetSystemDirectoryA(path, MAX_PATH);
-  return path;
-}
-
 std::string WindowsDirectory() {
   char path[MAX_PATH] = {};
   GetWindowsDirectoryA(path, MAX_PATH);
   return path;
 }
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool WriteText(const std::string& path, const std::string& text) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -66,13 +61,6 @@ DWORD RunProvisioner(const std::string& arguments) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return code;
-}
-
-bool KeyExists(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
 }
 
 std::string StringValue(HKEY root, const std::string& path, const char* name) {
@@ -137,7 +125,7 @@ class Provisioner : public ::testing::Test {
     record_ = WindowsDirectory() + "\\PROVISIONED-MACHINE.TXT";
     // A machine the main job left behind goes first (the main job provisions anew each run).
     ASSERT_EQ(RunProvisioner("remove"), 0u);
-    ASSERT_FALSE(Exists(record_));
+    ASSERT_FALSE(FileExists(record_));
     ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHardwareRoot));
     ASSERT_TRUE(WriteText(machine_, kMachine));
   }
@@ -147,9 +135,9 @@ class Provisioner : public ::testing::Test {
   }
   // Nothing of the test machine is there.
   void ExpectNothingProvisioned() {
-    EXPECT_FALSE(Exists(versioned_));
-    EXPECT_FALSE(Exists(unversioned_));
-    EXPECT_FALSE(Exists(record_));
+    EXPECT_FALSE(FileExists(versioned_));
+    EXPECT_FALSE(FileExists(unversioned_));
+    EXPECT_FALSE(FileExists(record_));
     EXPECT_FALSE(KeyExists(HKEY_DYN_DATA, kNodeKey));
     EXPECT_TRUE(KeyExists(HKEY_DYN_DATA, "Config Manager\\Enum"));  // the system's own stays
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHardwareRoot));
@@ -174,7 +162,7 @@ TEST_F(Provisioner, ProvisionsTheMachineTwiceAlikeAndRemovesIt) {
     EXPECT_EQ(t.wDay, 4);
     EXPECT_EQ(t.wHour, 23);
     EXPECT_EQ(t.wMinute, 30);
-    ASSERT_TRUE(Exists(unversioned_));
+    ASSERT_TRUE(FileExists(unversioned_));
     DWORD handle = 0;
     EXPECT_EQ(GetFileVersionInfoSizeA(unversioned_.c_str(), &handle), 0u);
     EXPECT_EQ(LastWrite(unversioned_).wYear, 1995);
@@ -186,13 +174,13 @@ TEST_F(Provisioner, ProvisionsTheMachineTwiceAlikeAndRemovesIt) {
     const std::string lists = ReadText(SystemDirectory() + "\\ORV_DE.MACHINE");
     EXPECT_NE(lists.find("image ORV_DE.LE\r\n"), std::string::npos) << lists;
     EXPECT_NE(lists.find("module PRVTEST1 3\ndevice PRVTEST1\n"), std::string::npos) << lists;
-    EXPECT_TRUE(Exists(SystemDirectory() + "\\ORV_DE.VXD"));
-    EXPECT_TRUE(Exists(SystemDirectory() + "\\ORV_DE.LE"));
+    EXPECT_TRUE(FileExists(SystemDirectory() + "\\ORV_DE.VXD"));
+    EXPECT_TRUE(FileExists(SystemDirectory() + "\\ORV_DE.LE"));
   }
   ASSERT_EQ(RunProvisioner("remove"), 0u);
   ExpectNothingProvisioned();
-  EXPECT_FALSE(Exists(SystemDirectory() + "\\ORV_DE.VXD"));
-  EXPECT_FALSE(Exists(SystemDirectory() + "\\ORV_DE.MACHINE"));
+  EXPECT_FALSE(FileExists(SystemDirectory() + "\\ORV_DE.VXD"));
+  EXPECT_FALSE(FileExists(SystemDirectory() + "\\ORV_DE.MACHINE"));
   EXPECT_EQ(RunProvisioner("remove"), 0u);  // nothing left to remove
 }
 
@@ -218,7 +206,7 @@ TEST_F(Provisioner, MalformedMachineFileChangesNothing) {
 TEST_F(Provisioner, RestoreBuildsTheDynamicTreeAgainFromTheRecord) {
   EXPECT_EQ(RunProvisioner("restore"), 0u);  // nothing provisioned: nothing to do
   EXPECT_FALSE(KeyExists(HKEY_DYN_DATA, kNodeKey));
-  EXPECT_FALSE(Exists(record_));
+  EXPECT_FALSE(FileExists(record_));
 
   ASSERT_EQ(RunProvisioner("provision \"" + machine_ + "\""), 0u);
   ASSERT_EQ(RegDeleteKeyA(HKEY_DYN_DATA, kNodeKey), ERROR_SUCCESS);  // as a restart loses it

@@ -4,9 +4,7 @@
 // product code linked into it calls.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,42 +12,14 @@
 #include "file_aside.h"
 #include "handle_ledger.h"
 #include "import_patch.h"
+#include "ledger_hooks.h"
+#include "test_files.h"
 
 namespace {
 
-std::string SystemDirectory() {
-    char directory[MAX_PATH];
-    GetSystemDirectoryA(directory, MAX_PATH);
-    return directory;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::set<std::string> DirectoryNames(const std::string& directory) {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        names.insert(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
 // What the platform fakes see. Every fake passes through to the real function unless a fault
-// is asked for; files and searches opened are entered in the ledger, closes checked against it.
+// is asked for; files and searches opened are entered in the ledger (ledger_hooks.h), closes
+// checked against it.
 struct Platform {
     HandleLedger ledger;
     std::vector<std::string> created;   // every path the deployment created or opened for writing
@@ -57,27 +27,12 @@ struct Platform {
                  kOtherCopyFirst } fault = kNone;
     std::string otherCopy;   // kOtherCopyFirst: what another process puts in place first
 
-    decltype(&CreateFileA) createFile = nullptr;
     decltype(&WriteFile) writeFile = nullptr;
     decltype(&FlushFileBuffers) flush = nullptr;
-    decltype(&CloseHandle) closeHandle = nullptr;
-    decltype(&FindFirstFileA) findFirst = nullptr;
-    decltype(&FindClose) findClose = nullptr;
     decltype(&MoveFileA) moveFile = nullptr;
 };
 Platform* g_platform = nullptr;
 
-HANDLE WINAPI FakeCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                             DWORD disposition, DWORD attributes, HANDLE templateFile) {
-    g_platform->created.push_back(path);
-    if (g_platform->fault == Platform::kCreateFails) {
-        SetLastError(ERROR_DISK_FULL);
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE file = g_platform->createFile(path, access, share, security, disposition, attributes, templateFile);
-    if (file != INVALID_HANDLE_VALUE) g_platform->ledger.Opened(file);
-    return file;
-}
 BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     switch (g_platform->fault) {
     case Platform::kWriteFails:
@@ -99,30 +54,12 @@ BOOL WINAPI FakeFlush(HANDLE file) {
     }
     return g_platform->flush(file);
 }
-BOOL WINAPI FakeCloseHandle(HANDLE handle) {
-    g_platform->ledger.Closed(handle);
-    BOOL closed = g_platform->closeHandle(handle);
-    if (g_platform->fault == Platform::kCloseFails) {
-        SetLastError(ERROR_WRITE_FAULT);   // a deferred write that failed, reported at the close
-        return FALSE;
-    }
-    return closed;
-}
-HANDLE WINAPI FakeFindFirst(LPCSTR pattern, LPWIN32_FIND_DATAA found) {
-    HANDLE search = g_platform->findFirst(pattern, found);
-    if (search != INVALID_HANDLE_VALUE) g_platform->ledger.Opened(search);
-    return search;
-}
-BOOL WINAPI FakeFindClose(HANDLE search) {
-    g_platform->ledger.Closed(search);
-    return g_platform->findClose(search);
-}
 BOOL WINAPI FakeMoveFile(LPCSTR from, LPCSTR to) {
     if (g_platform->fault == Platform::kMoveFails) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (g_platform->fault == Platform::kOtherCopyFirst) WriteBytes(to, g_platform->otherCopy);
+    if (g_platform->fault == Platform::kOtherCopyFirst) WriteFileBytes(to, g_platform->otherCopy);
     return g_platform->moveFile(from, to);
 }
 
@@ -130,30 +67,23 @@ BOOL WINAPI FakeMoveFile(LPCSTR from, LPCSTR to) {
 class PatchedPlatform {
 public:
     explicit PatchedPlatform(Platform& platform)
-        : create_("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&FakeCreateFile)),
+        : files_(platform.ledger, &platform.created),
           write_("kernel32.dll", "WriteFile", reinterpret_cast<void*>(&FakeWriteFile)),
           flush_("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&FakeFlush)),
-          close_("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&FakeCloseHandle)),
-          findFirst_("kernel32.dll", "FindFirstFileA", reinterpret_cast<void*>(&FakeFindFirst)),
-          findClose_("kernel32.dll", "FindClose", reinterpret_cast<void*>(&FakeFindClose)),
           move_("kernel32.dll", "MoveFileA", reinterpret_cast<void*>(&FakeMoveFile)) {
-        platform.createFile = reinterpret_cast<decltype(&CreateFileA)>(create_.previous());
+        if (platform.fault == Platform::kCreateFails) files_.FailCreateWith(ERROR_DISK_FULL);
+        if (platform.fault == Platform::kCloseFails) files_.FailCloseWith(ERROR_WRITE_FAULT);
         platform.writeFile = reinterpret_cast<decltype(&WriteFile)>(write_.previous());
         platform.flush = reinterpret_cast<decltype(&FlushFileBuffers)>(flush_.previous());
-        platform.closeHandle = reinterpret_cast<decltype(&CloseHandle)>(close_.previous());
-        platform.findFirst = reinterpret_cast<decltype(&FindFirstFileA)>(findFirst_.previous());
-        platform.findClose = reinterpret_cast<decltype(&FindClose)>(findClose_.previous());
         platform.moveFile = reinterpret_cast<decltype(&MoveFileA)>(move_.previous());
         g_platform = &platform;
     }
     ~PatchedPlatform() { g_platform = nullptr; }
-    static bool Complete(const Platform& p) {
-        return p.createFile && p.writeFile && p.flush && p.closeHandle && p.findFirst && p.findClose &&
-               p.moveFile;
-    }
+    bool Complete(const Platform& p) const { return files_.Installed() && p.writeFile && p.flush && p.moveFile; }
 
 private:
-    ScopedImportPatch create_, write_, flush_, close_, findFirst_, findClose_, move_;
+    FileHandleHooks files_;
+    ScopedImportPatch write_, flush_, move_;
 };
 
 class EnumeratorDriverFile : public testing::Test {
@@ -167,21 +97,15 @@ protected:
 
     int Deploy(HMODULE module) {
         PatchedPlatform patched(platform_);
-        EXPECT_TRUE(PatchedPlatform::Complete(platform_)) << "an import the deployment uses is missing";
+        EXPECT_TRUE(patched.Complete(platform_)) << "an import the deployment uses is missing";
         return DeployEnumeratorDriverFile(module);
     }
     // Names in the system directory now that were not there before the test.
-    std::set<std::string> NewNames() {
-        std::set<std::string> added;
-        for (const std::string& name : DirectoryNames(directory_)) {
-            if (!before_.count(name)) added.insert(name);
-        }
-        return added;
-    }
+    std::set<std::string> NewNames() { return NamesAddedTo(directory_, before_); }
 
     const std::string directory_ = SystemDirectory();
     const std::string driverFile_ = directory_ + "\\ORV_DE.VXD";
-    const std::string payload_ = ReadBytes(DEPLOY_PAYLOAD);
+    const std::string payload_ = ReadFileBytes(DEPLOY_PAYLOAD);
     FileAside aside_{driverFile_};   // a driver file that was there comes back after the test
     std::set<std::string> before_;
     Platform platform_;
@@ -189,7 +113,7 @@ protected:
 
 TEST_F(EnumeratorDriverFile, AbsentFileIsWrittenFromTheModulesResourceByteForByte) {
     EXPECT_EQ(1, Deploy(GetModuleHandleA(nullptr)));
-    EXPECT_EQ(payload_, ReadBytes(driverFile_));
+    EXPECT_EQ(payload_, ReadFileBytes(driverFile_));
     EXPECT_EQ(std::set<std::string>{"ORV_DE.VXD"}, NewNames()) << "a temporary file stayed behind";
     EXPECT_TRUE(platform_.ledger.Balanced());
     EXPECT_GE(platform_.ledger.opens(), 1);   // the file written went through the ledger
@@ -197,9 +121,9 @@ TEST_F(EnumeratorDriverFile, AbsentFileIsWrittenFromTheModulesResourceByteForByt
 
 TEST_F(EnumeratorDriverFile, PresentFileIsUsedWhateverItHolds) {
     for (const std::string& held : {std::string(), std::string("another driver"), payload_ + "x"}) {
-        WriteBytes(driverFile_, held);
+        WriteFileBytes(driverFile_, held);
         EXPECT_EQ(1, Deploy(GetModuleHandleA(nullptr)));
-        EXPECT_EQ(held, ReadBytes(driverFile_));
+        EXPECT_EQ(held, ReadFileBytes(driverFile_));
         EXPECT_TRUE(platform_.created.empty()) << platform_.created.front();
     }
     EXPECT_TRUE(platform_.ledger.Balanced());
@@ -209,7 +133,7 @@ TEST_F(EnumeratorDriverFile, ModuleWithoutTheResourceDeploysNothing) {
     // kernel32 carries no "DRIVER" 201 resource; a null module is none at all.
     for (HMODULE module : {GetModuleHandleA("kernel32.dll"), HMODULE()}) {
         EXPECT_EQ(0, Deploy(module));
-        EXPECT_FALSE(Exists(driverFile_));
+        EXPECT_FALSE(FileExists(driverFile_));
     }
     EXPECT_TRUE(NewNames().empty());
     EXPECT_TRUE(platform_.created.empty());
@@ -234,16 +158,16 @@ TEST_F(EnumeratorDriverFile, FailedWriteLeavesNoDriverFileAndNoTemporaryFile) {
         platform_ = Platform();
         platform_.fault = c.fault;
         EXPECT_EQ(1, Deploy(GetModuleHandleA(nullptr))) << c.what;
-        EXPECT_FALSE(Exists(driverFile_)) << c.what;
+        EXPECT_FALSE(FileExists(driverFile_)) << c.what;
         EXPECT_TRUE(NewNames().empty()) << c.what << ": " << *NewNames().begin();
-        for (const std::string& path : platform_.created) EXPECT_FALSE(Exists(path)) << c.what << ": " << path;
+        for (const std::string& path : platform_.created) EXPECT_FALSE(FileExists(path)) << c.what << ": " << path;
         EXPECT_FALSE(platform_.created.empty()) << c.what;
         EXPECT_TRUE(platform_.ledger.Balanced()) << c.what;
 
         // The next attempt, without the fault, deploys the whole file.
         platform_ = Platform();
         EXPECT_EQ(1, Deploy(GetModuleHandleA(nullptr))) << c.what;
-        EXPECT_EQ(payload_, ReadBytes(driverFile_)) << c.what;
+        EXPECT_EQ(payload_, ReadFileBytes(driverFile_)) << c.what;
         DeleteFileA(driverFile_.c_str());
     }
 }
@@ -254,21 +178,21 @@ TEST_F(EnumeratorDriverFile, CopyAnotherProcessMovedIntoPlaceFirstIsUsed) {
     platform_.fault = Platform::kOtherCopyFirst;
     platform_.otherCopy = "the other process's whole copy";
     EXPECT_EQ(1, Deploy(GetModuleHandleA(nullptr)));
-    EXPECT_EQ(platform_.otherCopy, ReadBytes(driverFile_));
+    EXPECT_EQ(platform_.otherCopy, ReadFileBytes(driverFile_));
     EXPECT_EQ(std::set<std::string>{"ORV_DE.VXD"}, NewNames()) << "a temporary file stayed behind";
     EXPECT_TRUE(platform_.ledger.Balanced());
 }
 
 TEST_F(EnumeratorDriverFile, RemovalDeletesTheFileAndBearsItsAbsence) {
-    WriteBytes(driverFile_, payload_);
+    WriteFileBytes(driverFile_, payload_);
     RemoveEnumeratorDriverFile();
-    EXPECT_FALSE(Exists(driverFile_));
+    EXPECT_FALSE(FileExists(driverFile_));
     RemoveEnumeratorDriverFile();
-    EXPECT_FALSE(Exists(driverFile_));
+    EXPECT_FALSE(FileExists(driverFile_));
 
     // Removed, the next deployment writes the module's copy again.
     EXPECT_EQ(1, Deploy(GetModuleHandleA(nullptr)));
-    EXPECT_EQ(payload_, ReadBytes(driverFile_));
+    EXPECT_EQ(payload_, ReadFileBytes(driverFile_));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cache_image_walk.h"
+#include "cache_index_slots.h"
 #include "version_cache/version_cache_image.h"
 #include "version_cache/version_cache_index.h"
 
@@ -41,37 +42,21 @@ std::string LongPath(uint32_t number, size_t length) {
     return path + ".VXD";
 }
 
-// An index with its own slots, grown the way the cache grows it.
-struct OwnIndex {
-    std::vector<CacheIndexSlot> slots;
-    CacheIndex index;
-    OwnIndex() { ResetCacheIndex(&index, nullptr, 0); }
-    void Reserve(uint32_t more) {
-        if (CacheIndexHasRoom(index, more)) return;
-        std::vector<CacheIndexSlot> grown(CacheIndexCapacityFor(index.count + more));
-        CacheIndex larger;
-        ResetCacheIndex(&larger, grown.data(), static_cast<uint32_t>(grown.size()));
-        ASSERT_EQ(1, MoveCacheIndex(index, &larger));
-        slots.swap(grown);
-        index = larger;
-    }
-};
-
 // The pieces joined in order, as the cache reads them: each copied behind the image, joined.
-Bytes JoinPieces(const std::vector<Bytes>& pieces, OwnIndex* index) {
+Bytes JoinPieces(const std::vector<Bytes>& pieces, OwnedCacheIndex* index) {
     Bytes image;
     uint32_t length = 0;
     for (const Bytes& piece : pieces) {
         image.resize(length + piece.size());
         std::copy(piece.begin(), piece.end(), image.begin() + length);
-        index->Reserve(CountCacheEntries(image.data() + length, static_cast<uint32_t>(piece.size())));
+        EXPECT_TRUE(index->Reserve(CountCacheEntries(image.data() + length, static_cast<uint32_t>(piece.size()))));
         length = MergeCachePiece(image.data(), length, static_cast<uint32_t>(piece.size()), &index->index);
     }
     image.resize(length);
     return image;
 }
 
-int32_t Indexed(const OwnIndex& index, const Bytes& image, const std::string& path) {
+int32_t Indexed(const OwnedCacheIndex& index, const Bytes& image, const std::string& path) {
     return FindIndexedPath(index.index, image.data(), path.data(), static_cast<uint32_t>(path.size()));
 }
 
@@ -107,11 +92,11 @@ TEST(VersionCacheIndex, CapacityIsAPowerOfTwoAtMostHalfFull) {
 // index: each is found where the walk from the image's start finds it, and nothing else is.
 TEST(VersionCacheIndex, FindsEveryEntryWhereTheWalkFindsIt) {
     Bytes image;
-    OwnIndex index;
+    OwnedCacheIndex index;
     std::vector<std::string> paths;
     for (uint32_t i = 0; i < 1023; ++i) {
         paths.push_back(LongPath(i, 70));
-        index.Reserve(1);
+        ASSERT_TRUE(index.Reserve(1));
         const uint32_t position = static_cast<uint32_t>(image.size());
         Append(&image, Entry(paths.back(), "04.10.00.2222", kLow + i));
         ASSERT_EQ(1, IndexCacheEntry(&index.index, image.data(), position, 70));
@@ -164,7 +149,7 @@ TEST(VersionCachePieces, JoiningKeepsWholeEntriesAndTheFirstOfEachPath) {
         {"the same piece twice", {first, first}, first},
     };
     for (const auto& test : cases) {
-        OwnIndex index;
+        OwnedCacheIndex index;
         const Bytes joined = JoinPieces(test.pieces, &index);
         EXPECT_EQ(test.expected, joined) << test.what;
         EXPECT_EQ(joined.size(), WellFormedCacheLength(joined.data(), static_cast<uint32_t>(joined.size())))
@@ -197,7 +182,7 @@ TEST(VersionCachePieces, SplitPiecesFitAValueAndJoinBackToTheImage) {
         pieces.push_back(piece);
     }
     EXPECT_EQ(image.size(), ends[count - 1]);
-    OwnIndex index;
+    OwnedCacheIndex index;
     EXPECT_EQ(image, JoinPieces(pieces, &index));
     EXPECT_EQ(1023u, index.index.count);
 }

@@ -22,6 +22,7 @@
 #include "driver_machine.h"
 #include "handle_ledger.h"
 #include "import_patch.h"
+#include "ledger_hooks.h"
 #include "row_stamps.h"
 #include "version_cache/version_cache.h"
 #include "version_cache/version_cache_image.h"
@@ -261,60 +262,25 @@ TEST_F(VersionCacheOnTheMachine, SaveWritesEveryValueWithItsExactLength) {
 
 // Load and save close every key they open or create, once; a failed open (the first run,
 // without the key) opened nothing, and what it left in the out-parameter is never closed.
-HandleLedger g_keys;
-int g_failedOpens = 0;
-decltype(&RegOpenKeyExA) g_realOpenKey = nullptr;
-decltype(&RegCreateKeyExA) g_realCreateKey = nullptr;
-decltype(&RegCloseKey) g_realCloseKey = nullptr;
-const HKEY kNoKey = reinterpret_cast<HKEY>(0x0BADF00D);
-
-LONG WINAPI LedgerOpenKey(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
-    const LONG status = g_realOpenKey(root, path, options, access, key);
-    if (status == ERROR_SUCCESS) {
-        g_keys.Opened(*key);
-    } else {
-        ++g_failedOpens;
-        *key = kNoKey;
-    }
-    return status;
-}
-LONG WINAPI LedgerCreateKey(HKEY root, LPCSTR path, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
-                            LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
-    const LONG status = g_realCreateKey(root, path, reserved, className, options, access, security, key, disposition);
-    if (status == ERROR_SUCCESS) g_keys.Opened(*key);
-    else *key = kNoKey;
-    return status;
-}
-LONG WINAPI LedgerCloseKey(HKEY key) {
-    g_keys.Closed(key);
-    return key == kNoKey ? ERROR_INVALID_HANDLE : g_realCloseKey(key);
-}
-
 TEST_F(VersionCacheOnTheMachine, LoadAndSaveCloseEveryKeyTheyOpenOnce) {
-    g_keys = HandleLedger();
-    g_failedOpens = 0;
+    HandleLedger keys;
     CacheRun inventory;
     DWORD hits = 0;
     {
-        ScopedImportPatch open("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&LedgerOpenKey));
-        ScopedImportPatch create("advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void*>(&LedgerCreateKey));
-        ScopedImportPatch close("advapi32.dll", "RegCloseKey", reinterpret_cast<void*>(&LedgerCloseKey));
-        g_realOpenKey = reinterpret_cast<decltype(&RegOpenKeyExA)>(open.previous());
-        g_realCreateKey = reinterpret_cast<decltype(&RegCreateKeyExA)>(create.previous());
-        g_realCloseKey = reinterpret_cast<decltype(&RegCloseKey)>(close.previous());
-        ASSERT_TRUE(g_realOpenKey && g_realCreateKey && g_realCloseKey);
+        RegistryKeyHooks hooks(keys);
+        ASSERT_TRUE(hooks.Installed());
         {
             CacheRun first;   // no key yet: the open fails, the save creates it
             Run(&first, &hits);
             EXPECT_EQ(0u, hits);
         }
-        EXPECT_GT(g_failedOpens, 0) << "the first load found no key";
+        EXPECT_GT(hooks.failedOpens(), 0) << "the first load found no key";
         ASSERT_TRUE(driver_fixtures::SetLastWriteTime(paths_.versioned, UtcFileTime(2004, 4, 4, 4, 4)));
         Run(&inventory, &hits);   // the key is there: opened by the load, opened again by the save
     }
     EXPECT_EQ(inventory.Count() - 1, hits);
-    EXPECT_GE(g_keys.opens(), 3);
-    EXPECT_TRUE(g_keys.Balanced());
+    EXPECT_GE(keys.opens(), 3);
+    EXPECT_TRUE(keys.Balanced());
 }
 
 TEST_F(VersionCacheOnTheMachine, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {

@@ -183,6 +183,16 @@ bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>
     return true;
 }
 
+CacheValueMap ReadCacheValues() {
+    CacheValueMap values;
+    std::vector<CacheTreeValue> tree;
+    ReadCacheTree(&tree);
+    for (const CacheTreeValue& value : tree) {
+        if (value.key.empty()) values[value.name] = {value.type, value.data};
+    }
+    return values;
+}
+
 CacheKeyBackup::CacheKeyBackup() : existed_(false) { existed_ = ReadCacheTree(&values_, &keys_); }
 
 void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys) {

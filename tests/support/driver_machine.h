@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace driver_fixtures {
@@ -72,6 +74,11 @@ struct CacheTreeValue {
 // Every value of the cache key and the keys under it, keys in the order the platform lists
 // them, depth first. False when the cache key is absent.
 bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>* keys = nullptr);
+
+// The values of the cache key itself (not those of the keys under it), by name: type and data.
+// Empty when the key is absent.
+using CacheValueMap = std::map<std::string, std::pair<DWORD, std::vector<uint8_t>>>;
+CacheValueMap ReadCacheValues();
 
 // Replaces the cache key's tree with these keys and values (as ReadCacheTree gave them).
 void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "cache_image_walk.h"
+#include "cache_index_slots.h"
 #include "version_cache/version_cache_image.h"
 #include "version_cache/version_cache_index.h"
 
@@ -71,30 +72,12 @@ void CheckSearchAndAppend(const char* path, uint32_t pathLength, const std::vect
     Check(again == (found >= 0 ? found : static_cast<int32_t>(wellFormed)));
 }
 
-// An index over slots of its own, grown as the cache grows it.
-struct OwnIndex {
-    std::vector<CacheIndexSlot> slots;
-    CacheIndex index;
-    OwnIndex() { ResetCacheIndex(&index, nullptr, 0); }
-    void Reserve(uint32_t more) {
-        if (CacheIndexHasRoom(index, more)) return;
-        const uint32_t capacity = CacheIndexCapacityFor(index.count + more);
-        Check(capacity != 0);
-        std::vector<CacheIndexSlot> grown(capacity);
-        CacheIndex larger;
-        ResetCacheIndex(&larger, grown.data(), capacity);
-        Check(MoveCacheIndex(index, &larger) == 1);
-        slots.swap(grown);
-        index = larger;
-    }
-};
-
 // Joins `piece` behind the image's first `length` bytes, as the cache joins a piece it read.
 uint32_t Join(std::vector<uint8_t>* image, uint32_t length, const uint8_t* piece, uint32_t pieceLength,
-              OwnIndex* index) {
+              OwnedCacheIndex* index) {
     image->resize(length + pieceLength);
     if (pieceLength) memcpy(image->data() + length, piece, pieceLength);
-    index->Reserve(CountCacheEntries(image->data() + length, pieceLength));
+    Check(index->Reserve(CountCacheEntries(image->data() + length, pieceLength)));
     const uint32_t joined = MergeCachePiece(image->data(), length, pieceLength, &index->index);
     Check(joined <= length + pieceLength);
     image->resize(joined);
@@ -105,7 +88,7 @@ std::vector<uint8_t> CheckJoin(const char* path, uint32_t pathLength, const std:
     const uint32_t length = static_cast<uint32_t>(image.size());
     const uint32_t half = length / 2;
     std::vector<uint8_t> joined;
-    OwnIndex index;
+    OwnedCacheIndex index;
     uint32_t joinedLength = Join(&joined, 0, image.data(), half, &index);
     joinedLength = Join(&joined, joinedLength, image.data() + half, length - half, &index);
     joinedLength = Join(&joined, joinedLength, image.data(), length, &index);

@@ -12,18 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "registry_keys.h"
+
 namespace device_tree_fixture {
 
 const char kDeviceTree[] = "Config Manager\\Enum";
 const char kEnum[] = "Enum";
 const char kClassRoot[] = "System\\CurrentControlSet\\Services\\Class";
-
-inline bool KeyExists(HKEY root, const std::string& path) {
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
 
 // The platform's key deletion does not take subkeys with it.
 inline void DeleteTree(HKEY root, const std::string& path) {
