@@ -11,13 +11,15 @@ const InterfaceTableEntry kClassFactoryInterfaces[] = {
     {nullptr, 0},
 };
 
-}  // namespace
+}   // namespace
 
 ClassFactory::ClassFactory(InstanceCreator creator) : count_(0), creator_(creator) {
     InitializeCriticalSection(&countLock_);
 }
 
-ClassFactory::~ClassFactory() { DeleteCriticalSection(&countLock_); }
+ClassFactory::~ClassFactory() {
+    DeleteCriticalSection(&countLock_);
+}
 
 HRESULT ClassFactory::QueryInterface(REFIID iid, void** out) {
     return QueryInterfaceFromTable(this, kClassFactoryInterfaces, iid, out);

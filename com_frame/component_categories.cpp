@@ -3,18 +3,16 @@
 #include <string.h>
 
 // {0002E005-0000-0000-C000-000000000046}
-const CLSID kStdComponentCategoriesMgr = {
-    0x0002E005, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const CLSID kStdComponentCategoriesMgr = {0x0002E005, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // {0002E012-0000-0000-C000-000000000046}
-const IID kICatRegister = {
-    0x0002E012, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kICatRegister = {0x0002E012, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 namespace {
 
 const LCID kCategoryLocale = 0x0409;
 const size_t kDescriptionLimit = 127;   // CATEGORYINFO holds 128 characters with the zero
 
-}  // namespace
+}   // namespace
 
 HRESULT CreateCategoryManager(DWORD context, ComPointer<ICatRegister>* manager) {
     HRESULT result = CoCreateInstance(kStdComponentCategoriesMgr, nullptr, context, kICatRegister,
@@ -23,8 +21,7 @@ HRESULT CreateCategoryManager(DWORD context, ComPointer<ICatRegister>* manager) 
     return result;
 }
 
-void FillCategoryInfo(CATEGORYINFO* info, REFCATID category, LCID locale,
-                      const wchar_t* description) {
+void FillCategoryInfo(CATEGORYINFO* info, REFCATID category, LCID locale, const wchar_t* description) {
     memset(info, 0, sizeof(*info));
     info->catid = category;
     info->lcid = locale;

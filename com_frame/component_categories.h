@@ -17,8 +17,7 @@ HRESULT UnregisterClassCategory(REFCLSID classId, REFCATID category);
 HRESULT CreateCategoryManager(DWORD context, ComPointer<ICatRegister>* manager);
 
 // Fills a CATEGORYINFO; descriptions longer than 127 characters are cut.
-void FillCategoryInfo(CATEGORYINFO* info, REFCATID category, LCID locale,
-                      const wchar_t* description);
+void FillCategoryInfo(CATEGORYINFO* info, REFCATID category, LCID locale, const wchar_t* description);
 
 extern const CLSID kStdComponentCategoriesMgr;
 extern const IID kICatRegister;

@@ -1,7 +1,6 @@
 #include "interface_table.h"
 
-HRESULT QueryInterfaceFromTable(void* object, const InterfaceTableEntry* table, REFIID iid,
-                                void** out) {
+HRESULT QueryInterfaceFromTable(void* object, const InterfaceTableEntry* table, REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     const InterfaceTableEntry* found = nullptr;

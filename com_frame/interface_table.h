@@ -13,5 +13,4 @@ struct InterfaceTableEntry {
 
 // E_POINTER when out is null; otherwise out is set to null first, then to the interface found
 // (AddRef'ed through its own vtable) with S_OK, or E_NOINTERFACE.
-HRESULT QueryInterfaceFromTable(void* object, const InterfaceTableEntry* table, REFIID iid,
-                                void** out);
+HRESULT QueryInterfaceFromTable(void* object, const InterfaceTableEntry* table, REFIID iid, void** out);

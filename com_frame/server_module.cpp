@@ -8,7 +8,9 @@ namespace {
 ServerModule* g_currentModule = nullptr;
 }
 
-ServerModule* ServerModule::Current() { return g_currentModule; }
+ServerModule* ServerModule::Current() {
+    return g_currentModule;
+}
 
 void ServerModule::Initialize(ObjectMapEntry* map, HINSTANCE module) {
     g_currentModule = this;
@@ -42,9 +44,13 @@ void ServerModule::Terminate() {
 
 // Their results are not used (Windows 95 returns only the sign of the new count):
 // DllCanUnloadNow reads the count itself.
-void ServerModule::Lock() { InterlockedIncrement(&lockCount); }
+void ServerModule::Lock() {
+    InterlockedIncrement(&lockCount);
+}
 
-void ServerModule::Unlock() { InterlockedDecrement(&lockCount); }
+void ServerModule::Unlock() {
+    InterlockedDecrement(&lockCount);
+}
 
 void LockModule() {
     if (ServerModule* module = ServerModule::Current()) module->Lock();
@@ -76,8 +82,7 @@ HRESULT ServerModule::GetClassObject(REFCLSID clsid, REFIID iid, void** out) {
             // Tested again under the lock: concurrent callers make exactly one factory.
             EnterCriticalSection(&objectMapLock);
             if (!entry->classObject) {
-                result = entry->createClassObject(reinterpret_cast<void*>(entry->createInstance),
-                                                  IID_IUnknown,
+                result = entry->createClassObject(reinterpret_cast<void*>(entry->createInstance), IID_IUnknown,
                                                   reinterpret_cast<void**>(&entry->classObject));
             }
             LeaveCriticalSection(&objectMapLock);

@@ -39,7 +39,7 @@ BSTR HelpDirectoryOf(BSTR path) {
     return SysAllocStringLen(path, kept);
 }
 
-}  // namespace
+}   // namespace
 
 HRESULT ServerModule::RegisterServer() {
     for (ObjectMapEntry* entry = objectMap; entry && entry->classId; ++entry) {
@@ -109,8 +109,8 @@ HRESULT ServerModule::UnregisterTypeLibrary() {
         UnRegisterTypeLibFunction unregister = reinterpret_cast<UnRegisterTypeLibFunction>(
             reinterpret_cast<void*>(GetProcAddress(automation.get(), "UnRegisterTypeLib")));
         if (unregister) {
-            unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                       attributes->lcid, attributes->syskind);
+            unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                       attributes->syskind);
         }
     }
     // The attributes go back to the library that handed them out, which the owner above still

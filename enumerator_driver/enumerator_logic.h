@@ -33,21 +33,21 @@ extern "C" {
 
 /* One device I/O control request, as the platform binding hands it over. */
 typedef struct EnumeratorRequest {
-  uint32_t code;
-  const uint8_t *input;
-  uint32_t input_size;
-  uint8_t *output;
-  uint32_t output_size;
-  uint32_t *bytes_returned; /* null: the caller wants no byte count */
+    uint32_t code;
+    const uint8_t* input;
+    uint32_t input_size;
+    uint8_t* output;
+    uint32_t output_size;
+    uint32_t* bytes_returned; /* null: the caller wants no byte count */
 } EnumeratorRequest;
 
 /* Answers a request; returns its status (0 is success). A buffer given as a null pointer
  * counts as one of 0 bytes, whatever size comes with it. */
-uint32_t EnumeratorHandleRequest(const EnumeratorRequest *request);
+uint32_t EnumeratorHandleRequest(const EnumeratorRequest* request);
 
 /* Answers a control message other than W32_DEVICEIOCONTROL: returns the value for EAX and
  * sets *carry to 1 when the carry flag is to be set, else 0. */
-uint32_t EnumeratorAnswerMessage(uint32_t message, uint32_t *carry);
+uint32_t EnumeratorAnswerMessage(uint32_t message, uint32_t* carry);
 
 #ifdef __cplusplus
 }

@@ -17,8 +17,8 @@ extern "C" {
 typedef uint32_t EnumeratorAddress;
 
 /* Scratch memory from the system heap; null when none is left. */
-void *EnumeratorAllocate(uint32_t size);
-void EnumeratorFree(void *block);
+void* EnumeratorAllocate(uint32_t size);
+void EnumeratorFree(void* block);
 
 void EnumeratorEnterCriticalSection(void);
 void EnumeratorLeaveCriticalSection(void);
@@ -29,11 +29,11 @@ EnumeratorAddress EnumeratorLoaderListHead(void);
 EnumeratorAddress EnumeratorDeviceChainHead(void);
 
 /* Copies count bytes of the record at source. */
-void EnumeratorCopyRecord(void *destination, EnumeratorAddress source, uint32_t count);
+void EnumeratorCopyRecord(void* destination, EnumeratorAddress source, uint32_t count);
 
 /* Copies the zero-terminated string at source, up to and including its terminator, but
  * never more than limit bytes; never reads past the terminator. */
-void EnumeratorCopyName(uint8_t *destination, EnumeratorAddress source, uint32_t limit);
+void EnumeratorCopyName(uint8_t* destination, EnumeratorAddress source, uint32_t limit);
 
 #ifdef __cplusplus
 }

@@ -51,10 +51,10 @@
  * reply that does not fit the caller's output space fails with the number of bytes it needs
  * (9 * devices) as its status. */
 #define ENUMDRV_STATUS_SUCCESS 0u
-#define ENUMDRV_STATUS_VERSION_NO_ROOM 1u       /* ENUMDRV_GET_VERSION with under 4 bytes */
-#define ENUMDRV_STATUS_NO_MEMORY 8u             /* the driver's scratch record: none left */
-#define ENUMDRV_STATUS_BAD_BUFFERS 122u         /* ENUMDRV_GET_MODULE, input or output short */
+#define ENUMDRV_STATUS_VERSION_NO_ROOM 1u         /* ENUMDRV_GET_VERSION with under 4 bytes */
+#define ENUMDRV_STATUS_NO_MEMORY 8u               /* the driver's scratch record: none left */
+#define ENUMDRV_STATUS_BAD_BUFFERS 122u           /* ENUMDRV_GET_MODULE, input or output short */
 #define ENUMDRV_STATUS_INDEX_PAST_END 0xFFFFFFFEu /* ENUMDRV_GET_MODULE, index past the last */
-#define ENUMDRV_STATUS_NO_LIST 0xFFFFFFFFu      /* no device loaded; or chain empty or too long */
+#define ENUMDRV_STATUS_NO_LIST 0xFFFFFFFFu        /* no device loaded; or chain empty or too long */
 
 #endif

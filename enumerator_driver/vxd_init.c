@@ -4,5 +4,5 @@
 #include <stdint.h>
 
 __attribute__((section(".itext"), noinline)) uint32_t EnumeratorDynamicInit(void) {
-  return 1;
+    return 1;
 }

@@ -24,7 +24,9 @@ const uint32_t kPathBufferSize = 1024;
 const uint32_t kDriverSlotSize = 16;
 const uint32_t kDeviceListSize = 2304;
 
-int CompareBytes(const char* left, const char* right) { return strcmp(left, right); }
+int CompareBytes(const char* left, const char* right) {
+    return strcmp(left, right);
+}
 
 struct Pieces {
     std::vector<std::string> names;
@@ -71,7 +73,8 @@ void CheckReplies(const uint8_t* data, size_t size, uint32_t reported) {
     const uint32_t records = static_cast<uint32_t>(size / ENUMDRV_MODULE_RECORD_SIZE);
     std::vector<char> slots(records * kDriverSlotSize + 1);
     for (uint32_t i = 0; i < records; ++i) {
-        std::vector<unsigned char> record(data + i * ENUMDRV_MODULE_RECORD_SIZE, data + (i + 1) * ENUMDRV_MODULE_RECORD_SIZE);
+        std::vector<unsigned char> record(data + i * ENUMDRV_MODULE_RECORD_SIZE,
+                                          data + (i + 1) * ENUMDRV_MODULE_RECORD_SIZE);
         StoreModuleName(&slots[i * kDriverSlotSize], kDriverSlotSize, record.data());
         Check(strnlen(&slots[i * kDriverSlotSize], kDriverSlotSize) < kDriverSlotSize);
     }
@@ -93,7 +96,7 @@ void CheckReplies(const uint8_t* data, size_t size, uint32_t reported) {
     EndsModuleLoop(true, reported);
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;

@@ -16,7 +16,7 @@ void Check(bool condition) {
     if (!condition) abort();
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> elf(data, data + size);

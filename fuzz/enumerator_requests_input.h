@@ -31,7 +31,7 @@
 
 namespace enumerator_requests {
 
-const uint32_t kMaxDevices = 320;  // past the 256 entries a reply can hold
+const uint32_t kMaxDevices = 320;   // past the 256 entries a reply can hold
 const uint32_t kMaxRequests = 32;
 const uint32_t kLargeBuffer = 2304 + 64;
 const uint32_t kAnyCode = 7;
@@ -45,47 +45,47 @@ const uint8_t kNoMemory = 0x20;
 
 // Appends fields in the layout above.
 class InputWriter {
- public:
-  void Byte(uint32_t value) { bytes_ += static_cast<char>(value & 0xFF); }
-  void Word(uint32_t value) {
-    Byte(value);
-    Byte(value >> 8);
-  }
-  void Dword(uint32_t value) {
-    Word(value);
-    Word(value >> 16);
-  }
-  // The device count and names, then no further devices.
-  void Devices(const std::vector<std::string>& names) {
-    Byte(static_cast<uint32_t>(names.size()));
-    for (std::string name : names) {
-      name.resize(8, ' ');
-      bytes_ += name;
+public:
+    void Byte(uint32_t value) { bytes_ += static_cast<char>(value & 0xFF); }
+    void Word(uint32_t value) {
+        Byte(value);
+        Byte(value >> 8);
     }
-    Word(0);
-  }
-  void Module(const std::string& name, uint8_t load_count, bool has_name = true) {
-    Byte(has_name ? 0 : 1);
-    Byte(load_count);
-    Byte(static_cast<uint32_t>(name.size()));
-    bytes_ += name;
-  }
-  // A request whose buffers are exact heap buffers of the sizes given, or null pointers
-  // that come with those sizes.
-  void Request(uint32_t code_index, uint32_t input_size, uint32_t output_size, uint32_t index,
-               InputBuffer input = kExact, OutputBuffer output = kOutExact) {
-    Byte(code_index);
-    Byte(input | output << 2);
-    Word(input_size);
-    Word(output_size);
-    Dword(index);
-  }
-  const std::string& Bytes() const { return bytes_; }
+    void Dword(uint32_t value) {
+        Word(value);
+        Word(value >> 16);
+    }
+    // The device count and names, then no further devices.
+    void Devices(const std::vector<std::string>& names) {
+        Byte(static_cast<uint32_t>(names.size()));
+        for (std::string name : names) {
+            name.resize(8, ' ');
+            bytes_ += name;
+        }
+        Word(0);
+    }
+    void Module(const std::string& name, uint8_t load_count, bool has_name = true) {
+        Byte(has_name ? 0 : 1);
+        Byte(load_count);
+        Byte(static_cast<uint32_t>(name.size()));
+        bytes_ += name;
+    }
+    // A request whose buffers are exact heap buffers of the sizes given, or null pointers
+    // that come with those sizes.
+    void Request(uint32_t code_index, uint32_t input_size, uint32_t output_size, uint32_t index,
+                 InputBuffer input = kExact, OutputBuffer output = kOutExact) {
+        Byte(code_index);
+        Byte(input | output << 2);
+        Word(input_size);
+        Word(output_size);
+        Dword(index);
+    }
+    const std::string& Bytes() const { return bytes_; }
 
- private:
-  std::string bytes_;
+private:
+    std::string bytes_;
 };
 
-}  // namespace enumerator_requests
+}   // namespace enumerator_requests
 
 #endif

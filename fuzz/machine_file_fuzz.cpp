@@ -61,7 +61,7 @@ void CheckStandinDescription(const std::string& text) {
     CheckLists(description);
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -112,8 +112,8 @@ struct Outcome {
 
 // One call of ProcessScript on `registry`, with the n-th task-memory allocation failing
 // (-1: none); the keys and the task memory must be balanced after it.
-Outcome Process(MemoryRegistry& registry, const HostCodePage& codePage, const std::string& script,
-                bool registering, int failAfter) {
+Outcome Process(MemoryRegistry& registry, const HostCodePage& codePage, const std::string& script, bool registering,
+                int failAfter) {
     const ReplacementMap& replacements = Replacements();
     const int blocks = TaskMemoryBlocks().stillOpen();
     RegistryScriptParser parser(registry, replacements, codePage);
@@ -200,7 +200,7 @@ bool BlankNoRemove(std::string& text) {
     return found;
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const HostCodePage singleByte(false);

@@ -131,7 +131,7 @@ void CheckSplit(uint32_t capacity, const std::vector<uint8_t>& image) {
     Check(start == length || MeasureCacheEntry(image.data(), length, start) + kCacheEntryOverhead > capacity);
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

@@ -28,8 +28,7 @@ bool OpenKey(HKEY parent, const char* path, RegistryKey& key) {
 // reports for it. Data that does not fit, with or without its terminator, counts as absent.
 bool ReadStringValue(HKEY key, const char* name, char* buffer) {
     DWORD length = kValueBufferSize;
-    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length) !=
-        ERROR_SUCCESS) {
+    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length) != ERROR_SUCCESS) {
         return false;
     }
     return device_tree_text::TerminateValueString(buffer, kValueBufferSize, length) != 0;
@@ -70,7 +69,7 @@ void MarkListedFiles(const char* list, DriverTable& table) {
         &table);
 }
 
-}  // namespace
+}   // namespace
 
 void ScanDeviceTree(DriverTable& table) {
     RegistryKey tree;
@@ -80,8 +79,7 @@ void ScanDeviceTree(DriverTable& table) {
     char list[kValueBufferSize];
     for (DWORD index = 0;; ++index) {
         DWORD nodeLength = kNameBufferSize;
-        if (RegEnumKeyExA(tree.get(), index, node, &nodeLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
+        if (RegEnumKeyExA(tree.get(), index, node, &nodeLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
         if (ReadNodeFileList(tree.get(), node, list)) MarkListedFiles(list, table);

@@ -21,7 +21,7 @@ uint32_t Length(const char* text) {
     return length;
 }
 
-}  // namespace
+}   // namespace
 
 int JoinKeyPath(char* out, uint32_t outSize, const char* head, const char* tail) {
     if (outSize == 0) return 0;
@@ -58,4 +58,4 @@ void ForEachListedName(const char* list, ListedNameVisitor visit, void* context)
     }
 }
 
-}  // namespace device_tree_text
+}   // namespace device_tree_text

@@ -27,4 +27,4 @@ int JoinKeyPath(char* out, uint32_t outSize, const char* head, const char* tail)
 typedef void (*ListedNameVisitor)(const char* name, void* context);
 void ForEachListedName(const char* list, ListedNameVisitor visit, void* context);
 
-}  // namespace device_tree_text
+}   // namespace device_tree_text

@@ -76,7 +76,7 @@ private:
     WIN32_FIND_DATAA found_;
 };
 
-}  // namespace
+}   // namespace
 
 void ScanDriverFiles(DriverTable& table) {
     char systemDirectory[kDirectoryBufferSize];

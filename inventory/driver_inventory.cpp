@@ -19,7 +19,9 @@ DriverInventory::DriverInventory(int timing) {
 
 DriverInventory::~DriverInventory() {}
 
-DWORD DriverInventory::GetItemCount() const { return table_.Count(); }
+DWORD DriverInventory::GetItemCount() const {
+    return table_.Count();
+}
 
 const DriverItem* DriverInventory::ItemAt(DWORD index) const {
     if (index < 1 || index > table_.Count()) return nullptr;

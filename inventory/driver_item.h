@@ -4,9 +4,9 @@
 #include <windows.h>
 
 struct DriverItem {
-    char fileName[512];       // long file name, upper case, extension included
-    char fullPath[512];       // scan directory, "\", file name: the version cache's key
-    DWORD lastWriteLow;       // last-write time (FILETIME, UTC) as the directory search gave it
+    char fileName[512];   // long file name, upper case, extension included
+    char fullPath[512];   // scan directory, "\", file name: the version cache's key
+    DWORD lastWriteLow;   // last-write time (FILETIME, UTC) as the directory search gave it
     DWORD lastWriteHigh;
     char versionStamp[128];   // "%02d.%02d.%02d.%04d", or empty when the file has none
     char deviceName[9];       // read as a zero-terminated string; filled only from the cache

@@ -37,7 +37,7 @@ bool SameTime(const FILETIME& a, const FILETIME& b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
-}  // namespace
+}   // namespace
 
 int ReadVersionStamp(const char* path, char* stamp) {
     stamp[0] = '\0';
@@ -94,8 +94,8 @@ int ReadStampBetweenTimes(const char* path, char* stamp, FILETIME* lastWrite) {
         // program holds it against readers. Closed again before the version functions open the
         // file; a refusal of theirs (a writer that shares the file, on Windows 95/98) comes back
         // through their last error.
-        FileHandle probe(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle probe(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!probe) return 0;
     }
     const int read = ReadVersionStamp(path, stamp);
@@ -110,7 +110,7 @@ int ReadStampBetweenTimes(const char* path, char* stamp, FILETIME* lastWrite) {
     return SameTime(before, after) ? kFileStampOfOneState : kFileStampTimeChanged;
 }
 
-}  // namespace
+}   // namespace
 
 int ReadFileStamp(const char* path, char* stamp, FILETIME* lastWrite) {
     int read = 0;

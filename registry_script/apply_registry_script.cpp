@@ -19,7 +19,7 @@ HRESULT LastErrorResult() {
     return HRESULT_FROM_WIN32(error);
 }
 
-}  // namespace
+}   // namespace
 
 HRESULT ApplyRegistryScript(UINT resourceId, BOOL registering, const ScriptReplacement* extra) {
     ReplacementMap replacements;

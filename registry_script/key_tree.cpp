@@ -27,7 +27,7 @@ long DeleteKeyTreeAt(RegistryTarget& target, ScriptKey parent, const char* name,
     return target.DeleteKey(parent, name);
 }
 
-}  // namespace
+}   // namespace
 
 bool IsNeverDeleted(const char* name, const ScriptCodePage& codePage) {
     for (const char* kept : kNeverDeleted) {

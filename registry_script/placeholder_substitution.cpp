@@ -38,7 +38,7 @@ private:
     size_t capacity;
 };
 
-}  // namespace
+}   // namespace
 
 ScriptResult SubstitutePlaceholders(const char* text, const ReplacementMap& replacements,
                                     const ScriptCodePage& codePage, TaskBuffer<char>* output) {

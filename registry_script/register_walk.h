@@ -12,8 +12,7 @@ class ValueWriter;
 
 class RegisterWalk {
 public:
-    RegisterWalk(RegistryTarget& target, ScriptTokenizer& tokens, ValueWriter& values,
-                 const ScriptCodePage& codePage);
+    RegisterWalk(RegistryTarget& target, ScriptTokenizer& tokens, ValueWriter& values, const ScriptCodePage& codePage);
     RegisterWalk(const RegisterWalk&) = delete;
     RegisterWalk& operator=(const RegisterWalk&) = delete;
 

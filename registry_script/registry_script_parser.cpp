@@ -71,7 +71,7 @@ private:
     bool registering;
 };
 
-}  // namespace
+}   // namespace
 
 RegistryScriptParser::RegistryScriptParser(RegistryTarget& target, const ReplacementMap& replacements,
                                            const ScriptCodePage& codePage)

@@ -34,8 +34,7 @@ class ScriptCodePage;
 
 class RegistryScriptParser {
 public:
-    RegistryScriptParser(RegistryTarget& target, const ReplacementMap& replacements,
-                         const ScriptCodePage& codePage);
+    RegistryScriptParser(RegistryTarget& target, const ReplacementMap& replacements, const ScriptCodePage& codePage);
     RegistryScriptParser(const RegistryScriptParser&) = delete;
     RegistryScriptParser& operator=(const RegistryScriptParser&) = delete;
 

@@ -28,17 +28,17 @@ const uint32_t kRegistryDword = 4;    // REG_DWORD
 
 // Platform error codes the parser and its targets speak of (0 is success).
 const long kRegistrySuccess = 0;
-const long kRegistryFileNotFound = 2;      // ERROR_FILE_NOT_FOUND: no such key or value
-const long kRegistryAccessDenied = 5;      // ERROR_ACCESS_DENIED
-const long kRegistryMoreData = 234;        // ERROR_MORE_DATA: the name does not fit the buffer
-const long kRegistryNoMoreItems = 259;     // ERROR_NO_MORE_ITEMS
-const long kRegistryBadKey = 1010;         // ERROR_BADKEY
-const long kRegistryKeyDeleted = 1018;     // ERROR_KEY_DELETED
+const long kRegistryFileNotFound = 2;    // ERROR_FILE_NOT_FOUND: no such key or value
+const long kRegistryAccessDenied = 5;    // ERROR_ACCESS_DENIED
+const long kRegistryMoreData = 234;      // ERROR_MORE_DATA: the name does not fit the buffer
+const long kRegistryNoMoreItems = 259;   // ERROR_NO_MORE_ITEMS
+const long kRegistryBadKey = 1010;       // ERROR_BADKEY
+const long kRegistryKeyDeleted = 1018;   // ERROR_KEY_DELETED
 
 enum class RegistryAccess {
-    kAll,        // KEY_ALL_ACCESS
-    kRead,       // KEY_READ
-    kReadWrite,  // KEY_READ | KEY_WRITE (0x2001F)
+    kAll,         // KEY_ALL_ACCESS
+    kRead,        // KEY_READ
+    kReadWrite,   // KEY_READ | KEY_WRITE (0x2001F)
 };
 
 class RegistryTarget {

@@ -43,11 +43,13 @@ TaskBuffer<wchar_t> CopyWide(const wchar_t* text, bool doubleQuotes) {
     return copy;
 }
 
-}  // namespace
+}   // namespace
 
 ReplacementMap::ReplacementMap() : pairs(nullptr), count(0), capacity(0) {}
 
-ReplacementMap::~ReplacementMap() { Clear(); }
+ReplacementMap::~ReplacementMap() {
+    Clear();
+}
 
 int32_t ReplacementMap::Add(const wchar_t* name, const wchar_t* value) {
     if (!name || !value) return kOutOfMemory;

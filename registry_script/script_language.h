@@ -7,10 +7,10 @@
 
 // Results are HRESULT values.
 typedef int32_t ScriptResult;
-const ScriptResult kScriptSucceeded = 0;                                         // S_OK
-const ScriptResult kScriptOutOfMemory = static_cast<ScriptResult>(0x8007000Eu);  // E_OUTOFMEMORY
-const ScriptResult kScriptFailed = static_cast<ScriptResult>(0x80004005u);       // E_FAIL
-const ScriptResult kScriptException = static_cast<ScriptResult>(0x80020009u);    // DISP_E_EXCEPTION
+const ScriptResult kScriptSucceeded = 0;                                          // S_OK
+const ScriptResult kScriptOutOfMemory = static_cast<ScriptResult>(0x8007000Eu);   // E_OUTOFMEMORY
+const ScriptResult kScriptFailed = static_cast<ScriptResult>(0x80004005u);        // E_FAIL
+const ScriptResult kScriptException = static_cast<ScriptResult>(0x80020009u);     // DISP_E_EXCEPTION
 
 // A token is read into a buffer of this many bytes, a value or key name into one of
 // kScriptNameBufferSize; a placeholder name has at most kMaxPlaceholderName bytes.

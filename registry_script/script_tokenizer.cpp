@@ -12,9 +12,11 @@ const size_t kQuotedTokenLimit = kScriptTokenBufferSize - 2;
 const size_t kUnquotedTokenLimit = kScriptTokenBufferSize - 1;
 const size_t kMaxName = kScriptNameBufferSize - 1;
 
-bool IsWhitespace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsWhitespace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-}  // namespace
+}   // namespace
 
 ScriptTokenizer::ScriptTokenizer(const ScriptCodePage& codePage) : codePage(codePage), cursor("") {
     token[0] = 0;
@@ -87,13 +89,15 @@ ScriptResult ScriptTokenizer::ReadValueName() {
 
 ScriptResult ScriptTokenizer::SkipValueClause() {
     if (token[0] != '=') return kScriptSucceeded;
-    ScriptResult result = Read();  // the type, not looked at
+    ScriptResult result = Read();   // the type, not looked at
     if (result == kScriptSucceeded) result = Read();
     if (result == kScriptSucceeded) result = Read();
     return result;
 }
 
-bool ScriptTokenizer::Is(const char* keyword) const { return codePage.CompareNoCase(token, keyword) == 0; }
+bool ScriptTokenizer::Is(const char* keyword) const {
+    return codePage.CompareNoCase(token, keyword) == 0;
+}
 
 // The "\" is looked for character by character, so the second byte of a double-byte
 // character is not taken for one.

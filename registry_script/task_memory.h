@@ -13,9 +13,15 @@
 #ifdef _WIN32
 #include <objbase.h>
 
-inline void* TaskMemAlloc(size_t size) { return CoTaskMemAlloc(size); }
-inline void* TaskMemRealloc(void* block, size_t size) { return CoTaskMemRealloc(block, size); }
-inline void TaskMemFree(void* block) { CoTaskMemFree(block); }
+inline void* TaskMemAlloc(size_t size) {
+    return CoTaskMemAlloc(size);
+}
+inline void* TaskMemRealloc(void* block, size_t size) {
+    return CoTaskMemRealloc(block, size);
+}
+inline void TaskMemFree(void* block) {
+    CoTaskMemFree(block);
+}
 #else
 void* TaskMemAlloc(size_t size);
 void* TaskMemRealloc(void* block, size_t size);

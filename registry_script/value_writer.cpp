@@ -15,7 +15,7 @@ int HexDigit(char c) {
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 ValueWriter::ValueWriter(ScriptTokenizer& tokens, const ScriptCodePage& codePage)
     : tokens(tokens), codePage(codePage) {}

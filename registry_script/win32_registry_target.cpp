@@ -6,7 +6,9 @@
 
 namespace {
 
-HKEY AsHandle(ScriptKey key) { return reinterpret_cast<HKEY>(key); }
+HKEY AsHandle(ScriptKey key) {
+    return reinterpret_cast<HKEY>(key);
+}
 
 REGSAM AccessMask(RegistryAccess access) {
     switch (access) {
@@ -27,7 +29,7 @@ long HandOver(LONG error, RegistryKey& opened, ScriptKey* key) {
     return error;
 }
 
-}  // namespace
+}   // namespace
 
 long Win32RegistryTarget::OpenKey(ScriptKey parent, const char* name, RegistryAccess access, ScriptKey* key) {
     RegistryKey opened;
@@ -44,10 +46,11 @@ long Win32RegistryTarget::CreateKey(ScriptKey parent, const char* name, ScriptKe
 
 // Closed here rather than through a RegistryKey: the walk that unregisters hears whether the
 // close succeeded.
-long Win32RegistryTarget::CloseKey(ScriptKey key) { return RegCloseKey(AsHandle(key)); }
+long Win32RegistryTarget::CloseKey(ScriptKey key) {
+    return RegCloseKey(AsHandle(key));
+}
 
-long Win32RegistryTarget::SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data,
-                                   uint32_t size) {
+long Win32RegistryTarget::SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data, uint32_t size) {
     return RegSetValueExA(AsHandle(key), name, 0, type, data, size);
 }
 
@@ -62,8 +65,8 @@ long Win32RegistryTarget::DeleteKey(ScriptKey parent, const char* name) {
 long Win32RegistryTarget::QueryKeyCounts(ScriptKey key, uint32_t* subKeys, uint32_t* values) {
     DWORD subKeyCount = 0;
     DWORD valueCount = 0;
-    LONG error = RegQueryInfoKeyA(AsHandle(key), nullptr, nullptr, nullptr, &subKeyCount, nullptr, nullptr,
-                                  &valueCount, nullptr, nullptr, nullptr, nullptr);
+    LONG error = RegQueryInfoKeyA(AsHandle(key), nullptr, nullptr, nullptr, &subKeyCount, nullptr, nullptr, &valueCount,
+                                  nullptr, nullptr, nullptr, nullptr);
     if (error == ERROR_SUCCESS) {
         *subKeys = subKeyCount;
         *values = valueCount;

@@ -5,9 +5,13 @@
 
 #include "owner.h"
 
-const char* Win32ScriptCodePage::Next(const char* text) const { return CharNextA(text); }
+const char* Win32ScriptCodePage::Next(const char* text) const {
+    return CharNextA(text);
+}
 
-int Win32ScriptCodePage::CompareNoCase(const char* left, const char* right) const { return lstrcmpiA(left, right); }
+int Win32ScriptCodePage::CompareNoCase(const char* left, const char* right) const {
+    return lstrcmpiA(left, right);
+}
 
 int Win32ScriptCodePage::WideToAnsi(const wchar_t* wide, char* out, int capacity) const {
     return WideCharToMultiByte(CP_ACP, 0, wide, -1, capacity ? out : nullptr, capacity, nullptr, nullptr);

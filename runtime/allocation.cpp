@@ -8,19 +8,37 @@
 
 namespace {
 
-void* Allocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
+void* Allocate(size_t size) {
+    return HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+}
 
 void Free(void* block) {
     if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
-}  // namespace
+}   // namespace
 
-void* operator new(size_t size) { return Allocate(size); }
-void* operator new[](size_t size) { return Allocate(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* block) noexcept { Free(block); }
-void operator delete[](void* block) noexcept { Free(block); }
-void operator delete(void* block, size_t) noexcept { Free(block); }
-void operator delete[](void* block, size_t) noexcept { Free(block); }
+void* operator new(size_t size) {
+    return Allocate(size);
+}
+void* operator new[](size_t size) {
+    return Allocate(size);
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* block) noexcept {
+    Free(block);
+}
+void operator delete[](void* block) noexcept {
+    Free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+    Free(block);
+}
+void operator delete[](void* block, size_t) noexcept {
+    Free(block);
+}

@@ -66,4 +66,4 @@ size_t wcslen(const wchar_t* text) {
     return static_cast<size_t>(end - text);
 }
 
-}  // extern "C"
+}   // extern "C"

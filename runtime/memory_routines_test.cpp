@@ -62,8 +62,8 @@ TEST(MemoryRoutines, SetWritesTheValueAsAnUnsignedChar) {
     unsigned char buffer[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(buffer + 1, memset(buffer + 1, 0x1FE, 3));
     const unsigned char expected[6] = {1, 0xFE, 0xFE, 0xFE, 5, 6};
-    EXPECT_EQ(0, std::string(reinterpret_cast<char*>(buffer), 6).compare(
-                     std::string(reinterpret_cast<const char*>(expected), 6)));
+    EXPECT_EQ(0, std::string(reinterpret_cast<char*>(buffer), 6)
+                     .compare(std::string(reinterpret_cast<const char*>(expected), 6)));
 }
 
 TEST(MemoryRoutines, CompareOrdersBytesAsUnsignedChars) {
@@ -73,12 +73,9 @@ TEST(MemoryRoutines, CompareOrdersBytesAsUnsignedChars) {
         size_t count;
         int sign;
     } const cases[] = {
-        {"abc", "abc", 3, 0},
-        {"abc", "abd", 3, -1},
-        {"abd", "abc", 3, 1},
-        {"\x80", "\x01", 1, 1},    // 0x80 is above 0x01, though negative as a signed char
-        {"\x01", "\xFF", 1, -1},
-        {"abX", "abY", 2, 0},      // the difference lies past the count
+        {"abc", "abc", 3, 0},    {"abc", "abd", 3, -1},
+        {"abd", "abc", 3, 1},    {"\x80", "\x01", 1, 1},   // 0x80 is above 0x01, though negative as a signed char
+        {"\x01", "\xFF", 1, -1}, {"abX", "abY", 2, 0},     // the difference lies past the count
         {"x", "y", 0, 0},
     };
     for (const Case& c : cases) {
@@ -88,10 +85,12 @@ TEST(MemoryRoutines, CompareOrdersBytesAsUnsignedChars) {
 }
 
 TEST(MemoryRoutines, FindsTheFirstByteWithinTheCount) {
-    const char text[] = "abc\xE9" "abc\xE9";
+    const char text[] =
+        "abc\xE9"
+        "abc\xE9";
     EXPECT_EQ(text + 1, memchr(text, 'b', 8));
     EXPECT_EQ(text + 3, memchr(text, static_cast<char>(0xE9), 8));   // a negative char finds its byte
-    EXPECT_EQ(text + 2, memchr(text, 0x163, 8));                        // the value as an unsigned char: 'c'
+    EXPECT_EQ(text + 2, memchr(text, 0x163, 8));                     // the value as an unsigned char: 'c'
     EXPECT_EQ(nullptr, memchr(text, 'c', 2));
     EXPECT_EQ(text + 8, memchr(text, 0, 9));
     EXPECT_EQ(nullptr, memchr(text, 'a', 0));
@@ -106,4 +105,4 @@ TEST(MemoryRoutines, LengthsCountUpToTheTerminator) {
     EXPECT_EQ(2u, wcslen(L"\xFFFF\x8000\0x"));
 }
 
-}  // namespace
+}   // namespace

@@ -67,7 +67,10 @@ using RegistryKey = Owner<RegistryKeyTraits>;
 using FileHandle = Owner<FileHandleTraits>;
 using FindHandle = Owner<FindHandleTraits>;
 using Module = Owner<ModuleTraits>;
-template <typename T> using TaskMemory = Owner<TaskMemoryTraits<T>>;
+template <typename T>
+using TaskMemory = Owner<TaskMemoryTraits<T>>;
 using Bstr = Owner<BstrTraits>;
-template <typename Interface> using ComPointer = Owner<ComPointerTraits<Interface>>;
-template <typename T> using HeapArray = Owner<HeapArrayTraits<T>>;
+template <typename Interface>
+using ComPointer = Owner<ComPointerTraits<Interface>>;
+template <typename T>
+using HeapArray = Owner<HeapArrayTraits<T>>;

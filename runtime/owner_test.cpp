@@ -31,12 +31,20 @@ protected:
 };
 
 TEST_F(OwnerContract, EmptyOwnerClosesNothing) {
-    { Counted owner; EXPECT_FALSE(owner.valid()); EXPECT_EQ(owner.get(), kEmpty); }
+    {
+        Counted owner;
+        EXPECT_FALSE(owner.valid());
+        EXPECT_EQ(owner.get(), kEmpty);
+    }
     for (int count : closes) EXPECT_EQ(count, 0);
 }
 
 TEST_F(OwnerContract, ClosesWhatItHoldsOnceAtTheEnd) {
-    { Counted owner(3); EXPECT_TRUE(owner.valid()); EXPECT_EQ(closes[3], 0); }
+    {
+        Counted owner(3);
+        EXPECT_TRUE(owner.valid());
+        EXPECT_EQ(closes[3], 0);
+    }
     EXPECT_EQ(closes[3], 1);
 }
 
@@ -57,7 +65,11 @@ TEST_F(OwnerContract, ResetClosesTheOldValueAndHoldsTheNew) {
 }
 
 TEST_F(OwnerContract, ReleaseHandsOverWithoutClosing) {
-    { Counted owner(4); EXPECT_EQ(owner.release(), 4); EXPECT_FALSE(owner.valid()); }
+    {
+        Counted owner(4);
+        EXPECT_EQ(owner.release(), 4);
+        EXPECT_FALSE(owner.valid());
+    }
     EXPECT_EQ(closes[4], 0);
 }
 
@@ -121,7 +133,7 @@ TEST_F(OwnerContract, ValuesGoBackToTheLedgerOfTheirTraits) {
     EXPECT_EQ(second[3], 1);
     int total = 0;
     for (int i = 0; i < 8; ++i) total += first[i] + second[i];
-    EXPECT_EQ(total, 3);   // each value closed once, by its own ledger
+    EXPECT_EQ(total, 3);                       // each value closed once, by its own ledger
     EXPECT_EQ(sizeof(Counted), sizeof(int));   // stateless traits take no room
 }
 
@@ -130,8 +142,7 @@ TEST_F(OwnerContract, ValuesGoBackToTheLedgerOfTheirTraits) {
 // owners empty; a successful one is closed by the owner (the key can no longer be used).
 TEST(OwnerKinds, RegistryKeyFromAFailedOpenIsEmpty) {
     RegistryKey key;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\No such key here\\At all", 0,
-                                KEY_READ, key.receive());
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\No such key here\\At all", 0, KEY_READ, key.receive());
     EXPECT_NE(status, ERROR_SUCCESS);
     EXPECT_FALSE(key.Opened(status == ERROR_SUCCESS));
 }
@@ -140,19 +151,20 @@ TEST(OwnerKinds, RegistryKeyIsClosedByItsOwner) {
     HKEY raw = nullptr;
     {
         RegistryKey key;
-        ASSERT_TRUE(key.Opened(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ,
-                                             key.receive()) == ERROR_SUCCESS));
+        ASSERT_TRUE(
+            key.Opened(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, key.receive()) == ERROR_SUCCESS));
         raw = key.get();
         DWORD subkeys = 0;
-        EXPECT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
     }
     EXPECT_NE(RegCloseKey(raw), ERROR_SUCCESS);
 }
 
 TEST(OwnerKinds, FileAndFindHandlesOfFailedCallsAreEmpty) {
-    FileHandle file(CreateFileA("C:\\no such directory\\file.txt", GENERIC_READ, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+    FileHandle file(
+        CreateFileA("C:\\no such directory\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(file.valid());
     WIN32_FIND_DATAA found;
     FindHandle search(FindFirstFileA("C:\\no such directory\\*.vxd", &found));
@@ -170,4 +182,4 @@ TEST(OwnerKinds, BstrAndTaskMemoryAreFreedByTheirOwners) {
 }
 #endif
 
-}  // namespace
+}   // namespace

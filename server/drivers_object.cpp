@@ -17,18 +17,22 @@ const InterfaceTableEntry kDriversInterfaces[] = {
     {nullptr, 0},
 };
 
-}  // namespace
+}   // namespace
 
 Drivers::Drivers() : count_(0) {}
 
 // Gives the module lock back before the body (and its list) goes.
-Drivers::~Drivers() { UnlockModule(); }
+Drivers::~Drivers() {
+    UnlockModule();
+}
 
 HRESULT Drivers::QueryInterface(REFIID iid, void** out) {
     return QueryInterfaceFromTable(this, kDriversInterfaces, iid, out);
 }
 
-ULONG Drivers::AddRef() { return ++count_; }
+ULONG Drivers::AddRef() {
+    return ++count_;
+}
 
 ULONG Drivers::Release() {
     ULONG count = --count_;
@@ -48,13 +52,19 @@ HRESULT ContainedDrivers::QueryInterface(REFIID iid, void** out) {
     return result;
 }
 
-ULONG ContainedDrivers::AddRef() { return outer->AddRef(); }
+ULONG ContainedDrivers::AddRef() {
+    return outer->AddRef();
+}
 
-ULONG ContainedDrivers::Release() { return outer->Release(); }
+ULONG ContainedDrivers::Release() {
+    return outer->Release();
+}
 
 DriversAggregate::DriversAggregate() : count_(0) {}
 
-DriversAggregate::~DriversAggregate() { UnlockModule(); }
+DriversAggregate::~DriversAggregate() {
+    UnlockModule();
+}
 
 HRESULT DriversAggregate::QueryInterface(REFIID iid, void** out) {
     if (IsEqualIID(iid, IID_IUnknown)) {
@@ -66,7 +76,9 @@ HRESULT DriversAggregate::QueryInterface(REFIID iid, void** out) {
     return QueryInterfaceFromTable(&contained, kDriversInterfaces, iid, out);
 }
 
-ULONG DriversAggregate::AddRef() { return ++count_; }
+ULONG DriversAggregate::AddRef() {
+    return ++count_;
+}
 
 ULONG DriversAggregate::Release() {
     ULONG count = --count_;

@@ -12,22 +12,17 @@ namespace {
 
 // The maker's own category, described in the user's default locale.
 // {B93E1F57-72A4-11D2-8C5D-00A0C9E48B12}
-const CATID kOrvServiceCategory = {
-    0xB93E1F57, 0x72A4, 0x11D2, {0x8C, 0x5D, 0x00, 0xA0, 0xC9, 0xE4, 0x8B, 0x12}};
+const CATID kOrvServiceCategory = {0xB93E1F57, 0x72A4, 0x11D2, {0x8C, 0x5D, 0x00, 0xA0, 0xC9, 0xE4, 0x8B, 0x12}};
 const wchar_t kOrvServiceDescription[] = L"Orv Service";
 // CATID_SafeForInitializing {7DD95802-9882-11CF-9FA9-00AA006C42C4}
-const CATID kSafeForInitializing = {
-    0x7DD95802, 0x9882, 0x11CF, {0x9F, 0xA9, 0x00, 0xAA, 0x00, 0x6C, 0x42, 0xC4}};
-const wchar_t kSafeForInitializingDescription[] =
-    L"Controls safely initializable from persistent data!";
+const CATID kSafeForInitializing = {0x7DD95802, 0x9882, 0x11CF, {0x9F, 0xA9, 0x00, 0xAA, 0x00, 0x6C, 0x42, 0xC4}};
+const wchar_t kSafeForInitializingDescription[] = L"Controls safely initializable from persistent data!";
 // CATID_SafeForScripting {7DD95801-9882-11CF-9FA9-00AA006C42C4}
-const CATID kSafeForScripting = {
-    0x7DD95801, 0x9882, 0x11CF, {0x9F, 0xA9, 0x00, 0xAA, 0x00, 0x6C, 0x42, 0xC4}};
+const CATID kSafeForScripting = {0x7DD95801, 0x9882, 0x11CF, {0x9F, 0xA9, 0x00, 0xAA, 0x00, 0x6C, 0x42, 0xC4}};
 const wchar_t kSafeForScriptingDescription[] = L"Controls safely scriptable!";
 
 // The maker's category is asked of a manager in any context, not only in-process.
-const DWORD kAnyContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+const DWORD kAnyContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 // The maker's category and the class's mark in it; failures are not reported.
 void RegisterOrvServiceCategory(BOOL registering) {
@@ -45,7 +40,7 @@ void RegisterOrvServiceCategory(BOOL registering) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
     RemoveEnumeratorDriverFile();

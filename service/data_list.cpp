@@ -15,7 +15,7 @@ bool SameText(const OLECHAR* a, const OLECHAR* b) {
     return *a == *b;
 }
 
-}  // namespace
+}   // namespace
 
 BSTR ToWideString(const char* text) {
     int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
@@ -59,7 +59,7 @@ BSTR CopyText(const Bstr& text) {
     return text ? SysAllocStringLen(text.get(), SysStringLen(text.get())) : nullptr;
 }
 
-}  // namespace
+}   // namespace
 
 int DataElement::CopyName(BSTR* out) const {
     *out = CopyText(name_);
@@ -113,8 +113,7 @@ int DataElement::RemoveNext() {
 
 int DataElement::RemoveAllAfter() {
     if (!next_) return 0;
-    while (RemoveNext()) {
-    }
+    while (RemoveNext()) {}
     return 1;
 }
 
@@ -148,7 +147,9 @@ int DataList::RemoveNewestPair() {
     return 1;
 }
 
-unsigned long DataList::GetCount() const { return head_ ? head_->CountFrom() : 0; }
+unsigned long DataList::GetCount() const {
+    return head_ ? head_->CountFrom() : 0;
+}
 
 BSTR DataList::GetNameByIndex(long index) const {
     DataElement* element = head_ ? head_->FindByIndex(index) : nullptr;

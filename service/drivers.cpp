@@ -27,7 +27,7 @@ bool IsWindows9x() {
     return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
 }
 
-}  // namespace
+}   // namespace
 
 DriversBody::DriversBody() : dataList_(new DataList), constructionResult_(S_OK) {
     if (!dataList_) {
@@ -64,7 +64,9 @@ bool DriversBody::AddInventoryRows(const DriverInventory& inventory) {
     return true;
 }
 
-DriversBody::~DriversBody() { delete dataList_; }
+DriversBody::~DriversBody() {
+    delete dataList_;
+}
 
 int DriversBody::DeployEnumeratorDriver() {
     // The image is the "DRIVER" 201 resource of this library, whose instance the module keeps.
@@ -102,8 +104,18 @@ HRESULT DriversBody::GetDataListValueByName(BSTR name, BSTR* value) {
     return S_OK;
 }
 
-HRESULT DriversBody::AddDataElement(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT DriversBody::RemoveDataElementByIndex(long) { return E_NOTIMPL; }
-HRESULT DriversBody::RemoveDataElementByName(BSTR) { return E_NOTIMPL; }
-HRESULT DriversBody::SetDataListValue(long, BSTR) { return E_NOTIMPL; }
-HRESULT DriversBody::LogDataListToFile(BSTR) { return E_NOTIMPL; }
+HRESULT DriversBody::AddDataElement(BSTR, BSTR) {
+    return E_NOTIMPL;
+}
+HRESULT DriversBody::RemoveDataElementByIndex(long) {
+    return E_NOTIMPL;
+}
+HRESULT DriversBody::RemoveDataElementByName(BSTR) {
+    return E_NOTIMPL;
+}
+HRESULT DriversBody::SetDataListValue(long, BSTR) {
+    return E_NOTIMPL;
+}
+HRESULT DriversBody::LogDataListToFile(BSTR) {
+    return E_NOTIMPL;
+}

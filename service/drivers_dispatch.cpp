@@ -16,8 +16,8 @@ HRESULT DriversBody::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lci
     return OrvServiceTypeInfo().GetIDsOfNames(names, count, lcid, dispIds);
 }
 
-HRESULT DriversBody::Invoke(DISPID dispId, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                            VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
-    return OrvServiceTypeInfo().Invoke(static_cast<IOrvService*>(this), dispId, lcid, flags, params,
-                                       result, exception, argumentError);
+HRESULT DriversBody::Invoke(DISPID dispId, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                            EXCEPINFO* exception, UINT* argumentError) {
+    return OrvServiceTypeInfo().Invoke(static_cast<IOrvService*>(this), dispId, lcid, flags, params, result, exception,
+                                       argumentError);
 }

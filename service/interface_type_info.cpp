@@ -17,9 +17,11 @@ InterfaceTypeInfo g_orvServiceTypeInfo = {&IID_IOrvService, &kLibraryId, 1, 0, n
 // Becomes 1 when the release routine is registered, so that it is registered once per module life.
 LONG g_releaseRegistered = 0;
 
-}  // namespace
+}   // namespace
 
-InterfaceTypeInfo& OrvServiceTypeInfo() { return g_orvServiceTypeInfo; }
+InterfaceTypeInfo& OrvServiceTypeInfo() {
+    return g_orvServiceTypeInfo;
+}
 
 HRESULT InterfaceTypeInfo::LoadTypeInformation(LCID lcid) {
     if (typeInfo) return S_OK;
@@ -37,8 +39,8 @@ HRESULT InterfaceTypeInfo::LoadTypeInformation(LCID lcid) {
         }
         if (info.Opened(SUCCEEDED(result))) {
             ComPointer<ITypeInfo2> info2;
-            if (info2.Opened(SUCCEEDED(info->QueryInterface(IID_ITypeInfo2,
-                                                            reinterpret_cast<void**>(info2.receive()))))) {
+            if (info2.Opened(
+                    SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(info2.receive()))))) {
                 info.reset(info2.release());
             }
             BuildNameCache(info.get());
@@ -49,8 +51,7 @@ HRESULT InterfaceTypeInfo::LoadTypeInformation(LCID lcid) {
 
     // Outside the lock: AddTerminationCallback takes the same lock itself.
     if (InterlockedExchange(&g_releaseRegistered, 1) == 0) {
-        module->AddTerminationCallback(&InterfaceTypeInfo::ReleaseTypeInformation,
-                                       reinterpret_cast<DWORD>(this));
+        module->AddTerminationCallback(&InterfaceTypeInfo::ReleaseTypeInformation, reinterpret_cast<DWORD>(this));
     }
     return result;
 }
@@ -71,8 +72,8 @@ void InterfaceTypeInfo::BuildNameCache(ITypeInfo* info) {
         FUNCDESC* function = nullptr;
         if (FAILED(info->GetFuncDesc(i, &function))) continue;
         Bstr name;
-        if (name.Opened(SUCCEEDED(info->GetDocumentation(function->memid, name.receive(), nullptr,
-                                                         nullptr, nullptr)))) {
+        if (name.Opened(
+                SUCCEEDED(info->GetDocumentation(function->memid, name.receive(), nullptr, nullptr, nullptr)))) {
             cache[i].length = static_cast<int>(SysStringLen(name.get()));
             cache[i].dispId = function->memid;
             cache[i].name = name.release();   // the cache's until the module terminates
@@ -116,9 +117,8 @@ HRESULT InterfaceTypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid,
     return result;
 }
 
-HRESULT InterfaceTypeInfo::Invoke(IDispatch* instance, DISPID dispId, LCID lcid, WORD flags,
-                                  DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                  UINT* argumentError) {
+HRESULT InterfaceTypeInfo::Invoke(IDispatch* instance, DISPID dispId, LCID lcid, WORD flags, DISPPARAMS* params,
+                                  VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
     if (!typeInfo) {
         HRESULT loaded = LoadTypeInformation(lcid);
         if (!typeInfo) return loaded;

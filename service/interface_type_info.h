@@ -8,8 +8,8 @@
 #include <oaidl.h>
 
 struct NameCacheEntry {
-    BSTR name;      // null when the member's name could not be read: never matches
-    int length;     // SysStringLen(name)
+    BSTR name;    // null when the member's name could not be read: never matches
+    int length;   // SysStringLen(name)
     DISPID dispId;
 };
 
@@ -26,8 +26,8 @@ struct InterfaceTypeInfo {
     HRESULT LoadTypeInformation(LCID lcid);
     HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out);
     HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds);
-    HRESULT Invoke(IDispatch* instance, DISPID dispId, LCID lcid, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError);
+    HRESULT Invoke(IDispatch* instance, DISPID dispId, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO* exception, UINT* argumentError);
 
     void BuildNameCache(ITypeInfo* info);
     // Termination callback; the context is the record.

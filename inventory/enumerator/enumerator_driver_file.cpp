@@ -49,7 +49,7 @@ int WriteWholeFile(const char* path, const void* bytes, DWORD size) {
     return CloseHandle(file.release()) ? 1 : 0;
 }
 
-}  // namespace
+}   // namespace
 
 int DeployEnumeratorDriverFile(HMODULE module) {
     char directory[kDirectoryBufferSize];
@@ -57,9 +57,7 @@ int DeployEnumeratorDriverFile(HMODULE module) {
     if (!GetDriverFilePaths(directory, path)) return 0;
     if (FileExists(path)) return 1;
 
-    HRSRC resource = module ? FindResourceA(module, MAKEINTRESOURCEA(kDriverResourceId),
-                                            kDriverResourceType)
-                            : nullptr;
+    HRSRC resource = module ? FindResourceA(module, MAKEINTRESOURCEA(kDriverResourceId), kDriverResourceType) : nullptr;
     HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     DWORD size = bytes ? SizeofResource(module, resource) : 0;

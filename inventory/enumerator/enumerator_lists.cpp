@@ -6,14 +6,20 @@
 
 namespace {
 
-int CompareNames(const char* left, const char* right) { return lstrcmpiA(left, right); }
+int CompareNames(const char* left, const char* right) {
+    return lstrcmpiA(left, right);
+}
 
 // FindNameInSlots numbers the slots from 1 and answers 0 for none.
-DWORD SlotOf(uint32_t number, DWORD notListed) { return number ? number - 1 : notListed; }
+DWORD SlotOf(uint32_t number, DWORD notListed) {
+    return number ? number - 1 : notListed;
+}
 
-}  // namespace
+}   // namespace
 
-DriverNameList::DriverNameList() : slots_(new char[kDriverNameSlots * kDriverNameSlotSize]), count_(0) { Clear(); }
+DriverNameList::DriverNameList() : slots_(new char[kDriverNameSlots * kDriverNameSlotSize]), count_(0) {
+    Clear();
+}
 
 void DriverNameList::Clear() {
     if (slots_) memset(slots_.get(), 0, kDriverNameSlots * kDriverNameSlotSize);

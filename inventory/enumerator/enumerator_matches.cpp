@@ -7,7 +7,7 @@ namespace {
 const DWORD kWorkBufferSize = 512;
 const DWORD kExtensionLength = 4;   // what MatchDriverNames cuts off: ".VXD"
 
-}  // namespace
+}   // namespace
 
 void MatchDriverNames(const DriverNameList& driverNames, DriverTable& table) {
     char work[kWorkBufferSize];

@@ -41,4 +41,4 @@ uint32_t FindNameInSlots(const char* slots, uint32_t slotSize, uint32_t count, c
     return 0;
 }
 
-}  // namespace enumerator_replies
+}   // namespace enumerator_replies

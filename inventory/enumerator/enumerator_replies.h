@@ -11,7 +11,7 @@
 
 namespace enumerator_replies {
 
-const uint32_t kLongestSlot = 16;             // widest slot FindNameInSlots reads
+const uint32_t kLongestSlot = 16;   // widest slot FindNameInSlots reads
 
 // The platform's comparison of two zero-terminated names: 0 when they are equal.
 typedef int (*NameComparison)(const char* left, const char* right);
@@ -40,4 +40,4 @@ uint32_t DeviceNameCount(bool succeeded, uint32_t byteCount, uint32_t listSize);
 uint32_t FindNameInSlots(const char* slots, uint32_t slotSize, uint32_t count, const char* name,
                          NameComparison compare);
 
-}  // namespace enumerator_replies
+}   // namespace enumerator_replies

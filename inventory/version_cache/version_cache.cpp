@@ -16,7 +16,7 @@ void TakeCachedStamp(const char* stamp, char* cached) {
 
 const DWORD kSmallestImage = 4096;
 
-}  // namespace
+}   // namespace
 
 VersionCache::VersionCache() : length_(0), capacity_(0), pieceCount_(0), dirty_(false) {
     ResetCacheIndex(&index_, nullptr, 0);
@@ -53,7 +53,9 @@ bool VersionCache::ReserveIndex(DWORD more) {
     return true;
 }
 
-BYTE* VersionCache::PieceRoom(DWORD size) { return ReserveImage(size) ? image_.get() + length_ : nullptr; }
+BYTE* VersionCache::PieceRoom(DWORD size) {
+    return ReserveImage(size) ? image_.get() + length_ : nullptr;
+}
 
 void VersionCache::RecordPiece(DWORD start, DWORD end, bool whole) {
     if (pieceCount_ == kMaxPieces) return;
@@ -79,7 +81,9 @@ void VersionCache::AdoptPiece(DWORD stored) {
     if (!whole) dirty_ = true;
 }
 
-void VersionCache::MissPiece() { RecordPiece(length_, length_, false); }
+void VersionCache::MissPiece() {
+    RecordPiece(length_, length_, false);
+}
 
 int VersionCache::LookupVersionCache(DriverItem& row) const {
     const uint32_t pathLength = static_cast<uint32_t>(lstrlenA(row.fullPath));

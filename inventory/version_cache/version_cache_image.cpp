@@ -11,7 +11,7 @@ void PutCacheWord(uint8_t* bytes, uint32_t value) {
     bytes[3] = static_cast<uint8_t>(value >> 24);
 }
 
-}  // namespace
+}   // namespace
 
 uint32_t ReadCacheWord(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -36,8 +36,8 @@ uint32_t MeasureCacheEntry(const uint8_t* image, uint32_t length, uint32_t start
     return 0;
 }
 
-void WriteCacheEntryFields(uint8_t* fields, const uint8_t* deviceName, const char* stamp,
-                           uint32_t timeLow, uint32_t timeHigh) {
+void WriteCacheEntryFields(uint8_t* fields, const uint8_t* deviceName, const char* stamp, uint32_t timeLow,
+                           uint32_t timeHigh) {
     memcpy(fields + kCacheDeviceNameOffset, deviceName, kCacheDeviceNameSize);
     memcpy(fields + kCacheStampOffset, stamp, kCacheStampSize);
     PutCacheWord(fields + kCacheTimeLowOffset, timeLow);
@@ -82,8 +82,7 @@ uint32_t CountCacheEntries(const uint8_t* piece, uint32_t length) {
     return count;
 }
 
-uint32_t SplitCacheImage(const uint8_t* image, uint32_t length, uint32_t capacity, uint32_t* ends,
-                         uint32_t maxPieces) {
+uint32_t SplitCacheImage(const uint8_t* image, uint32_t length, uint32_t capacity, uint32_t* ends, uint32_t maxPieces) {
     uint32_t count = 0;
     uint32_t start = 0;
     while (count < maxPieces) {

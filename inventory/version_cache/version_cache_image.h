@@ -19,9 +19,9 @@
 
 const uint32_t kCacheDeviceNameSize = 9;
 const uint32_t kCacheStampSize = 13;
-const uint32_t kCacheFieldsSize = 30;      // device name, stamp and time after the path
-const uint32_t kCacheEntryOverhead = 32;   // the fields and the two trailing zero bytes
-const uint32_t kCacheDeviceNameOffset = 0;  // offsets from the end of the path
+const uint32_t kCacheFieldsSize = 30;        // device name, stamp and time after the path
+const uint32_t kCacheEntryOverhead = 32;     // the fields and the two trailing zero bytes
+const uint32_t kCacheDeviceNameOffset = 0;   // offsets from the end of the path
 const uint32_t kCacheStampOffset = 9;
 const uint32_t kCacheTimeLowOffset = 22;
 const uint32_t kCacheTimeHighOffset = 26;
@@ -47,8 +47,8 @@ uint32_t MeasureCacheEntry(const uint8_t* image, uint32_t length, uint32_t start
 
 // The 30 field bytes that follow a path: device name, stamp, low and high half of the time.
 // `deviceName` is 9 bytes, `stamp` at least 13 (only the first 13 are taken, as they are).
-void WriteCacheEntryFields(uint8_t* fields, const uint8_t* deviceName, const char* stamp,
-                           uint32_t timeLow, uint32_t timeHigh);
+void WriteCacheEntryFields(uint8_t* fields, const uint8_t* deviceName, const char* stamp, uint32_t timeLow,
+                           uint32_t timeHigh);
 
 // A whole entry of pathLength + 32 bytes at `entry`.
 void WriteCacheEntry(uint8_t* entry, const char* path, uint32_t pathLength, const uint8_t* deviceName,
@@ -77,5 +77,4 @@ uint32_t CountCacheEntries(const uint8_t* piece, uint32_t length);
 // next starts there). Returns the number of pieces: 1 for an empty image (an empty first
 // piece), at most `maxPieces`. When the pieces cannot hold the whole image, the last one ends
 // before the image does, and the entries after it are in no piece.
-uint32_t SplitCacheImage(const uint8_t* image, uint32_t length, uint32_t capacity, uint32_t* ends,
-                         uint32_t maxPieces);
+uint32_t SplitCacheImage(const uint8_t* image, uint32_t length, uint32_t capacity, uint32_t* ends, uint32_t maxPieces);

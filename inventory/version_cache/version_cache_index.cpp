@@ -22,7 +22,7 @@ void PlaceSlot(CacheIndex* index, const CacheIndexSlot& slot) {
     ++index->count;
 }
 
-}  // namespace
+}   // namespace
 
 uint32_t CacheIndexCapacityFor(uint32_t entries) {
     uint32_t capacity = kSmallestCapacity;

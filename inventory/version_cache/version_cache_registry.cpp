@@ -31,7 +31,9 @@ void PieceName(DWORD piece, char* name) {
     wsprintfA(name, "%s%lu", kFirstPiece, piece);
 }
 
-bool OpensGroup(DWORD piece) { return piece > 0 && piece % kPiecesPerKey == 0; }
+bool OpensGroup(DWORD piece) {
+    return piece > 0 && piece % kPiecesPerKey == 0;
+}
 
 // The number of pieces to read: "DDB Pieces" when it is a sound count, otherwise 1 ("DDB"
 // alone, as on a machine where only "DDB" was ever written).
@@ -92,8 +94,7 @@ void RemoveStalePieces(HKEY key, DWORD pieces) {
     RegistryKey group;
     const bool inGroup = lastGroup > 0;
     if (inGroup) PieceName(lastGroup, name);
-    if (!inGroup ||
-        group.Opened(RegOpenKeyExA(key, name, 0, KEY_SET_VALUE, group.receive()) == ERROR_SUCCESS)) {
+    if (!inGroup || group.Opened(RegOpenKeyExA(key, name, 0, KEY_SET_VALUE, group.receive()) == ERROR_SUCCESS)) {
         for (DWORD piece = pieces; piece < lastGroup + kPiecesPerKey; ++piece) {
             PieceName(piece, name);
             RegDeleteValueA(inGroup ? group.get() : key, name);
@@ -102,8 +103,8 @@ void RemoveStalePieces(HKEY key, DWORD pieces) {
     group.reset();
 
     DWORD subkeys = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS ||
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS ||
         subkeys == 0) {
         return;
     }
@@ -117,13 +118,12 @@ void RemoveStalePieces(HKEY key, DWORD pieces) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 void LoadVersionCache(VersionCache& cache) {
     // Windows 95/98 ignores access masks; elsewhere reading the values is all that is needed.
     RegistryKey key;
-    if (!key.Opened(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, KEY_QUERY_VALUE, key.receive()) ==
-                    ERROR_SUCCESS)) {
+    if (!key.Opened(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, KEY_QUERY_VALUE, key.receive()) == ERROR_SUCCESS)) {
         return;
     }
     const DWORD pieces = ReadPieceCount(key.get());
@@ -133,8 +133,7 @@ void LoadVersionCache(VersionCache& cache) {
         if (OpensGroup(piece)) {
             char name[kPieceNameSize];
             PieceName(piece, name);
-            holder = group.Opened(RegOpenKeyExA(key.get(), name, 0, KEY_QUERY_VALUE, group.receive()) ==
-                                  ERROR_SUCCESS)
+            holder = group.Opened(RegOpenKeyExA(key.get(), name, 0, KEY_QUERY_VALUE, group.receive()) == ERROR_SUCCESS)
                          ? group.get()
                          : nullptr;
         }
@@ -150,8 +149,8 @@ void SaveVersionCache(const VersionCache& cache) {
     RegistryKey key;
     DWORD disposition = 0;
     if (!key.Opened(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                    KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, nullptr,
-                                    key.receive(), &disposition) == ERROR_SUCCESS)) {
+                                    KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, nullptr, key.receive(),
+                                    &disposition) == ERROR_SUCCESS)) {
         MessageBoxA(nullptr, "Unable to create key", "SaveCacheToReg", MB_OK);
         return;
     }
@@ -188,8 +187,7 @@ void SaveVersionCache(const VersionCache& cache) {
 
     // The count follows the pieces: a save stopped before it leaves the earlier count, whose
     // pieces are all there, some of them from this save.
-    RegSetValueExA(key.get(), kPieceCountValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pieces),
-                   sizeof(pieces));
+    RegSetValueExA(key.get(), kPieceCountValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pieces), sizeof(pieces));
     RegSetValueExA(key.get(), kDescriptionValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(kDescription),
                    kDescriptionLength);
     RemoveStalePieces(key.get(), pieces);

@@ -48,7 +48,9 @@ HRESULT CreateSlowly(void* context, REFIID iid, void** out) {
     Sleep(100);
     return CreateCountingClassObject(context, iid, out);
 }
-void RecordTermination(DWORD context) { g_terminations.push_back(context); }
+void RecordTermination(DWORD context) {
+    g_terminations.push_back(context);
+}
 
 TEST(ServerModule, ClassObjectIsCreatedOnceCachedAndReleasedAtDetach) {
     ObjectMapEntry map[] = {
@@ -158,4 +160,4 @@ TEST(ServerModule, TerminationCallbacksRunNewestFirstAndLocksCountBothWays) {
     EXPECT_EQ((std::vector<DWORD>{2, 1}), g_terminations);
 }
 
-}  // namespace
+}   // namespace

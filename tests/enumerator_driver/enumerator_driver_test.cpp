@@ -25,175 +25,176 @@ using enumerator_cases::RequestOutcome;
 using enumerator_cases::SystemLists;
 
 class EnumeratorDriver : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    ASSERT_TRUE(Kernel::Instance().LoadDriver(ORV_DE_IMAGE, &error)) << error;
-  }
-  static void TearDownTestSuite() { Kernel::Instance().UnloadDriver(); }
-  void SetUp() override {
-    ASSERT_TRUE(kernel.loaded());
-    kernel.set_heap_exhausted(false);
-    kernel.TakeFaults();
-  }
-  // The kernel's own watch over every call: lists read only inside the critical section,
-  // which the driver always left again; every scratch record freed once.
-  void TearDown() override { ExpectNoFault(); }
-  void ExpectNoFault() {
-    std::vector<std::string> faults = kernel.TakeFaults();
-    EXPECT_TRUE(faults.empty()) << faults.front();
-    EXPECT_EQ(kernel.outstanding_allocations(), 0u);
-  }
-  void SetLists(const SystemLists& system) {
-    std::vector<LoadedModule> modules;
-    for (const auto& m : system.modules) modules.push_back({m.name, m.load_count, m.has_name});
-    kernel.SetLists(modules, system.devices);
-    kernel.set_heap_exhausted(system.heap_exhausted);
-  }
-  // Sends the case's request with its output between guard bytes, the output and the byte
-  // count set to sentinels first. The carry flag goes with a status other than 0.
-  RequestOutcome Send(const RequestCase& c) {
-    std::vector<uint8_t> input(c.input.begin(), c.input.end());
-    std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
-    uint32_t count = enumerator_cases::kByteCountUntouched;
-    bool carry = false;
-    RequestOutcome outcome;
-    outcome.status = kernel.DeviceIoControl(c.code, c.null_input || input.empty() ? nullptr : input.data(),
-                                            static_cast<uint32_t>(input.size()),
-                                            c.null_output ? nullptr : buffer.data() + kGuard, c.output_size, &count,
-                                            &carry);
-    EXPECT_EQ(carry, outcome.status != 0) << "the carry flag goes with a status other than 0";
-    outcome.byte_count = count;
-    if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-    for (size_t i = 0; i < buffer.size(); ++i) {
-      const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
-      if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        ASSERT_TRUE(Kernel::Instance().LoadDriver(ORV_DE_IMAGE, &error)) << error;
     }
-    return outcome;
-  }
-  void SendEveryCase() {
-    for (const RequestCase& c : enumerator_cases::RequestCases()) {
-      SCOPED_TRACE(c.name + " (" + c.system->name + ")");
-      SetLists(*c.system);
-      EXPECT_EQ(enumerator_cases::Mismatch(c, Send(c)), "");
-      ExpectNoFault();
+    static void TearDownTestSuite() { Kernel::Instance().UnloadDriver(); }
+    void SetUp() override {
+        ASSERT_TRUE(kernel.loaded());
+        kernel.set_heap_exhausted(false);
+        kernel.TakeFaults();
     }
-  }
+    // The kernel's own watch over every call: lists read only inside the critical section,
+    // which the driver always left again; every scratch record freed once.
+    void TearDown() override { ExpectNoFault(); }
+    void ExpectNoFault() {
+        std::vector<std::string> faults = kernel.TakeFaults();
+        EXPECT_TRUE(faults.empty()) << faults.front();
+        EXPECT_EQ(kernel.outstanding_allocations(), 0u);
+    }
+    void SetLists(const SystemLists& system) {
+        std::vector<LoadedModule> modules;
+        for (const auto& m : system.modules) modules.push_back({m.name, m.load_count, m.has_name});
+        kernel.SetLists(modules, system.devices);
+        kernel.set_heap_exhausted(system.heap_exhausted);
+    }
+    // Sends the case's request with its output between guard bytes, the output and the byte
+    // count set to sentinels first. The carry flag goes with a status other than 0.
+    RequestOutcome Send(const RequestCase& c) {
+        std::vector<uint8_t> input(c.input.begin(), c.input.end());
+        std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
+        uint32_t count = enumerator_cases::kByteCountUntouched;
+        bool carry = false;
+        RequestOutcome outcome;
+        outcome.status = kernel.DeviceIoControl(
+            c.code, c.null_input || input.empty() ? nullptr : input.data(), static_cast<uint32_t>(input.size()),
+            c.null_output ? nullptr : buffer.data() + kGuard, c.output_size, &count, &carry);
+        EXPECT_EQ(carry, outcome.status != 0) << "the carry flag goes with a status other than 0";
+        outcome.byte_count = count;
+        if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
+        for (size_t i = 0; i < buffer.size(); ++i) {
+            const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
+            if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
+        }
+        return outcome;
+    }
+    void SendEveryCase() {
+        for (const RequestCase& c : enumerator_cases::RequestCases()) {
+            SCOPED_TRACE(c.name + " (" + c.system->name + ")");
+            SetLists(*c.system);
+            EXPECT_EQ(enumerator_cases::Mismatch(c, Send(c)), "");
+            ExpectNoFault();
+        }
+    }
 
-  static constexpr size_t kGuard = 16;
-  Kernel& kernel = Kernel::Instance();
+    static constexpr size_t kGuard = 16;
+    Kernel& kernel = Kernel::Instance();
 };
 
 TEST_F(EnumeratorDriver, ImageIsMappedWithItsDescriptorBlock) {
-  // A fresh copy, before any call site is patched: its dynamic links name the six services.
-  std::string error;
-  ASSERT_TRUE(kernel.LoadDriver(ORV_DE_IMAGE, &error)) << error;
-  std::set<uint32_t> services;
-  const uint8_t* code = kernel.object_base(0);
-  for (uint32_t at = 0; at + 6 <= kernel.object_size(0); ++at) {
-    uint32_t id;
-    std::memcpy(&id, code + at + 2, 4);
-    if (code[at] == 0xCD && code[at + 1] == 0x20 && (id >> 16) != 0 && (id >> 16) < 0x100) services.insert(id);
-  }
-  EXPECT_EQ(services, (std::set<uint32_t>{0x0001001F, 0x00010020, 0x0001004F, 0x00010051, 0x0001013F, 0x00270005}));
-  SetUp();
+    // A fresh copy, before any call site is patched: its dynamic links name the six services.
+    std::string error;
+    ASSERT_TRUE(kernel.LoadDriver(ORV_DE_IMAGE, &error)) << error;
+    std::set<uint32_t> services;
+    const uint8_t* code = kernel.object_base(0);
+    for (uint32_t at = 0; at + 6 <= kernel.object_size(0); ++at) {
+        uint32_t id;
+        std::memcpy(&id, code + at + 2, 4);
+        if (code[at] == 0xCD && code[at + 1] == 0x20 && (id >> 16) != 0 && (id >> 16) < 0x100) services.insert(id);
+    }
+    EXPECT_EQ(services, (std::set<uint32_t>{0x0001001F, 0x00010020, 0x0001004F, 0x00010051, 0x0001013F, 0x00270005}));
+    SetUp();
 
-  EXPECT_EQ(kernel.module_name(), "ORV_DE");
-  EXPECT_EQ(kernel.ddb_name(), "ORV_DE  ");
-  ASSERT_EQ(kernel.object_count(), 2u);
-  const uint8_t* ddb = kernel.descriptor_block();
-  auto in_object = [&](uint32_t field, uint32_t object) {
-    uint32_t address;
-    std::memcpy(&address, ddb + field, 4);
-    uint32_t base = reinterpret_cast<uint32_t>(kernel.object_base(object));
-    return address >= base && address < base + kernel.object_size(object);
-  };
-  // After the fixups, the procedures and the service table are addresses in object 1.
-  for (uint32_t field : {0x18u, 0x1Cu, 0x20u, 0x30u}) EXPECT_TRUE(in_object(field, 0)) << field;
-  uint16_t sdk;
-  std::memcpy(&sdk, ddb + 4, 2);
-  EXPECT_EQ(sdk, 0x0400);
+    EXPECT_EQ(kernel.module_name(), "ORV_DE");
+    EXPECT_EQ(kernel.ddb_name(), "ORV_DE  ");
+    ASSERT_EQ(kernel.object_count(), 2u);
+    const uint8_t* ddb = kernel.descriptor_block();
+    auto in_object = [&](uint32_t field, uint32_t object) {
+        uint32_t address;
+        std::memcpy(&address, ddb + field, 4);
+        uint32_t base = reinterpret_cast<uint32_t>(kernel.object_base(object));
+        return address >= base && address < base + kernel.object_size(object);
+    };
+    // After the fixups, the procedures and the service table are addresses in object 1.
+    for (uint32_t field : {0x18u, 0x1Cu, 0x20u, 0x30u}) EXPECT_TRUE(in_object(field, 0)) << field;
+    uint16_t sdk;
+    std::memcpy(&sdk, ddb + 4, 2);
+    EXPECT_EQ(sdk, 0x0400);
 }
 
 TEST_F(EnumeratorDriver, ControlMessagesAnswerInEaxAndCarry) {
-  struct Case { uint32_t message, eax; bool carry; };
-  const Case cases[] = {
-      {0x1B, 1, false},  // SYS_DYNAMIC_DEVICE_INIT, through the start-up object
-      {0x1C, 1, false},  // SYS_DYNAMIC_DEVICE_EXIT
-      {0x22, 1, true},   // PNP_NEW_DEVNODE
-      {0x00, 1, false},  // others
-      {0x05, 1, false},
-      {0x24, 1, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    Registers in;
-    in.eax = c.message;
-    in.ebx = Kernel::kVmHandle;
-    in.esi = 0x11111111;
-    in.edi = 0x22222222;
-    in.ebp = 0x33333333;
-    in.ecx = 0x44444444;
-    in.edx = 0x55555555;
-    Registers out = kernel.Control(in);
-    EXPECT_EQ(out.eax, c.eax);
-    EXPECT_EQ(out.carry(), c.carry);
-    EXPECT_EQ(out.ebx, in.ebx);
-    EXPECT_EQ(out.esi, in.esi);
-    EXPECT_EQ(out.edi, in.edi);
-    EXPECT_EQ(out.ebp, in.ebp);
-    EXPECT_EQ(out.ecx, in.ecx);
-    EXPECT_EQ(out.edx, in.edx);
-  }
+    struct Case {
+        uint32_t message, eax;
+        bool carry;
+    };
+    const Case cases[] = {
+        {0x1B, 1, false},   // SYS_DYNAMIC_DEVICE_INIT, through the start-up object
+        {0x1C, 1, false},   // SYS_DYNAMIC_DEVICE_EXIT
+        {0x22, 1, true},    // PNP_NEW_DEVNODE
+        {0x00, 1, false},   // others
+        {0x05, 1, false}, {0x24, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        Registers in;
+        in.eax = c.message;
+        in.ebx = Kernel::kVmHandle;
+        in.esi = 0x11111111;
+        in.edi = 0x22222222;
+        in.ebp = 0x33333333;
+        in.ecx = 0x44444444;
+        in.edx = 0x55555555;
+        Registers out = kernel.Control(in);
+        EXPECT_EQ(out.eax, c.eax);
+        EXPECT_EQ(out.carry(), c.carry);
+        EXPECT_EQ(out.ebx, in.ebx);
+        EXPECT_EQ(out.esi, in.esi);
+        EXPECT_EQ(out.edi, in.edi);
+        EXPECT_EQ(out.ebp, in.ebp);
+        EXPECT_EQ(out.ecx, in.ecx);
+        EXPECT_EQ(out.edx, in.edx);
+    }
 }
 
 // Every case of the request table. Each dynamic-link call site faults once and runs patched
 // afterwards: a second round patches none.
 TEST_F(EnumeratorDriver, AnswersEveryRequestCase) {
-  SendEveryCase();
-  const uint32_t patched = kernel.patched_call_sites();
-  EXPECT_GT(patched, 0u);
-  SendEveryCase();
-  EXPECT_EQ(kernel.patched_call_sites(), patched);
+    SendEveryCase();
+    const uint32_t patched = kernel.patched_call_sites();
+    EXPECT_GT(patched, 0u);
+    SendEveryCase();
+    EXPECT_EQ(kernel.patched_call_sites(), patched);
 }
 
 // The kernel's own watch: a list read outside the critical section is caught.
 TEST_F(EnumeratorDriver, KernelCatchesListReadsOutsideTheCriticalSection) {
-  SetLists({"VPOWERD then ORV_DE", {{"VPOWERD", 3}, {"ORV_DE", 1}}, {"ORV_DE  "}});
-  volatile const uint8_t* record = reinterpret_cast<const uint8_t*>(kernel.loader_head());
-  uint8_t load_count = record[4];
-  EXPECT_EQ(load_count, 3);
-  std::vector<std::string> faults = kernel.TakeFaults();
-  ASSERT_EQ(faults.size(), 1u);
-  EXPECT_EQ(faults[0], "system list read outside the critical section");
+    SetLists({"VPOWERD then ORV_DE", {{"VPOWERD", 3}, {"ORV_DE", 1}}, {"ORV_DE  "}});
+    volatile const uint8_t* record = reinterpret_cast<const uint8_t*>(kernel.loader_head());
+    uint8_t load_count = record[4];
+    EXPECT_EQ(load_count, 3);
+    std::vector<std::string> faults = kernel.TakeFaults();
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_EQ(faults[0], "system list read outside the critical section");
 }
 
 // The loader takes a descriptor block only with the platform's signature in DDB_Prev, the
 // multi-character constant 'Prev' (bytes "verP"): not byte-swapped, not missing.
 TEST(EmulatedKernelLoader, RefusesADescriptorBlockWithoutItsSignature) {
-  Kernel& kernel = Kernel::Instance();
-  const std::vector<uint8_t> image = driver_image_file::Read(ORV_DE_IMAGE);
-  const size_t block = driver_image_file::DescriptorBlockOffset(image);
-  ASSERT_NE(block, 0u);
-  char temp[MAX_PATH];
-  ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
-  const std::string copy = std::string(temp) + "orv_de_signature_" + std::to_string(GetCurrentProcessId()) + ".vxd";
+    Kernel& kernel = Kernel::Instance();
+    const std::vector<uint8_t> image = driver_image_file::Read(ORV_DE_IMAGE);
+    const size_t block = driver_image_file::DescriptorBlockOffset(image);
+    ASSERT_NE(block, 0u);
+    char temp[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string copy = std::string(temp) + "orv_de_signature_" + std::to_string(GetCurrentProcessId()) + ".vxd";
 
-  for (const char* signature : {"Prev", "\0\0\0\0", "verp"}) {
-    SCOPED_TRACE(std::string(signature, 4));
-    std::vector<uint8_t> damaged = image;
-    std::copy(signature, signature + 4, damaged.begin() + block + driver_image_file::kDdbPrev);
-    ASSERT_TRUE(driver_image_file::Write(copy, damaged));
+    for (const char* signature : {"Prev", "\0\0\0\0", "verp"}) {
+        SCOPED_TRACE(std::string(signature, 4));
+        std::vector<uint8_t> damaged = image;
+        std::copy(signature, signature + 4, damaged.begin() + block + driver_image_file::kDdbPrev);
+        ASSERT_TRUE(driver_image_file::Write(copy, damaged));
+        std::string error;
+        EXPECT_FALSE(kernel.LoadDriver(copy, &error));
+        EXPECT_NE(error.find("signature 'Prev'"), std::string::npos) << error;
+        EXPECT_FALSE(kernel.loaded());
+    }
+    DeleteFileA(copy.c_str());
+
     std::string error;
-    EXPECT_FALSE(kernel.LoadDriver(copy, &error));
-    EXPECT_NE(error.find("signature 'Prev'"), std::string::npos) << error;
-    EXPECT_FALSE(kernel.loaded());
-  }
-  DeleteFileA(copy.c_str());
-
-  std::string error;
-  EXPECT_TRUE(kernel.LoadDriver(ORV_DE_IMAGE, &error)) << error;  // the image as built
-  kernel.UnloadDriver();
+    EXPECT_TRUE(kernel.LoadDriver(ORV_DE_IMAGE, &error)) << error;   // the image as built
+    kernel.UnloadDriver();
 }
 
-}  // namespace
+}   // namespace

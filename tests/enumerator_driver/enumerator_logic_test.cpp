@@ -24,96 +24,102 @@ using enumerator_cases::SystemLists;
 constexpr size_t kGuard = 16;
 
 class EnumeratorLogic : public ::testing::Test {
- protected:
-  void SetUp() override { MemoryKernel::Use(&kernel); }
-  void TearDown() override { MemoryKernel::Use(nullptr); }
+protected:
+    void SetUp() override { MemoryKernel::Use(&kernel); }
+    void TearDown() override { MemoryKernel::Use(nullptr); }
 
-  void SetLists(const SystemLists& system) {
-    std::vector<KernelModule> modules;
-    for (const auto& m : system.modules) {
-      KernelModule module;
-      module.has_name = m.has_name;
-      module.name = m.name;
-      module.load_count = m.load_count;
-      modules.push_back(module);
+    void SetLists(const SystemLists& system) {
+        std::vector<KernelModule> modules;
+        for (const auto& m : system.modules) {
+            KernelModule module;
+            module.has_name = m.has_name;
+            module.name = m.name;
+            module.load_count = m.load_count;
+            modules.push_back(module);
+        }
+        kernel.SetModules(modules);
+        kernel.SetDevices(system.devices);
+        kernel.FailAllocations(system.heap_exhausted);
     }
-    kernel.SetModules(modules);
-    kernel.SetDevices(system.devices);
-    kernel.FailAllocations(system.heap_exhausted);
-  }
 
-  // Sends the case's request with its output between guard bytes, the output and the byte
-  // count set to sentinels first.
-  RequestOutcome Send(const RequestCase& c) {
-    std::vector<uint8_t> input(c.input.begin(), c.input.end());
-    std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
-    uint32_t count = enumerator_cases::kByteCountUntouched;
-    EnumeratorRequest request{c.code, c.null_input ? nullptr : input.data(), static_cast<uint32_t>(input.size()),
-                              c.null_output ? nullptr : buffer.data() + kGuard, c.output_size, &count};
-    RequestOutcome outcome;
-    outcome.status = EnumeratorHandleRequest(&request);
-    outcome.byte_count = count;
-    if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-    for (size_t i = 0; i < buffer.size(); ++i) {
-      const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
-      if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
+    // Sends the case's request with its output between guard bytes, the output and the byte
+    // count set to sentinels first.
+    RequestOutcome Send(const RequestCase& c) {
+        std::vector<uint8_t> input(c.input.begin(), c.input.end());
+        std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
+        uint32_t count = enumerator_cases::kByteCountUntouched;
+        EnumeratorRequest request{c.code,
+                                  c.null_input ? nullptr : input.data(),
+                                  static_cast<uint32_t>(input.size()),
+                                  c.null_output ? nullptr : buffer.data() + kGuard,
+                                  c.output_size,
+                                  &count};
+        RequestOutcome outcome;
+        outcome.status = EnumeratorHandleRequest(&request);
+        outcome.byte_count = count;
+        if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
+        for (size_t i = 0; i < buffer.size(); ++i) {
+            const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
+            if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
+        }
+        return outcome;
     }
-    return outcome;
-  }
 
-  MemoryKernel kernel;
+    MemoryKernel kernel;
 };
 
 TEST_F(EnumeratorLogic, AnswersEveryRequestCase) {
-  for (const RequestCase& c : enumerator_cases::RequestCases()) {
-    SCOPED_TRACE(c.name + " (" + c.system->name + ")");
-    SetLists(*c.system);
-    EXPECT_EQ(enumerator_cases::Mismatch(c, Send(c)), "");
-    EXPECT_EQ(kernel.Fault(), "");
-    kernel.ClearFaults();
-  }
+    for (const RequestCase& c : enumerator_cases::RequestCases()) {
+        SCOPED_TRACE(c.name + " (" + c.system->name + ")");
+        SetLists(*c.system);
+        EXPECT_EQ(enumerator_cases::Mismatch(c, Send(c)), "");
+        EXPECT_EQ(kernel.Fault(), "");
+        kernel.ClearFaults();
+    }
 }
 
 // A request without a byte count address is answered all the same.
 TEST_F(EnumeratorLogic, RequestWithoutAByteCount) {
-  kernel.SetDevices({"VMM     "});
-  uint8_t reply[9];
-  EnumeratorRequest request{ENUMDRV_GET_DEVICE_NAMES, nullptr, 0, reply, 9, nullptr};
-  EXPECT_EQ(EnumeratorHandleRequest(&request), 0u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), 9), std::string("VMM     \0", 9));
-  EXPECT_EQ(kernel.Fault(), "");
+    kernel.SetDevices({"VMM     "});
+    uint8_t reply[9];
+    EnumeratorRequest request{ENUMDRV_GET_DEVICE_NAMES, nullptr, 0, reply, 9, nullptr};
+    EXPECT_EQ(EnumeratorHandleRequest(&request), 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), 9), std::string("VMM     \0", 9));
+    EXPECT_EQ(kernel.Fault(), "");
 }
 
 TEST_F(EnumeratorLogic, ControlMessages) {
-  struct Case { uint32_t message, eax, carry; };
-  const Case cases[] = {{0x1B, 1, 0}, {0x1C, 1, 0}, {0x22, 1, 1}, {0x00, 1, 0}, {0x0F, 1, 0}, {0x24, 1, 0}};
-  for (const Case& c : cases) {
-    uint32_t carry = 0xFF;
-    EXPECT_EQ(EnumeratorAnswerMessage(c.message, &carry), c.eax) << c.message;
-    EXPECT_EQ(carry, c.carry) << c.message;
-  }
+    struct Case {
+        uint32_t message, eax, carry;
+    };
+    const Case cases[] = {{0x1B, 1, 0}, {0x1C, 1, 0}, {0x22, 1, 1}, {0x00, 1, 0}, {0x0F, 1, 0}, {0x24, 1, 0}};
+    for (const Case& c : cases) {
+        uint32_t carry = 0xFF;
+        EXPECT_EQ(EnumeratorAnswerMessage(c.message, &carry), c.eax) << c.message;
+        EXPECT_EQ(carry, c.carry) << c.message;
+    }
 }
 
 // The kernel's own watch catches what a faulty walk would do.
 TEST_F(EnumeratorLogic, KernelCatchesListReadsOutOfTurn) {
-  kernel.SetDevices({"VMM     "});
-  EnumeratorDeviceChainHead();
-  EXPECT_EQ(kernel.Fault(), "device chain read outside the critical section");
-  kernel.ClearFaults();
+    kernel.SetDevices({"VMM     "});
+    EnumeratorDeviceChainHead();
+    EXPECT_EQ(kernel.Fault(), "device chain read outside the critical section");
+    kernel.ClearFaults();
 
-  uint8_t record[ENUMDRV_DDB_SIZE];
-  EnumeratorEnterCriticalSection();
-  EnumeratorCopyRecord(record, EnumeratorDeviceChainHead() + 1, ENUMDRV_DDB_SIZE);  // one byte past the block
-  EnumeratorLeaveCriticalSection();
-  EXPECT_EQ(kernel.Fault().rfind("read outside the system's records", 0), 0u) << kernel.Fault();
-  kernel.ClearFaults();
+    uint8_t record[ENUMDRV_DDB_SIZE];
+    EnumeratorEnterCriticalSection();
+    EnumeratorCopyRecord(record, EnumeratorDeviceChainHead() + 1, ENUMDRV_DDB_SIZE);   // one byte past the block
+    EnumeratorLeaveCriticalSection();
+    EXPECT_EQ(kernel.Fault().rfind("read outside the system's records", 0), 0u) << kernel.Fault();
+    kernel.ClearFaults();
 
-  void* scratch = EnumeratorAllocate(ENUMDRV_DDB_SIZE);
-  EXPECT_EQ(kernel.Fault(), "scratch memory not freed");
-  EnumeratorEnterCriticalSection();
-  EnumeratorFree(scratch);
-  EnumeratorLeaveCriticalSection();
-  EXPECT_EQ(kernel.Fault(), "");
+    void* scratch = EnumeratorAllocate(ENUMDRV_DDB_SIZE);
+    EXPECT_EQ(kernel.Fault(), "scratch memory not freed");
+    EnumeratorEnterCriticalSection();
+    EnumeratorFree(scratch);
+    EnumeratorLeaveCriticalSection();
+    EXPECT_EQ(kernel.Fault(), "");
 }
 
-}  // namespace
+}   // namespace

@@ -22,8 +22,8 @@ using device_tree_fixture::kDeviceTree;
 
 // Rows of a small machine, in table order.
 const std::string kLongName = std::string(296, 'L') + ".VXD";   // too long for a list piece
-const std::vector<std::string> kRows = {"VPOWERD.VXD", "PCI.VXD", "IOS.VXD", "PXI", "A.VXD",
-                                        "B.VXD", kLongName, "ESDI_506.PDR"};
+const std::vector<std::string> kRows = {"VPOWERD.VXD", "PCI.VXD", "IOS.VXD", "PXI",
+                                        "A.VXD",       "B.VXD",   kLongName, "ESDI_506.PDR"};
 enum Row : DWORD { kVpowerd, kPci, kIos, kPxi, kA, kB, kLong, kEsdi };
 
 void AddRow(DriverTable& table, const std::string& name, const char* directory = "C:\\WINDOWS\\SYSTEM") {
@@ -51,7 +51,9 @@ struct ClassValue {
     std::string data;   // exact bytes stored
 };
 
-std::string Sz(const std::string& text) { return std::string(text.c_str(), text.size() + 1); }
+std::string Sz(const std::string& text) {
+    return std::string(text.c_str(), text.size() + 1);
+}
 
 struct ListCase {
     const char* what;
@@ -61,16 +63,18 @@ struct ListCase {
 
 TEST(DeviceTreeScan, ClassKeyValuesMarkTheRowsTheirListNames) {
     const std::string tooLong = Sz("a.vxd," + std::string(1100, 'x'));
-    const std::string fillsNoZero = "a.vxd," + std::string(1024 - 6, 'x');         // 1024 bytes
-    const std::string fitsExactly = Sz("a.vxd," + std::string(1023 - 6, 'x'));     // 1023 + zero
+    const std::string fillsNoZero = "a.vxd," + std::string(1024 - 6, 'x');       // 1024 bytes
+    const std::string fitsExactly = Sz("a.vxd," + std::string(1023 - 6, 'x'));   // 1023 + zero
     const DWORD pxi = 'P' | ('X' << 8) | ('I' << 16);
     const ListCase cases[] = {
         {"DeviceVxDs of two names", {{"DeviceVxDs", REG_SZ, Sz("vpowerd.vxd,pci.vxd")}}, {kVpowerd, kPci}},
         {"a blank after the comma", {{"DeviceVxDs", REG_SZ, Sz("vpowerd.vxd, pci.vxd")}}, {kVpowerd}},
         {"Driver wins over DeviceVxDs",
-         {{"DeviceVxDs", REG_SZ, Sz("pci.vxd")}, {"Driver", REG_SZ, Sz("ios.vxd")}}, {kIos}},
+         {{"DeviceVxDs", REG_SZ, Sz("pci.vxd")}, {"Driver", REG_SZ, Sz("ios.vxd")}},
+         {kIos}},
         {"DeviceVxDs wins over PortDriver",
-         {{"PortDriver", REG_SZ, Sz("esdi_506.pdr")}, {"DeviceVxDs", REG_SZ, Sz("pci.vxd")}}, {kPci}},
+         {{"PortDriver", REG_SZ, Sz("esdi_506.pdr")}, {"DeviceVxDs", REG_SZ, Sz("pci.vxd")}},
+         {kPci}},
         {"PortDriver", {{"PortDriver", REG_SZ, Sz("ESDI_506.PDR")}}, {kEsdi}},
         {"MTD", {{"MTD", REG_SZ, Sz("a.vxd")}}, {kA}},
         {"MouseDriver", {{"MouseDriver", REG_SZ, Sz("b.vxd")}}, {kB}},
@@ -78,21 +82,24 @@ TEST(DeviceTreeScan, ClassKeyValuesMarkTheRowsTheirListNames) {
         {"empty pieces", {{"DeviceVxDs", REG_SZ, Sz(",,ios.vxd,")}}, {kIos}},
         {"empty list", {{"DeviceVxDs", REG_SZ, Sz("")}}, {}},
         {"a path matches no row", {{"DeviceVxDs", REG_SZ, Sz("C:\\WINDOWS\\SYSTEM\\PCI.VXD")}}, {}},
-        {"a piece over 255 characters is skipped",
-         {{"DeviceVxDs", REG_SZ, Sz(kLongName + ",pci.vxd")}}, {kPci}},
+        {"a piece over 255 characters is skipped", {{"DeviceVxDs", REG_SZ, Sz(kLongName + ",pci.vxd")}}, {kPci}},
         // Bad data: the value buffer holds 1024 bytes.
         {"value longer than the buffer counts as absent",
-         {{"Driver", REG_SZ, tooLong}, {"DeviceVxDs", REG_SZ, Sz("pci.vxd")}}, {kPci}},
+         {{"Driver", REG_SZ, tooLong}, {"DeviceVxDs", REG_SZ, Sz("pci.vxd")}},
+         {kPci}},
         {"1024 bytes without a zero count as absent",
-         {{"Driver", REG_BINARY, fillsNoZero}, {"DeviceVxDs", REG_SZ, Sz("ios.vxd")}}, {kIos}},
+         {{"Driver", REG_BINARY, fillsNoZero}, {"DeviceVxDs", REG_SZ, Sz("ios.vxd")}},
+         {kIos}},
         // Read after the node's shorter values: each query gets the whole buffer again.
         {"1023 characters and the zero fit", {{"Driver", REG_SZ, fitsExactly}}, {kA}},
         {"string stored without its zero", {{"Driver", REG_SZ, "ios.vxd"}}, {kIos}},
         {"binary data without a zero", {{"Driver", REG_BINARY, "pci.vxd"}}, {kPci}},
         {"a number is read as its bytes",
-         {{"Driver", REG_DWORD, std::string(reinterpret_cast<const char*>(&pxi), 4)}}, {kPxi}},
+         {{"Driver", REG_DWORD, std::string(reinterpret_cast<const char*>(&pxi), 4)}},
+         {kPxi}},
         {"a multi-string gives its first string",
-         {{"Driver", REG_MULTI_SZ, std::string("a.vxd\0b.vxd\0\0", 14)}}, {kA}},
+         {{"Driver", REG_MULTI_SZ, std::string("a.vxd\0b.vxd\0\0", 14)}},
+         {kA}},
     };
     for (const ListCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -131,8 +138,7 @@ TEST(DeviceTreeScan, NodesThatFailAtAnyStageAreSkippedAndTheScanGoesOn) {
     DeviceTree::SetString(HKEY_DYN_DATA, tree.NodePath("F_HARDWARE_KEY_TOO_LONG"), "HardWareKey",
                           std::string(1100, 'h'));
     tree.AddNode("G_ENUM_PATH_TOO_LONG");   // "Enum\" + 1019 characters: 1024
-    DeviceTree::SetString(HKEY_DYN_DATA, tree.NodePath("G_ENUM_PATH_TOO_LONG"), "HardWareKey",
-                          std::string(1019, 'h'));
+    DeviceTree::SetString(HKEY_DYN_DATA, tree.NodePath("G_ENUM_PATH_TOO_LONG"), "HardWareKey", std::string(1019, 'h'));
     tree.AddChain("H_CLASS_PATH_TOO_LONG", "UNUSED");   // class root + "\" + 984 characters: 1024
     DeviceTree::SetString(HKEY_LOCAL_MACHINE, tree.HardwarePath("H_CLASS_PATH_TOO_LONG"), "Driver",
                           std::string(984, 'c'));
@@ -144,8 +150,8 @@ TEST(DeviceTreeScan, NodesThatFailAtAnyStageAreSkippedAndTheScanGoesOn) {
     tree.AddChain("K_UNTERMINATED_HARDWARE_KEY", "IOS");
     tree.SetClassValue("IOS", "Driver", "ios.vxd");
     const std::string hardwareKey = tree.HardwareKey("K_UNTERMINATED_HARDWARE_KEY");
-    DeviceTree::SetValue(HKEY_DYN_DATA, tree.NodePath("K_UNTERMINATED_HARDWARE_KEY"), "HardWareKey",
-                         REG_SZ, hardwareKey);
+    DeviceTree::SetValue(HKEY_DYN_DATA, tree.NodePath("K_UNTERMINATED_HARDWARE_KEY"), "HardWareKey", REG_SZ,
+                         hardwareKey);
 
     DriverTable table = MachineRows();
     ScanDeviceTree(table);
@@ -207,19 +213,18 @@ TEST(DeviceTreeScan, NodesComingAndGoingDuringTheScanAreSeenOrMissedWithoutHarm)
                     RegCloseKey(key);
                 }
             } else {
-                if (RegCreateKeyExA(HKEY_DYN_DATA, extra.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    &key, nullptr) == ERROR_SUCCESS) {
+                if (RegCreateKeyExA(HKEY_DYN_DATA, extra.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                    nullptr) == ERROR_SUCCESS) {
                     RegCloseKey(key);
                 }
-                if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, classPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &key, nullptr) == ERROR_SUCCESS) {
+                if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, classPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                    nullptr) == ERROR_SUCCESS) {
                     RegSetValueExA(key, "DeviceVxDs", 0, REG_SZ, reinterpret_cast<const BYTE*>(list.c_str()),
                                    static_cast<DWORD>(list.size() + 1));
                     RegCloseKey(key);
                 }
                 if (RegOpenKeyExA(HKEY_DYN_DATA, nodePath.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-                    RegSetValueExA(key, "HardWareKey", 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(hardwareKey.c_str()),
+                    RegSetValueExA(key, "HardWareKey", 0, REG_SZ, reinterpret_cast<const BYTE*>(hardwareKey.c_str()),
                                    static_cast<DWORD>(hardwareKey.size() + 1));
                     RegCloseKey(key);
                 }
@@ -265,8 +270,8 @@ TEST(DeviceTreeScan, NothingIsMarkedWithoutTheDeviceTreeKey) {
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kDeviceTree, 0, KEY_READ, &key));
         DWORD subkeys = 0;
-        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr);
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr);
         RegCloseKey(key);
         if (subkeys != 0) GTEST_SKIP() << "the platform holds device nodes of its own";
         ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_DYN_DATA, kDeviceTree));
@@ -279,4 +284,4 @@ TEST(DeviceTreeScan, NothingIsMarkedWithoutTheDeviceTreeKey) {
     EXPECT_TRUE(ActiveRows(table).empty());
 }
 
-}  // namespace
+}   // namespace

@@ -23,19 +23,17 @@ std::vector<std::string> Pieces(const std::string& list) {
     std::vector<std::string> pieces;
     ForEachListedName(
         list.c_str(),
-        [](const char* name, void* context) {
-            static_cast<std::vector<std::string>*>(context)->push_back(name);
-        },
+        [](const char* name, void* context) { static_cast<std::vector<std::string>*>(context)->push_back(name); },
         &pieces);
     return pieces;
 }
 
 struct ValueCase {
     const char* what;
-    std::string data;       // bytes the query put into the buffer
-    uint32_t reported;      // the length it reported
+    std::string data;    // bytes the query put into the buffer
+    uint32_t reported;   // the length it reported
     int expected;
-    std::string string;     // the string the buffer holds afterwards
+    std::string string;   // the string the buffer holds afterwards
 };
 
 TEST(DeviceTreeText, TerminatesValueDataWithinTheBuffer) {
@@ -48,8 +46,7 @@ TEST(DeviceTreeText, TerminatesValueDataWithinTheBuffer) {
         {"two strings (multi-string)", std::string("A.VXD\0B.VXD\0\0", 14), 14, 1, "A.VXD"},
         {"binary with an inner zero", std::string("AB\0CD", 5), 5, 1, "AB"},
         {"dword-sized data", std::string("F\x58I\0", 4), 4, 1, "FXI"},
-        {"fills the buffer, zero last", fullWithZero, kValueBufferSize, 1,
-         std::string(kValueBufferSize - 1, 'y')},
+        {"fills the buffer, zero last", fullWithZero, kValueBufferSize, 1, std::string(kValueBufferSize - 1, 'y')},
         {"fills the buffer, no zero", full, kValueBufferSize, 0, ""},
         {"reports more than the buffer", full, kValueBufferSize + 100, 0, ""},
         {"one short of the buffer", std::string(kValueBufferSize - 1, 'z'), kValueBufferSize - 1, 1,
@@ -73,8 +70,10 @@ TEST(DeviceTreeText, JoinsKeyPathsOnlyWhenTheyFit) {
         size_t tailLength;
         int expected;
     } cases[] = {
-        {0, 1}, {10, 1}, {kPathBufferSize - 1 - head.size() - 1, 1},   // exactly 1023 characters
-        {kPathBufferSize - head.size() - 1, 0},                        // 1024: no room for the zero
+        {0, 1},
+        {10, 1},
+        {kPathBufferSize - 1 - head.size() - 1, 1},   // exactly 1023 characters
+        {kPathBufferSize - head.size() - 1, 0},       // 1024: no room for the zero
         {5000, 0},
     };
     for (const auto& c : cases) {
@@ -142,4 +141,4 @@ TEST(DeviceTreeText, FuzzDriverOnGeneratedValuesAndReplies) {
     }
 }
 
-}  // namespace
+}   // namespace

@@ -58,8 +58,10 @@ void RemoveLeftovers(const driver_fixtures::DriverDirectories& directories) {
         if (search == INVALID_HANDLE_VALUE) continue;
         do {
             const std::string path = directory + "\\" + found.cFileName;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryA(path.c_str());
-            else DeleteFileA(path.c_str());
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryA(path.c_str());
+            else
+                DeleteFileA(path.c_str());
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
@@ -113,10 +115,10 @@ TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
         if (name.compare(0, 3, "BVX") == 0) own.push_back(table.Row(i).fullPath);
     }
     const std::vector<std::string> expected = {
-        directories_.system + "\\BVXSCAN_A.VXD",      directories_.system + "\\BVXSCAN_DRV.DRV",
-        directories_.system + "\\BVXDUP.SYS",         directories_.system + "\\BVXSCAN_PDR.PDR",
-        directories_.drivers + "\\BVXDUP.SYS",        directories_.ioSubSys + "\\BVXSCAN_DIR.VXD",
-        directories_.ioSubSys + "\\BVXSCAN_3.386",    directories_.ioSubSys + "\\BVXSCAN_W.WDM",
+        directories_.system + "\\BVXSCAN_A.VXD",   directories_.system + "\\BVXSCAN_DRV.DRV",
+        directories_.system + "\\BVXDUP.SYS",      directories_.system + "\\BVXSCAN_PDR.PDR",
+        directories_.drivers + "\\BVXDUP.SYS",     directories_.ioSubSys + "\\BVXSCAN_DIR.VXD",
+        directories_.ioSubSys + "\\BVXSCAN_3.386", directories_.ioSubSys + "\\BVXSCAN_W.WDM",
     };
     EXPECT_EQ(expected, own);
     EXPECT_NE(std::string::npos, directories_.drivers.find("\\System32\\Drivers"));
@@ -189,4 +191,4 @@ TEST_F(DriverFileScan, The1024thFileIsNotAdded) {
     ExpectRowsAsListed(table, listing, 1023);
 }
 
-}  // namespace
+}   // namespace

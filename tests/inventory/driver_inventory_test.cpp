@@ -108,7 +108,9 @@ int g_clockReads = 0;
 int g_boxes = 0;
 std::string g_text, g_caption;
 
-DWORD WINAPI FakeTickCount() { return 0xFFFFFF00u + 250u * static_cast<DWORD>(g_clockReads++); }
+DWORD WINAPI FakeTickCount() {
+    return 0xFFFFFF00u + 250u * static_cast<DWORD>(g_clockReads++);
+}
 
 int WINAPI RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
     ++g_boxes;
@@ -135,4 +137,4 @@ TEST(DriverInventoryRun, TimingFlagShowsOneBoxWithTheRunsMilliseconds) {
     EXPECT_EQ("ActiveDriverList", g_caption);
 }
 
-}  // namespace
+}   // namespace

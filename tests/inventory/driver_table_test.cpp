@@ -103,4 +103,4 @@ TEST(DriverTable, AMarkOfMissingRowsGoesWithTheRows) {
     EXPECT_EQ(1u, assigned.Count());
 }
 
-}  // namespace
+}   // namespace

@@ -62,7 +62,8 @@ Entry CachedEntry(const std::string& path) {
         if (memcmp(image.data() + at, key.data(), key.size()) != 0) continue;
         const uint8_t* fields = image.data() + at + path.size();
         entry.found = true;
-        entry.stamp.assign(reinterpret_cast<const char*>(fields + 9), strnlen(reinterpret_cast<const char*>(fields + 9), 13));
+        entry.stamp.assign(reinterpret_cast<const char*>(fields + 9),
+                           strnlen(reinterpret_cast<const char*>(fields + 9), 13));
         memcpy(&entry.time.dwLowDateTime, fields + 22, 4);
         memcpy(&entry.time.dwHighDateTime, fields + 26, 4);
         break;
@@ -101,8 +102,9 @@ protected:
     }
     // Only the time, through a handle that asks for nothing but the attributes.
     bool Touch(const FILETIME& time) {
-        HANDLE file = CreateFileA(path_.c_str(), FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file =
+            CreateFileA(path_.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return false;
         const bool done = SetFileTime(file, nullptr, nullptr, &time) != FALSE;
         CloseHandle(file);
@@ -130,12 +132,9 @@ TEST_F(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
         std::vector<std::pair<const char*, FILETIME>> had;
     };
     const Case cases[] = {
-        {"replaced", [this] { return Replace(); },
-         {{kStampBefore, timeBefore_}, {kStampAfter, timeAfter_}}},
-        {"touched", [this] { return Touch(timeAfter_); },
-         {{kStampBefore, timeBefore_}, {kStampBefore, timeAfter_}}},
-        {"deleted", [this] { return DeleteFileA(path_.c_str()) != FALSE; },
-         {{kStampBefore, timeBefore_}}},
+        {"replaced", [this] { return Replace(); }, {{kStampBefore, timeBefore_}, {kStampAfter, timeAfter_}}},
+        {"touched", [this] { return Touch(timeAfter_); }, {{kStampBefore, timeBefore_}, {kStampBefore, timeAfter_}}},
+        {"deleted", [this] { return DeleteFileA(path_.c_str()) != FALSE; }, {{kStampBefore, timeBefore_}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.change);
@@ -302,4 +301,4 @@ TEST_F(VersionReadsInCompatibilityMode, FileOpenForWritingIsListedByTheFirstRunA
     }
 }
 
-}  // namespace
+}   // namespace

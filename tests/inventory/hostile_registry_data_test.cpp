@@ -33,20 +33,24 @@ const size_t kPathLimit = 1023;
 const size_t kPlatformPathLimit = 260;
 const std::string kEnum = device_tree_fixture::kEnum;
 const std::string kClassRoot = device_tree_fixture::kClassRoot;
-const size_t kEnumPrefix = kEnum.size() + 1;            // "Enum\"
-const size_t kClassPrefix = kClassRoot.size() + 1;      // "System\...\Class\"
+const size_t kEnumPrefix = kEnum.size() + 1;         // "Enum\"
+const size_t kClassPrefix = kClassRoot.size() + 1;   // "System\...\Class\"
 // The largest value Windows 98 stores, and values beyond anything it stores.
 const size_t kWindows98ValueLimit = 16300;
 const size_t k64K = 65536;
 
-std::string Sz(const std::string& text) { return std::string(text.c_str(), text.size() + 1); }
+std::string Sz(const std::string& text) {
+    return std::string(text.c_str(), text.size() + 1);
+}
 
 // A string of 64 KB with its terminator and no other zero byte, beginning with `text`.
 std::string String64K(const std::string& text) {
     return Sz((text + std::string(k64K, 'p')).substr(0, k64K - 1));
 }
 
-std::string Dword(uint32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
+std::string Dword(uint32_t value) {
+    return std::string(reinterpret_cast<const char*>(&value), 4);
+}
 
 // Bytes that are neither text nor cache entries, the same every run.
 Bytes Noise(size_t size, uint32_t seed) {
@@ -104,8 +108,8 @@ bool StoreCacheValue(DWORD type, const Bytes& data) {
         ERROR_SUCCESS) {
         return false;
     }
-    const LONG status = RegSetValueExA(key, "DDB", 0, type, data.empty() ? kNothing : data.data(),
-                                       static_cast<DWORD>(data.size()));
+    const LONG status =
+        RegSetValueExA(key, "DDB", 0, type, data.empty() ? kNothing : data.data(), static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
@@ -140,8 +144,10 @@ protected:
         good_ = tag + "GOOD.VXD";
         hostile_ = tag + "HOST.VXD";
         const std::string system = GetDriverDirectories().system;
-        ASSERT_NE("", files_.Place(system, good_, BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 4, 23, 22, 22)));
-        ASSERT_NE("", files_.Place(system, hostile_, BuildVersionedPe({5, 0, 2195, 1}), UtcFileTime(2000, 2, 17, 8, 0)));
+        ASSERT_NE("",
+                  files_.Place(system, good_, BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 4, 23, 22, 22)));
+        ASSERT_NE("",
+                  files_.Place(system, hostile_, BuildVersionedPe({5, 0, 2195, 1}), UtcFileTime(2000, 2, 17, 8, 0)));
     }
 
     // The rows of this test's two files that an inventory lists, with their stamps.
@@ -167,15 +173,17 @@ protected:
         bool Create(const std::string& name, const std::string& hardwareKey) {
             Remove();
             HKEY tree = nullptr, node = nullptr;
-            if (RegOpenKeyExA(HKEY_DYN_DATA, device_tree_fixture::kDeviceTree, 0, KEY_ALL_ACCESS, &tree) != ERROR_SUCCESS) {
+            if (RegOpenKeyExA(HKEY_DYN_DATA, device_tree_fixture::kDeviceTree, 0, KEY_ALL_ACCESS, &tree) !=
+                ERROR_SUCCESS) {
                 return false;
             }
             bool made = RegCreateKeyExA(tree, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &node, nullptr) ==
                         ERROR_SUCCESS;
             if (made) {
                 name_ = name;
-                made = RegSetValueExA(node, "HardWareKey", 0, REG_SZ, reinterpret_cast<const BYTE*>(hardwareKey.c_str()),
-                                      static_cast<DWORD>(hardwareKey.size() + 1)) == ERROR_SUCCESS;
+                made =
+                    RegSetValueExA(node, "HardWareKey", 0, REG_SZ, reinterpret_cast<const BYTE*>(hardwareKey.c_str()),
+                                   static_cast<DWORD>(hardwareKey.size() + 1)) == ERROR_SUCCESS;
                 RegCloseKey(node);
             }
             RegCloseKey(tree);
@@ -184,7 +192,8 @@ protected:
         void Remove() {
             if (name_.empty()) return;
             HKEY tree = nullptr;
-            if (RegOpenKeyExA(HKEY_DYN_DATA, device_tree_fixture::kDeviceTree, 0, KEY_ALL_ACCESS, &tree) == ERROR_SUCCESS) {
+            if (RegOpenKeyExA(HKEY_DYN_DATA, device_tree_fixture::kDeviceTree, 0, KEY_ALL_ACCESS, &tree) ==
+                ERROR_SUCCESS) {
                 RegDeleteKeyA(tree, name_.c_str());
                 RegCloseKey(tree);
             }
@@ -218,8 +227,8 @@ struct DeviceCase {
 std::string NestedKeys(const std::string& root, const std::string& head, size_t length, const char* valueName,
                        const std::string& value) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (root + "\\" + head).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (root + "\\" + head).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
         ADD_FAILURE() << root << "\\" << head;
         return "";
     }
@@ -267,188 +276,222 @@ TEST_F(HostileRegistryData, DeviceTreeValuesTheScanCannotUseAreIgnoredAndTheRest
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_BINARY, t.HardwareKey("HOSTILE"));
-         }, true},
+         },
+         true},
         {"HardWareKey as a number",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_DWORD, Dword(0x0D0C0B0A));
-         }, false},
+         },
+         false},
         {"HardWareKey empty",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_SZ, "");
-         }, false},
+         },
+         false},
         {"HardWareKey a terminator alone",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_SZ, std::string(1, '\0'));
-         }, false},
+         },
+         false},
         // The platform stores a string written with the ANSI functions only up to its first zero, so
         // values that hold one beyond it are stored as binary data.
         {"HardWareKey of 64 KB whose first string is the key",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_BINARY, (Sz(t.HardwareKey("HOSTILE")) + padding64K).substr(0, k64K));
-         }, false},
+         },
+         false},
         {"HardWareKey string of 64 KB",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_SZ, String64K(t.HardwareKey("HOSTILE")));
-         }, false},
+         },
+         false},
         {"HardWareKey as a multi-string: its first string",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_MULTI_SZ, Sz(t.HardwareKey("HOSTILE")) + Sz("Other\\Key") + '\0');
-         }, true},
+         },
+         true},
         {"HardWareKey as an expandable string",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_EXPAND_SZ, Sz(t.HardwareKey("HOSTILE")));
-         }, true},
+         },
+         true},
         {"HardWareKey of no type, without a terminator",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_NONE, t.HardwareKey("HOSTILE"));
-         }, true},
+         },
+         true},
         {"HardWareKey beginning with a zero byte",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_SZ, std::string(1, '\0') + Sz(t.HardwareKey("HOSTILE")));
-         }, false},
+         },
+         false},
         {"HardWareKey of noise",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setNodeValue(t, "HardWareKey", REG_BINARY, NoiseText(1000, 7));
-         }, false},
+         },
+         false},
         {"device node name of 255 characters, the longest key name",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              const std::string node(255, 'n');
              ASSERT_TRUE(longNode_.Create(node, t.HardwareKey("HOSTILE")));
-         }, true},
+         },
+         true},
         // Key paths: the scan's buffers hold 1023 characters; the platform here opens paths of up
         // to 260 characters from a root.
         {"hardware key path of 260 characters, the longest the platform opens",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
-             const std::string hardware =
-                 NestedKeys(kEnum, t.HardwareKey("HOSTILE"), kPlatformPathLimit - kEnumPrefix, "Driver", t.ClassName("HOSTILE"));
+             const std::string hardware = NestedKeys(kEnum, t.HardwareKey("HOSTILE"), kPlatformPathLimit - kEnumPrefix,
+                                                     "Driver", t.ClassName("HOSTILE"));
              DeviceTree::SetString(HKEY_DYN_DATA, t.NodePath("HOSTILE"), "HardWareKey", hardware);
-         }, true},
+         },
+         true},
         {"hardware key path of 1023 characters, as long as the buffer holds, which the platform does not open",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
-             const std::string hardware =
-                 NestedKeys(kEnum, t.HardwareKey("HOSTILE"), kPathLimit - kEnumPrefix, "Driver", t.ClassName("HOSTILE"));
+             const std::string hardware = NestedKeys(kEnum, t.HardwareKey("HOSTILE"), kPathLimit - kEnumPrefix,
+                                                     "Driver", t.ClassName("HOSTILE"));
              DeviceTree::SetString(HKEY_DYN_DATA, t.NodePath("HOSTILE"), "HardWareKey", hardware);
-         }, false},
+         },
+         false},
         {"hardware key path of 1024 characters, one more than the buffer holds",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
-             const std::string hardware =
-                 NestedKeys(kEnum, t.HardwareKey("HOSTILE"), kPathLimit + 1 - kEnumPrefix, "Driver", t.ClassName("HOSTILE"));
+             const std::string hardware = NestedKeys(kEnum, t.HardwareKey("HOSTILE"), kPathLimit + 1 - kEnumPrefix,
+                                                     "Driver", t.ClassName("HOSTILE"));
              DeviceTree::SetString(HKEY_DYN_DATA, t.NodePath("HOSTILE"), "HardWareKey", hardware);
-         }, false},
+         },
+         false},
 
         // The hardware key's "Driver".
         {"Driver as binary data without a terminator",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setHardwareValue(t, REG_BINARY, t.ClassName("HOSTILE"));
-         }, true},
+         },
+         true},
         {"Driver as a number",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setHardwareValue(t, REG_DWORD, Dword(1));
-         }, false},
+         },
+         false},
         {"Driver empty",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setHardwareValue(t, REG_SZ, "");
-         }, false},
+         },
+         false},
         {"Driver of 64 KB",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setHardwareValue(t, REG_SZ, String64K(t.ClassName("HOSTILE")));
-         }, false},
+         },
+         false},
         {"Driver of 64 KB whose first string is the class",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setHardwareValue(t, REG_BINARY, (Sz(t.ClassName("HOSTILE")) + padding64K).substr(0, k64K));
-         }, false},
+         },
+         false},
         {"class key path of 260 characters, the longest the platform opens",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              const std::string driverClass =
                  NestedKeys(kClassRoot, t.ClassName("HOSTILE"), kPlatformPathLimit - kClassPrefix, "Driver", f);
              setHardwareValue(t, REG_SZ, Sz(driverClass));
-         }, true},
+         },
+         true},
         {"class key path of 1023 characters, which the platform does not open",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              const std::string driverClass =
                  NestedKeys(kClassRoot, t.ClassName("HOSTILE"), kPathLimit - kClassPrefix, "Driver", f);
              setHardwareValue(t, REG_SZ, Sz(driverClass));
-         }, false},
+         },
+         false},
 
         // The class key's list values.
         {"list as binary data without a terminator",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setClassValue(t, "DeviceVxDs", REG_BINARY, "ios.vxd," + f);
-         }, true},
+         },
+         true},
         {"list of 1024 bytes without a terminator counts as absent: the next value is used",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setClassValue(t, "Driver", REG_BINARY, std::string(1024, ','));
-         }, true},
+         },
+         true},
         {"Driver as a number is the list, DeviceVxDs is not read",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setClassValue(t, "Driver", REG_DWORD, Dword(0x00495850));
-         }, false},
+         },
+         false},
         {"Driver empty is the list, DeviceVxDs is not read",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setClassValue(t, "Driver", REG_SZ, "");
-         }, false},
+         },
+         false},
         {"Driver of 64 KB counts as absent: DeviceVxDs is used",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setClassValue(t, "Driver", REG_SZ, String64K("ios.vxd," + f));
-         }, true},
+         },
+         true},
         {"every list value of 64 KB",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              for (const char* name : {"Driver", "DeviceVxDs", "PortDriver", "MTD", "MouseDriver"}) {
                  setClassValue(t, name, REG_SZ, String64K(f + ","));
              }
-         }, false},
+         },
+         false},
         {"list at the Windows 98 value limit: a value too long for the buffer counts as absent",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
-             setClassValue(t, "DeviceVxDs", REG_SZ, Sz(f + "," + std::string(kWindows98ValueLimit - f.size() - 2, 'x')));
-         }, false},
+             setClassValue(t, "DeviceVxDs", REG_SZ,
+                           Sz(f + "," + std::string(kWindows98ValueLimit - f.size() - 2, 'x')));
+         },
+         false},
         {"MouseDriver as a multi-string: its first string",
          [&](DeviceTree& t, const std::string& f) {
              t.AddChain("HOSTILE", "HOSTILE");
              setClassValue(t, "MouseDriver", REG_MULTI_SZ, Sz(f) + Sz("ios.vxd") + '\0');
-         }, true},
+         },
+         true},
         {"list with bytes of no character and noise pieces",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setClassValue(t, "DeviceVxDs", REG_SZ, Sz("\xFF\xFE\x81," + NoiseText(300, 3) + "," + f));
-         }, true},
+         },
+         true},
         {"list of commas alone filling the buffer",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setClassValue(t, "DeviceVxDs", REG_SZ, Sz(std::string(kPathLimit, ',')));
-         }, false},
+         },
+         false},
         {"list with a zero byte before the name",
          [&](DeviceTree& t, const std::string& f) {
              hostileChain(t, f);
              setClassValue(t, "DeviceVxDs", REG_BINARY, "ios.vxd," + std::string(1, '\0') + f);
-         }, false},
+         },
+         false},
     };
     for (const DeviceCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -473,7 +516,9 @@ struct StoredCacheValue {
     bool keepsOtherEntries;   // the entries of the 40 other files survive the save
 };
 
-std::string OtherPath(int i) { return "C:\\WINDOWS\\SYSTEM\\OTHER" + std::to_string(i) + ".VXD"; }
+std::string OtherPath(int i) {
+    return "C:\\WINDOWS\\SYSTEM\\OTHER" + std::to_string(i) + ".VXD";
+}
 
 std::vector<StoredCacheValue> StoredCacheValues() {
     // Whole entries of other files, then noise: the entries are kept, the noise is not.
@@ -489,9 +534,18 @@ std::vector<StoredCacheValue> StoredCacheValues() {
     const Bytes noise = Noise(3000, 11);
     entriesThenNoise.insert(entriesThenNoise.end(), noise.begin(), noise.end());
 
-    const DWORD types[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_LINK,
-                           REG_MULTI_SZ, REG_RESOURCE_LIST, REG_FULL_RESOURCE_DESCRIPTOR,
-                           REG_RESOURCE_REQUIREMENTS_LIST, REG_QWORD};
+    const DWORD types[] = {REG_NONE,
+                           REG_SZ,
+                           REG_EXPAND_SZ,
+                           REG_BINARY,
+                           REG_DWORD,
+                           REG_DWORD_BIG_ENDIAN,
+                           REG_LINK,
+                           REG_MULTI_SZ,
+                           REG_RESOURCE_LIST,
+                           REG_FULL_RESOURCE_DESCRIPTOR,
+                           REG_RESOURCE_REQUIREMENTS_LIST,
+                           REG_QWORD};
     const size_t sizes[] = {0, 1, 31, kWindows98ValueLimit, k64K};
     std::vector<StoredCacheValue> stored;
     for (DWORD type : types) {
@@ -533,4 +587,4 @@ TEST_P(CacheValueOfEveryTypeAndSize, LosesNothingButItself) {
 INSTANTIATE_TEST_SUITE_P(HostileRegistryData, CacheValueOfEveryTypeAndSize,
                          ::testing::Range<size_t>(0, StoredCacheValues().size()));
 
-}  // namespace
+}   // namespace

@@ -34,7 +34,9 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 // The system directory's enumerator driver file, as deployment looks for it: the test device
 // itself, so that deployment leaves it alone. The platform opens the copy in the program's
@@ -42,7 +44,8 @@ std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), t
 class DeployedTestDevice {
 public:
     explicit DeployedTestDevice(const std::string& systemDirectory)
-        : path_(systemDirectory + "\\ORV_DE.VXD"), aside_(path_),
+        : path_(systemDirectory + "\\ORV_DE.VXD"),
+          aside_(path_),
           copied_(CopyFileA(TestDeviceControl::FilePath().c_str(), path_.c_str(), FALSE) != FALSE) {}
     ~DeployedTestDevice() {
         if (copied_) DeleteFileA(path_.c_str());
@@ -143,12 +146,12 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
 
     ScopedServerModule serverModule(GetModuleHandleA(nullptr));
     std::vector<ExpectedRow> rows = {
-        {pnp, "04.10.00.2222", "1999/07/04"},       // device tree, system directory, *.vxd
-        {module, "01.02.03.0004", "2000/01/02"},    // module list (NE file), *.drv
-        {duplicate, "04.10.00.1999", "2001/12/31"}, // module list, *.386
-        {classDriver, "05.00.01.2195", "2002/02/03"},  // device tree "Driver", System32\Drivers
-        {duplicate, "04.10.100.0100", "1998/06/25"},// module list marks every same-named row
-        {port, "04.00.00.0950", "1998/05/15"},      // device tree "PortDriver", IoSubSys, *.pdr
+        {pnp, "04.10.00.2222", "1999/07/04"},           // device tree, system directory, *.vxd
+        {module, "01.02.03.0004", "2000/01/02"},        // module list (NE file), *.drv
+        {duplicate, "04.10.00.1999", "2001/12/31"},     // module list, *.386
+        {classDriver, "05.00.01.2195", "2002/02/03"},   // device tree "Driver", System32\Drivers
+        {duplicate, "04.10.100.0100", "1998/06/25"},    // module list marks every same-named row
+        {port, "04.00.00.0950", "1998/05/15"},          // device tree "PortDriver", IoSubSys, *.pdr
     };
     {
         TestDrivers drivers;
@@ -185,12 +188,10 @@ TEST(InventoryRun, CallersRelativePathsResolveWhereTheyDidBeforeTheCreation) {
 
     CallersDirectory caller;
     ASSERT_FALSE(caller.Path().empty());
-    {
-        TestDrivers drivers;
-    }
+    { TestDrivers drivers; }
     ASSERT_EQ(1u, device.RequestsOf(kGetDeviceNames).size()) << "the creation ran the inventory";
     EXPECT_TRUE(caller.IsCurrent());
     EXPECT_TRUE(caller.RelativeFileLandsHere("drivers.csv"));
 }
 
-}  // namespace
+}   // namespace

@@ -106,4 +106,4 @@ TEST(VersionStamp, NoUsableVersionInformationGivesAnEmptyStamp) {
     EXPECT_EQ(0, result);
 }
 
-}  // namespace
+}   // namespace

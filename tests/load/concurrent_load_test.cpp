@@ -82,12 +82,12 @@ bool SameTime(const FILETIME& a, const FILETIME& b) {
 
 struct Row {
     std::string name, stamp, date;
-    bool operator==(const Row& other) const {
-        return name == other.name && stamp == other.stamp && date == other.date;
-    }
+    bool operator==(const Row& other) const { return name == other.name && stamp == other.stamp && date == other.date; }
 };
 
-std::string Describe(const Row& row) { return row.name + " " + row.stamp + " " + row.date; }
+std::string Describe(const Row& row) {
+    return row.name + " " + row.stamp + " " + row.date;
+}
 
 // "name=value" lines in index order to rows in scan order: the first row's name is element 0
 // and its date the last element; every other row is a date element and its name element, the
@@ -270,8 +270,7 @@ protected:
         HANDLE startEvent = CreateEventA(nullptr, TRUE, TRUE, start.c_str());
         HANDLE readySemaphore = CreateSemaphoreA(nullptr, 0, 1, ready.c_str());
         const std::string output = Output("alone" + std::to_string(++alone_));
-        ChildProcess creator(std::string("\"") + CREATION_CLIENT + "\" " + start + " " + ready + " \"" + output +
-                             "\"");
+        ChildProcess creator(std::string("\"") + CREATION_CLIENT + "\" " + start + " " + ready + " \"" + output + "\"");
         const bool finished = creator.Finish(kSingleTimeoutMs);
         CloseHandle(startEvent);
         CloseHandle(readySemaphore);
@@ -297,7 +296,8 @@ protected:
         // The test's files, found by the scan in the order of kFiles.
         std::vector<FileState> placed;
         for (int f = 0; f < kFileCount; ++f) {
-            ASSERT_NE("", placed_.Place(directories_.ioSubSys, kFiles[f].name, load::ImageOf(f, 0), load::TimeOf(f, 0, 0)));
+            ASSERT_NE("",
+                      placed_.Place(directories_.ioSubSys, kFiles[f].name, load::ImageOf(f, 0), load::TimeOf(f, 0, 0)));
             placed.push_back(history_.Last(f));
         }
         std::vector<std::string> scanned, inOrder;
@@ -313,7 +313,8 @@ protected:
     std::string ExpectedList(const std::vector<FileState>& states) const {
         std::vector<Row> rows = machineRows_;
         for (int f = 0; f < kFileCount; ++f) {
-            if (states[f].kind == FileState::kPresent) rows.push_back({kFiles[f].name, states[f].stamp, states[f].date});
+            if (states[f].kind == FileState::kPresent)
+                rows.push_back({kFiles[f].name, states[f].stamp, states[f].date});
         }
         return ListText(rows);
     }
@@ -324,8 +325,7 @@ protected:
         std::vector<Row> rows;
         std::string problem;
         if (!ParseRows(lines, &rows, &problem)) return problem;
-        if (rows.size() < machineRows_.size() ||
-            !std::equal(machineRows_.begin(), machineRows_.end(), rows.begin())) {
+        if (rows.size() < machineRows_.size() || !std::equal(machineRows_.begin(), machineRows_.end(), rows.begin())) {
             return "the machine's own rows are not the first rows";
         }
         std::vector<const Row*> found(kFileCount, nullptr);
@@ -351,8 +351,8 @@ protected:
                 }
             }
             if (!allowed) {
-                return std::string(kFiles[f].name) + (found[f] ? " listed as " + found[f]->stamp + " " + found[f]->date
-                                                               : std::string(" missing")) +
+                return std::string(kFiles[f].name) +
+                       (found[f] ? " listed as " + found[f]->stamp + " " + found[f]->date : std::string(" missing")) +
                        "; between changes " + std::to_string(before) + " and " + std::to_string(after) +
                        " it was:" + had;
             }
@@ -411,7 +411,8 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
                                                   sequenceName));
             ASSERT_TRUE(running.back()->started());
         }
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutatorReadyEvent, kReadyTimeoutMs)) << "the mutator did not start";
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutatorReadyEvent, kReadyTimeoutMs))
+            << "the mutator did not start";
         for (unsigned long i = 0; i < creators; ++i) {
             ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readySemaphore, kReadyTimeoutMs)) << "a creator did not start";
         }
@@ -485,8 +486,8 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
     std::vector<uint8_t> image;
     ASSERT_TRUE(driver_fixtures::ReadCacheValue("DDB", &image));
     std::vector<load::CacheEntry> entries;
-    ASSERT_TRUE(load::ParseCacheImage(image, &entries)) << "the cache value does not read as whole entries ("
-                                                         << image.size() << " bytes)";
+    ASSERT_TRUE(load::ParseCacheImage(image, &entries))
+        << "the cache value does not read as whole entries (" << image.size() << " bytes)";
     std::vector<int> entriesOf(kFileCount, 0);
     std::vector<bool> current(kFileCount, false);
     for (const load::CacheEntry& entry : entries) {
@@ -506,7 +507,8 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
     }
     for (int f = 0; f < kFileCount; ++f) {
         EXPECT_LE(entriesOf[f], 1) << kFiles[f].name << " has more than one entry";
-        if (last[f].kind == FileState::kPresent) EXPECT_TRUE(current[f]) << kFiles[f].name << " has no entry for its time";
+        if (last[f].kind == FileState::kPresent)
+            EXPECT_TRUE(current[f]) << kFiles[f].name << " has no entry for its time";
     }
 }
 
@@ -541,4 +543,4 @@ TEST_F(ConcurrentLoad, ValueDamagedAfterItsWholeEntriesIsWholeAgainAfterTheNextC
     }
 }
 
-}  // namespace
+}   // namespace

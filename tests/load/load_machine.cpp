@@ -12,9 +12,8 @@
 namespace load {
 
 const LoadFile kFiles[] = {
-    {"LDMUTA.VXD", true},   {"LDMUTB.VXD", true}, {"LDSTABLA.VXD", false}, {"LDMUTC.DRV", true},
-    {"LDMUTD.SYS", true},   {"LDMUTE.386", true}, {"LDMUTF.WDM", true},    {"LDMUTG.PDR", true},
-    {"LDSTABLB.PDR", false},
+    {"LDMUTA.VXD", true}, {"LDMUTB.VXD", true}, {"LDSTABLA.VXD", false}, {"LDMUTC.DRV", true},    {"LDMUTD.SYS", true},
+    {"LDMUTE.386", true}, {"LDMUTF.WDM", true}, {"LDMUTG.PDR", true},    {"LDSTABLB.PDR", false},
 };
 const int kFileCount = sizeof(kFiles) / sizeof(kFiles[0]);
 
@@ -162,7 +161,7 @@ bool ParseFrom(const std::vector<uint8_t>& image, size_t start, std::map<size_t,
     return false;
 }
 
-}  // namespace
+}   // namespace
 
 bool ParseCacheImage(const std::vector<uint8_t>& image, std::vector<CacheEntry>* entries) {
     entries->clear();
@@ -170,4 +169,4 @@ bool ParseCacheImage(const std::vector<uint8_t>& image, std::vector<CacheEntry>*
     return ParseFrom(image, 0, &dead, entries);
 }
 
-}  // namespace load
+}   // namespace load

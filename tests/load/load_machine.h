@@ -77,4 +77,4 @@ struct CacheEntry {
 // image's end is tried (the one with the longest paths first); false when there is none.
 bool ParseCacheImage(const std::vector<uint8_t>& image, std::vector<CacheEntry>* entries);
 
-}  // namespace load
+}   // namespace load

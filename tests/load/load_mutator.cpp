@@ -79,8 +79,8 @@ bool WriteNewFile(const std::string& path, const Bytes& bytes, const FILETIME& t
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    bool done = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                written == bytes.size();
+    bool done =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
     done = SetFileTime(file, nullptr, nullptr, &time) && done;
     return CloseHandle(file) && done;
 }
@@ -88,8 +88,12 @@ bool WriteNewFile(const std::string& path, const Bytes& bytes, const FILETIME& t
 class Mutator {
 public:
     Mutator(uint32_t seed, volatile LONG* sequence)
-        : random_(seed), sequence_(sequence), directory_(driver_fixtures::GetDriverDirectories().ioSubSys),
-          temporary_(directory_ + "\\~LDTEMP.TMP"), version_(kFileCount, 0), present_(kFileCount, true) {
+        : random_(seed),
+          sequence_(sequence),
+          directory_(driver_fixtures::GetDriverDirectories().ioSubSys),
+          temporary_(directory_ + "\\~LDTEMP.TMP"),
+          version_(kFileCount, 0),
+          present_(kFileCount, true) {
         for (int f = 0; f < kFileCount; ++f) time_.push_back(load::TimeOf(f, 0, 0));
     }
 
@@ -115,7 +119,9 @@ public:
 private:
     std::string PathOf(int file) const { return directory_ + "\\" + kFiles[file].name; }
 
-    int OtherVersion(int file) { return (version_[file] + 1 + static_cast<int>(random_.Below(load::kVersions - 1))) % load::kVersions; }
+    int OtherVersion(int file) {
+        return (version_[file] + 1 + static_cast<int>(random_.Below(load::kVersions - 1))) % load::kVersions;
+    }
 
     void ChangeFile(Change* change) {
         int file;
@@ -147,7 +153,8 @@ private:
     // could not be opened.
     void Refused(int file, Change* change) {
         if (change->states.empty()) return;
-        change->states.push_back(present_[file] ? Present(file, version_[file], time_[file]) : Marked(FileState::kAbsent));
+        change->states.push_back(present_[file] ? Present(file, version_[file], time_[file])
+                                                : Marked(FileState::kAbsent));
     }
 
     void Replace(int file, Change* change) {
@@ -213,8 +220,9 @@ private:
         DWORD written = 0;
         bool whole = WriteFile(handle, bytes.data(), half, &written, nullptr) && written == half;
         Sleep(1);
-        whole = whole && WriteFile(handle, bytes.data() + half, static_cast<DWORD>(bytes.size()) - half, &written,
-                                   nullptr) && written == bytes.size() - half;
+        whole = whole &&
+                WriteFile(handle, bytes.data() + half, static_cast<DWORD>(bytes.size()) - half, &written, nullptr) &&
+                written == bytes.size() - half;
         whole = whole && SetFileTime(handle, nullptr, nullptr, &time);
         Sleep(1);
         CloseHandle(handle);
@@ -266,7 +274,8 @@ private:
         case 5:
             change->kind = "older-image";
             if (kept_.empty()) break;
-            change->done = driver_fixtures::WriteCacheValue("DDB", REG_BINARY, kept_[random_.Below(static_cast<uint32_t>(kept_.size()))]);
+            change->done = driver_fixtures::WriteCacheValue("DDB", REG_BINARY,
+                                                            kept_[random_.Below(static_cast<uint32_t>(kept_.size()))]);
             break;
         default: {
             static const DWORD kTypes[] = {REG_SZ, REG_DWORD, REG_MULTI_SZ, REG_NONE};
@@ -308,12 +317,13 @@ private:
     std::vector<Change> changes_;
 };
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     if (argc != 9) {
-        fprintf(stderr, "usage: load_mutator READY_EVENT START_EVENT STOP_EVENT SEQUENCE_MAPPING LOG_FILE SEED "
-                        "MAX_CHANGES PAUSE_MS\n");
+        fprintf(stderr,
+                "usage: load_mutator READY_EVENT START_EVENT STOP_EVENT SEQUENCE_MAPPING LOG_FILE SEED "
+                "MAX_CHANGES PAUSE_MS\n");
         return 2;
     }
     HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[1]);

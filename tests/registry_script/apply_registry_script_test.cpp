@@ -178,9 +178,7 @@ public:
         g_loadLibrary = reinterpret_cast<decltype(&LoadLibraryExA)>(loadLibrary_.previous());
         g_freeLibrary = reinterpret_cast<decltype(&FreeLibrary)>(freeLibrary_.previous());
     }
-    bool Installed() const {
-        return keys_.Installed() && g_loadLibrary && g_freeLibrary;
-    }
+    bool Installed() const { return keys_.Installed() && g_loadLibrary && g_freeLibrary; }
 
     HandleLedger ledger;
 
@@ -230,19 +228,11 @@ TEST_F(OwnScripts, WritesEveryValueTypeAndTakesItBack) {
     ASSERT_EQ(S_OK, Run(kValuesScript, TRUE));
     EXPECT_GT(opened, 5) << "the module and the script's keys were seen opening";
     std::string key = kTestKey;
-    std::string expected =
-        key + "\n" +
-        key + "\\Outer\n" +
-        key + "\\Outer\\Brace{\n" +
-        key + "\\Outer\\Inner\n" +
-        key + "\\Outer\\Inner:@ = sz:inner|\n" +
-        key + "\\Values\n" +
-        key + "\\Values:@ = sz:it's 100% at " + path + "|\n" +
-        key + "\\Values:Bytes = hex:0a,ff\n" +
-        key + "\\Values:Empty = hex:\n" +
-        key + "\\Values:Number = dword:12345678\n" +
-        key + "\\Values:Text = sz:two words|\n" +
-        key + "\\Values:Zero = hex:00\n";
+    std::string expected = key + "\n" + key + "\\Outer\n" + key + "\\Outer\\Brace{\n" + key + "\\Outer\\Inner\n" + key +
+                           "\\Outer\\Inner:@ = sz:inner|\n" + key + "\\Values\n" + key +
+                           "\\Values:@ = sz:it's 100% at " + path + "|\n" + key + "\\Values:Bytes = hex:0a,ff\n" + key +
+                           "\\Values:Empty = hex:\n" + key + "\\Values:Number = dword:12345678\n" + key +
+                           "\\Values:Text = sz:two words|\n" + key + "\\Values:Zero = hex:00\n";
     EXPECT_EQ(expected, TestKey());
 
     // A subkey the script does not name keeps its parents.
@@ -250,8 +240,8 @@ TEST_F(OwnScripts, WritesEveryValueTypeAndTakesItBack) {
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, (key + "\\Outer\\Inner\\Foreign").c_str(), &foreign));
     RegCloseKey(foreign);
     EXPECT_EQ(S_OK, Run(kValuesScript, FALSE));
-    EXPECT_EQ(key + "\n" + key + "\\Outer\n" + key + "\\Outer\\Inner\n" + key + "\\Outer\\Inner:@ = sz:inner|\n" +
-                  key + "\\Outer\\Inner\\Foreign\n",
+    EXPECT_EQ(key + "\n" + key + "\\Outer\n" + key + "\\Outer\\Inner\n" + key + "\\Outer\\Inner:@ = sz:inner|\n" + key +
+                  "\\Outer\\Inner\\Foreign\n",
               TestKey());
 
     DeleteTree(HKEY_CURRENT_USER, key + "\\Outer\\Inner\\Foreign");
@@ -282,7 +272,7 @@ TEST_F(OwnScripts, FailuresWriteNothing) {
         {kOddBinaryScript, E_FAIL},
         {kUnknownPlaceholderScript, DISP_E_EXCEPTION},
         {kWhitespaceScript, DISP_E_EXCEPTION},
-        {kDwordTextScript, DISP_E_EXCEPTION},  // a "D" text that VarUI4FromStr refuses
+        {kDwordTextScript, DISP_E_EXCEPTION},   // a "D" text that VarUI4FromStr refuses
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.result, Run(c.id, TRUE)) << c.id;
@@ -295,8 +285,8 @@ TEST_F(OwnScripts, LoadFailuresGiveTheSystemError) {
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND), Run(299, TRUE));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND),
               RunScriptResource(path.c_str(), kValuesScript, "NOSUCHTYPE", TRUE, replacements));
-    HRESULT missing = RunScriptResource("C:\\no such directory\\none.dll", kValuesScript, "REGISTRY", TRUE,
-                                        replacements);
+    HRESULT missing =
+        RunScriptResource("C:\\no such directory\\none.dll", kValuesScript, "REGISTRY", TRUE, replacements);
     EXPECT_EQ(FACILITY_WIN32, HRESULT_FACILITY(missing));
     EXPECT_TRUE(FAILED(missing));
     EXPECT_EQ("", TestKey());
@@ -313,7 +303,7 @@ TEST_F(OwnScripts, ApplyRegistryScriptTakesTheModuleAndExtraReplacements) {
     EXPECT_EQ(key + "\n" + key + "\\Extra\n" + key + "\\Extra:@ = sz:first|\n" + key + "\\Module\n" + key +
                   "\\Module:@ = sz:" + path + "|\n" + key + "\\Second\n" + key + "\\Second:@ = sz:it's second|\n",
               TestKey());
-    EXPECT_EQ(DISP_E_EXCEPTION, Apply(kExtraScript, FALSE));  // %EXTRA% is unknown without them
+    EXPECT_EQ(DISP_E_EXCEPTION, Apply(kExtraScript, FALSE));   // %EXTRA% is unknown without them
     EXPECT_EQ(S_OK, Apply(kExtraScript, FALSE, extra));
     EXPECT_EQ("", TestKey());
     module.Terminate();
@@ -327,7 +317,8 @@ TEST(ModuleScript, ResourceHoldsTheExactScript) {
 
     HMODULE dll = LoadLibraryExA(WindowsPath(BRANTOVIX_DLL).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, dll);
-    HRSRC resource = FindResourceExA(dll, "REGISTRY", MAKEINTRESOURCEA(101), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HRSRC resource =
+        FindResourceExA(dll, "REGISTRY", MAKEINTRESOURCEA(101), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     ASSERT_NE(nullptr, resource);
     DWORD size = SizeofResource(dll, resource);
     const char* bytes = static_cast<const char*>(LockResource(LoadResource(dll, resource)));
@@ -379,7 +370,8 @@ protected:
 TEST_F(ModuleScriptOnTheRegistry, RegistersTheTableAndRemovesIt) {
     // A stale registration with subkeys of subkeys: removed as a whole first.
     HKEY stale = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Stale\\Deeper\\Deepest").c_str(), &stale));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Stale\\Deeper\\Deepest").c_str(), &stale));
     RegCloseKey(stale);
 
     ASSERT_EQ(S_OK, Apply(101, TRUE));
@@ -395,18 +387,11 @@ TEST_F(ModuleScriptOnTheRegistry, RegistersTheTableAndRemovesIt) {
         "Brantovix.Drivers\\CLSID:@ = sz:{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}|\n"
         "Brantovix.Drivers\\CurVer\n"
         "Brantovix.Drivers\\CurVer:@ = sz:Brantovix.Drivers.1|\n" +
-        classKey + "\n" +
-        classKey + ":@ = sz:Drivers Class|\n" +
-        classKey + "\\InprocServer32\n" +
-        classKey + "\\InprocServer32:@ = sz:" + copy + "|\n" +
-        classKey + "\\InprocServer32:ThreadingModel = sz:Apartment|\n" +
-        classKey + "\\ProgID\n" +
-        classKey + "\\ProgID:@ = sz:Brantovix.Drivers.1|\n" +
-        classKey + "\\Programmable\n" +
-        classKey + "\\TypeLib\n" +
-        classKey + "\\TypeLib:@ = sz:{3F0A52FC-6D1E-11D3-9B27-0050DA4C81E6}|\n" +
-        classKey + "\\VersionIndependentProgID\n" +
-        classKey + "\\VersionIndependentProgID:@ = sz:Brantovix.Drivers|\n";
+        classKey + "\n" + classKey + ":@ = sz:Drivers Class|\n" + classKey + "\\InprocServer32\n" + classKey +
+        "\\InprocServer32:@ = sz:" + copy + "|\n" + classKey + "\\InprocServer32:ThreadingModel = sz:Apartment|\n" +
+        classKey + "\\ProgID\n" + classKey + "\\ProgID:@ = sz:Brantovix.Drivers.1|\n" + classKey + "\\Programmable\n" +
+        classKey + "\\TypeLib\n" + classKey + "\\TypeLib:@ = sz:{3F0A52FC-6D1E-11D3-9B27-0050DA4C81E6}|\n" + classKey +
+        "\\VersionIndependentProgID\n" + classKey + "\\VersionIndependentProgID:@ = sz:Brantovix.Drivers|\n";
     EXPECT_EQ(expected, Registration());
     // Twice gives the same.
     EXPECT_EQ(S_OK, Apply(101, TRUE));
@@ -429,4 +414,4 @@ TEST_F(ModuleScriptOnTheRegistry, RegistersTheTableAndRemovesIt) {
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
 }
 
-}  // namespace
+}   // namespace

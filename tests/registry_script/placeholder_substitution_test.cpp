@@ -39,9 +39,9 @@ TEST_F(PlaceholderSubstitution, FailuresLeaveNoOutput) {
         const char* text;
         ScriptResult result;
     } cases[] = {
-        {"%aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa%", kScriptFailed},      // a name of 32 bytes
-        {"%aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa%", kScriptException},    // 31 bytes, not in the map
-        {"tail %", kScriptException},                               // never closed
+        {"%aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa%", kScriptFailed},     // a name of 32 bytes
+        {"%aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa%", kScriptException},   // 31 bytes, not in the map
+        {"tail %", kScriptException},                              // never closed
     };
     for (const auto& c : cases) {
         int blocks = TaskMemoryBlocks().stillOpen();
@@ -99,4 +99,4 @@ TEST(ReplacementMap, FailedAllocationLeavesTheMapUnchanged) {
     }
 }
 
-}  // namespace
+}   // namespace

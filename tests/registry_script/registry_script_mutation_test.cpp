@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 namespace {
 
 const char* const kSeeds[] = {
-    "HKCR\r\n{\r\n\tBrantovix.Drivers.1 = s 'Drivers Class'\r\n\t{\r\n\t\tCLSID = s '{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}'\r\n"
+    "HKCR\r\n{\r\n\tBrantovix.Drivers.1 = s 'Drivers Class'\r\n\t{\r\n\t\tCLSID = s "
+    "'{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}'\r\n"
     "\t}\r\n\tNoRemove CLSID\r\n\t{\r\n\t\tForceRemove {3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6} = s 'Drivers Class'\r\n"
     "\t\t{\r\n\t\t\tForceRemove 'Programmable'\r\n\t\t\tInprocServer32 = s '%MODULE%'\r\n\t\t\t{\r\n"
     "\t\t\t\tval ThreadingModel = s 'Apartment'\r\n\t\t\t}\r\n\t\t}\r\n\t}\r\n}\r\n",
@@ -38,9 +39,19 @@ const char* const kSeeds[] = {
 };
 
 const char* const kTokens[] = {
-    "HKCR", "HKCU", "HKEY_LOCAL_MACHINE", "{", "}", "=", " = ", "s", "d", "b", "S", "val", "ForceRemove", "NoRemove",
-    "Delete", "CLSID", "TypeLib", "'", "''", "%MODULE%", "%module%", "%%", "%", "\\", "\r\n", "\t", " ",
-    "305419896", "0aFF", "0g", "abc", "\x81", "\x81\x5C", "\x82\x27", "\xE0", "{{{{", "}}}}", "'{'", "%NOSUCHNAME%",
+    "HKCR",        "HKCU",     "HKEY_LOCAL_MACHINE",
+    "{",           "}",        "=",
+    " = ",         "s",        "d",
+    "b",           "S",        "val",
+    "ForceRemove", "NoRemove", "Delete",
+    "CLSID",       "TypeLib",  "'",
+    "''",          "%MODULE%", "%module%",
+    "%%",          "%",        "\\",
+    "\r\n",        "\t",       " ",
+    "305419896",   "0aFF",     "0g",
+    "abc",         "\x81",     "\x81\x5C",
+    "\x82\x27",    "\xE0",     "{{{{",
+    "}}}}",        "'{'",      "%NOSUCHNAME%",
 };
 
 class Random {
@@ -61,28 +72,28 @@ private:
 void Mutate(std::string& text, Random& random) {
     size_t at = random.Below(text.size() + 1);
     switch (random.Below(8)) {
-    case 0:  // flip a byte
+    case 0:   // flip a byte
         if (!text.empty()) text[random.Below(text.size())] = static_cast<char>(random.Next() % 255 + 1);
         break;
     case 1:
-    case 2:  // insert a token
+    case 2:   // insert a token
         text.insert(at, kTokens[random.Below(sizeof kTokens / sizeof kTokens[0])]);
         break;
-    case 3:  // cut a range
+    case 3:   // cut a range
         text.erase(at, random.Below(40));
         break;
-    case 4: {  // repeat a range
+    case 4: {   // repeat a range
         std::string piece = text.substr(at, random.Below(60));
         for (size_t i = random.Below(4); i > 0; --i) text.insert(at, piece);
         break;
     }
-    case 5:  // runaway: a long run of one character
+    case 5:   // runaway: a long run of one character
         text.insert(at, std::string(random.Below(6000), "{'x%}\t"[random.Below(6)]));
         break;
-    case 6:  // truncate
+    case 6:   // truncate
         text.resize(at);
         break;
-    default: {  // a few random non-zero bytes
+    default: {   // a few random non-zero bytes
         for (size_t i = random.Below(8); i > 0; --i) text.insert(at, 1, static_cast<char>(random.Next() % 255 + 1));
         break;
     }
@@ -138,4 +149,4 @@ TEST(RegistryScriptMutations, EveryMutatedScriptKeepsTheFuzzDriversProperties) {
     printf("%ld inputs, %ld of them registered\n", iterations, registered);
 }
 
-}  // namespace
+}   // namespace

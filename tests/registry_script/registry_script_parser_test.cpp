@@ -46,7 +46,8 @@ const char kModuleRegistration[] =
     "HKCR\\CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}\n"
     "HKCR\\CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}:@ = sz:Drivers Class|\n"
     "HKCR\\CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}\\InprocServer32\n"
-    "HKCR\\CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}\\InprocServer32:@ = sz:C:\\Program Files\\Orvane\\Brantovix.dll|\n"
+    "HKCR\\CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}\\InprocServer32:@ = sz:C:\\Program "
+    "Files\\Orvane\\Brantovix.dll|\n"
     "HKCR\\CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}\\InprocServer32:ThreadingModel = sz:Apartment|\n"
     "HKCR\\CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}\\ProgID\n"
     "HKCR\\CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}\\ProgID:@ = sz:Brantovix.Drivers.1|\n"
@@ -97,7 +98,7 @@ TEST(ModuleScript, IsTheExactTwentySixLines) {
     EXPECT_NE(std::string::npos, script.find("\r\n\t\t\tInprocServer32 = s '%MODULE%'\r\n"));
     EXPECT_NE(std::string::npos, script.find("\r\n\t\t\t\tval ThreadingModel = s 'Apartment'\r\n"));
     EXPECT_EQ(std::string::npos, script.find('\0'));
-    EXPECT_EQ(std::string::npos, script.find("\n "));  // indentation is by TABs
+    EXPECT_EQ(std::string::npos, script.find("\n "));   // indentation is by TABs
 }
 
 TEST_F(RegistryScriptParserTest, ModuleScriptRegistersTheClass) {
@@ -152,12 +153,13 @@ TEST_F(RegistryScriptParserTest, ModuleScriptUnregistersInOrder) {
 TEST_F(RegistryScriptParserTest, UnregisteringLeavesAClassKeyThatHoldsOtherSubkeys) {
     std::string script = ReadModuleScript();
     ASSERT_EQ(kScriptSucceeded, Run(script, true));
-    std::string categories = std::string(kClassKey) + "\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}";
+    std::string categories =
+        std::string(kClassKey) + "\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}";
     registry.AddKey(categories);
 
     EXPECT_EQ(kScriptSucceeded, Run(script, false));
-    EXPECT_EQ("HKCR\\CLSID\n" + std::string(kClassKey) + "\n" + kClassKey + ":@ = sz:Drivers Class|\n" +
-                  kClassKey + "\\Implemented Categories\n" + categories + "\n",
+    EXPECT_EQ("HKCR\\CLSID\n" + std::string(kClassKey) + "\n" + kClassKey + ":@ = sz:Drivers Class|\n" + kClassKey +
+                  "\\Implemented Categories\n" + categories + "\n",
               registry.Dump());
 }
 
@@ -184,8 +186,7 @@ TEST_F(RegistryScriptParserTest, KeysWithSubkeysTheScriptDoesNotNameStay) {
     registry.AddKey("HKCU\\Outer\\Inner\\Foreign");
     EXPECT_EQ(kScriptSucceeded, Run(script, false));
     // Leaf and the named value go; Inner and Outer keep what is not the script's.
-    EXPECT_EQ("HKCU\\Outer\nHKCU\\Outer:@ = sz:o|\nHKCU\\Outer\\Inner\nHKCU\\Outer\\Inner\\Foreign\n",
-              registry.Dump());
+    EXPECT_EQ("HKCU\\Outer\nHKCU\\Outer:@ = sz:o|\nHKCU\\Outer\\Inner\nHKCU\\Outer\\Inner\\Foreign\n", registry.Dump());
 }
 
 TEST_F(RegistryScriptParserTest, KeyWithoutSubkeysGoesWithItsOtherValues) {
@@ -218,7 +219,7 @@ TEST_F(RegistryScriptParserTest, ModifiersAreReadAlikeInBothDirections) {
         const char* script;
         std::string registered;
     } cases[] = {
-        {"HKCU { Delete val }", "HKCU\\NoRemove\n"},  // "val" is the name of a key to delete
+        {"HKCU { Delete val }", "HKCU\\NoRemove\n"},   // "val" is the name of a key to delete
         {"HKCU { Delete NoRemove = s 'skipped' }", "HKCU\\val\nHKCU\\val\\sub\n"},
         {"HKCU { ForceRemove K { val V = s 'v' } }", std::string("HKCU\\K\nHKCU\\K:V = sz:v|\n") + kOthers},
         {"HKCU { NoRemove K = s 'k' }", std::string("HKCU\\K\nHKCU\\K:@ = sz:k|\n") + kOthers},
@@ -407,8 +408,7 @@ TEST_F(RegistryScriptParserTest, ModulePathWithSingleQuoteIsWrittenExactly) {
     ASSERT_EQ(0, quoted.AddQuoted(L"Module", L"C:\\Tom's ''tools''\\Brantovix.dll"));
     RegistryScriptParser parser(registry, quoted, codePage);
     EXPECT_EQ(kScriptSucceeded, parser.ProcessScript(ReadModuleScript().c_str(), true));
-    EXPECT_NE(std::string::npos,
-              registry.Dump().find("\\InprocServer32:@ = sz:C:\\Tom's ''tools''\\Brantovix.dll|\n"));
+    EXPECT_NE(std::string::npos, registry.Dump().find("\\InprocServer32:@ = sz:C:\\Tom's ''tools''\\Brantovix.dll|\n"));
 }
 
 TEST_F(RegistryScriptParserTest, AllocationFailuresGiveOutOfMemory) {
@@ -443,10 +443,14 @@ TEST(RegistryScriptParserDoubleByte, StepsOverWholeCharacters) {
     RegistryScriptParser parser(registry, replacements, codePage);
     // 0x81 0x5C is one character (not a backslash); 0x81 0x27 one too (not a quote); so is
     // 0x81 0x20 (not whitespace).
-    std::string script = "HKCU { 'Key\x81\x5C' = s 'a\x81\x27" "b' { val \x81\x20x = s '%Name%' } }";
+    std::string script =
+        "HKCU { 'Key\x81\x5C' = s 'a\x81\x27"
+        "b' { val \x81\x20x = s '%Name%' } }";
     EXPECT_EQ(kScriptSucceeded, parser.ProcessScript(script.c_str(), true));
-    EXPECT_EQ("HKCU\\Key\x81\x5C\nHKCU\\Key\x81\x5C:@ = sz:a\x81\x27" "b|\nHKCU\\Key\x81\x5C:\x81\x20x = sz:\x81\x5C\x81\x27|\n",
-              registry.Dump());
+    EXPECT_EQ(
+        "HKCU\\Key\x81\x5C\nHKCU\\Key\x81\x5C:@ = sz:a\x81\x27"
+        "b|\nHKCU\\Key\x81\x5C:\x81\x20x = sz:\x81\x5C\x81\x27|\n",
+        registry.Dump());
 
     // A lead byte at the very end: no step passes the terminator.
     for (const char* tail : {"HKCU { K = s '\x81", "HKCU { K\x81", "HKCU { K = s '%Na\x81", "\x81"}) {
@@ -457,4 +461,4 @@ TEST(RegistryScriptParserDoubleByte, StepsOverWholeCharacters) {
     }
 }
 
-}  // namespace
+}   // namespace

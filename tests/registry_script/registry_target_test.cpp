@@ -56,7 +56,7 @@ TEST_F(TargetKeyContract, ResetAndReceiveCloseTheOldKey) {
     ScriptKey first = key.get();
     ASSERT_TRUE(Open(key));   // receive() closes the first before the second open
     EXPECT_FALSE(registry.Keys().IsOpen(reinterpret_cast<const void*>(first)));
-    key.reset(key.get());     // the same key again is not closed under the owner's feet
+    key.reset(key.get());   // the same key again is not closed under the owner's feet
     EXPECT_TRUE(key.valid());
     key.reset();
     EXPECT_FALSE(key.valid());
@@ -100,4 +100,4 @@ TEST_F(TargetKeyContract, CloseGivesTheTargetsAnswerAndClosesOnce) {
     EXPECT_TRUE(registry.Keys().Balanced());
 }
 
-}  // namespace
+}   // namespace

@@ -79,4 +79,4 @@ TEST_F(TaskBufferContract, FailedAllocationIsEmpty) {
     EXPECT_FALSE(TaskBuffer<char>::Allocate(8).valid());
 }
 
-}  // namespace
+}   // namespace

@@ -14,7 +14,9 @@
 namespace {
 
 // Build paths are Unix paths; Wine maps the Unix root to drive Z:.
-std::string WindowsPath(const char* path) { return path[0] == '/' ? std::string("Z:") + path : path; }
+std::string WindowsPath(const char* path) {
+    return path[0] == '/' ? std::string("Z:") + path : path;
+}
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -32,8 +34,7 @@ public:
     bool Valid() const {
         if (data_.size() < sizeof(IMAGE_DOS_HEADER)) return false;
         const IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
-        return dos && dos->e_magic == IMAGE_DOS_SIGNATURE && Headers() &&
-               Headers()->Signature == IMAGE_NT_SIGNATURE;
+        return dos && dos->e_magic == IMAGE_DOS_SIGNATURE && Headers() && Headers()->Signature == IMAGE_NT_SIGNATURE;
     }
     const IMAGE_NT_HEADERS32* Headers() const {
         const IMAGE_DOS_HEADER* dos = At<IMAGE_DOS_HEADER>(0);
@@ -54,8 +55,8 @@ public:
     template <typename T>
     const T* At(size_t offset) const {
         return offset && offset + sizeof(T) <= data_.size() ? reinterpret_cast<const T*>(data_.data() + offset)
-               : offset == 0 && sizeof(T) <= data_.size() ? reinterpret_cast<const T*>(data_.data())
-                                                           : nullptr;
+               : offset == 0 && sizeof(T) <= data_.size()   ? reinterpret_cast<const T*>(data_.data())
+                                                            : nullptr;
     }
     std::string Text(DWORD rva) const {
         size_t offset = Offset(rva);
@@ -65,8 +66,7 @@ public:
 
     std::vector<std::string> Imports() const {
         std::vector<std::string> imports;
-        const IMAGE_DATA_DIRECTORY& directory =
-            Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        const IMAGE_DATA_DIRECTORY& directory = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
         for (size_t offset = Offset(directory.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
             const IMAGE_IMPORT_DESCRIPTOR* descriptor = At<IMAGE_IMPORT_DESCRIPTOR>(offset);
             if (!descriptor || !descriptor->Name) break;
@@ -86,8 +86,7 @@ public:
 
     std::vector<std::string> Exports() const {
         std::vector<std::string> exports;
-        const IMAGE_DATA_DIRECTORY& directory =
-            Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+        const IMAGE_DATA_DIRECTORY& directory = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
         if (!directory.VirtualAddress) return exports;
         const IMAGE_EXPORT_DIRECTORY* table = At<IMAGE_EXPORT_DIRECTORY>(Offset(directory.VirtualAddress));
         if (!table) return exports;
@@ -109,7 +108,9 @@ const std::string kDll = WindowsPath(BRANTOVIX_DLL);
 const std::set<std::string> kSystemDlls = {"kernel32.dll", "user32.dll", "advapi32.dll",
                                            "version.dll",  "ole32.dll",  "oleaut32.dll"};
 
-std::string DllOf(const std::string& import) { return Lower(import.substr(0, import.find('!'))); }
+std::string DllOf(const std::string& import) {
+    return Lower(import.substr(0, import.find('!')));
+}
 
 TEST(DllImage, IsAPe32I386DllThatWindows98Loads) {
     PeImage image(kDll);
@@ -178,10 +179,10 @@ TEST(DllImage, VersionBlockReadsBackThroughTheVersionFunctions) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(MAKELONG(2001, 1), fixed->dwFileVersionMS);   // 1.2001
-    EXPECT_EQ(MAKELONG(1000, 110), fixed->dwFileVersionLS); // .110.1000
-    EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);   // 1.0
-    EXPECT_EQ(MAKELONG(2, 1), fixed->dwProductVersionLS);   // .1.2
+    EXPECT_EQ(MAKELONG(2001, 1), fixed->dwFileVersionMS);     // 1.2001
+    EXPECT_EQ(MAKELONG(1000, 110), fixed->dwFileVersionLS);   // .110.1000
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);     // 1.0
+    EXPECT_EQ(MAKELONG(2, 1), fixed->dwProductVersionLS);     // .1.2
 
     struct {
         const char* name;
@@ -216,4 +217,4 @@ TEST(DllImage, CarriesTheBuiltEnumeratorDriverImageByteForByte) {
     EXPECT_EQ("MZ", embedded.substr(0, 2));
 }
 
-}  // namespace
+}   // namespace

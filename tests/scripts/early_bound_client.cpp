@@ -23,7 +23,7 @@ BSTR Concat(const wchar_t* prefix, BSTR text) {
     return SysAllocString(buffer);
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
@@ -73,8 +73,10 @@ int main(int argc, char** argv) {
 
     BSTR any = SysAllocString(L"X.VXD");
     printf("notimpl AddDataElement %08lx\r\n", static_cast<unsigned long>(drivers->AddDataElement(any, any)));
-    printf("notimpl RemoveDataElementByIndex %08lx\r\n", static_cast<unsigned long>(drivers->RemoveDataElementByIndex(0)));
-    printf("notimpl RemoveDataElementByName %08lx\r\n", static_cast<unsigned long>(drivers->RemoveDataElementByName(first)));
+    printf("notimpl RemoveDataElementByIndex %08lx\r\n",
+           static_cast<unsigned long>(drivers->RemoveDataElementByIndex(0)));
+    printf("notimpl RemoveDataElementByName %08lx\r\n",
+           static_cast<unsigned long>(drivers->RemoveDataElementByName(first)));
     printf("notimpl SetDataListValue %08lx\r\n", static_cast<unsigned long>(drivers->SetDataListValue(0, any)));
     printf("notimpl LogDataListToFile %08lx\r\n", static_cast<unsigned long>(drivers->LogDataListToFile(any)));
     SysFreeString(any);

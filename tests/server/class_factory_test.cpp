@@ -72,7 +72,7 @@ TEST_P(ClassFactoryTest, ClientReferencesKeepTheModuleLoaded) {
     EXPECT_EQ(3u, factory->AddRef());
     EXPECT_EQ(2u, factory->Release());
     EXPECT_EQ(S_FALSE, server_.canUnloadNow());
-    EXPECT_EQ(1u, factory->Release());             // back to the cached reference
+    EXPECT_EQ(1u, factory->Release());   // back to the cached reference
     EXPECT_EQ(S_OK, server_.canUnloadNow());
 }
 
@@ -162,4 +162,4 @@ INSTANTIATE_TEST_SUITE_P(Interlocked, ClassFactoryTest,
                          ::testing::Values(InterlockedResults::kNewValue, InterlockedResults::kSignOnly),
                          InterlockedResultsName);
 
-}  // namespace
+}   // namespace

@@ -34,9 +34,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct Row {
     std::string name, stamp, date;
-    bool operator==(const Row& other) const {
-        return name == other.name && stamp == other.stamp && date == other.date;
-    }
+    bool operator==(const Row& other) const { return name == other.name && stamp == other.stamp && date == other.date; }
 };
 
 std::string Narrow(BSTR text) {
@@ -168,11 +166,12 @@ struct OwnFile {
                 ReadCacheWord(fields + kCacheTimeHighOffset) != file.lastWrite.dwHighDateTime) {
                 continue;
             }
-            const std::string stamp(reinterpret_cast<const char*>(fields + kCacheStampOffset),
-                                    strnlen(reinterpret_cast<const char*>(fields + kCacheStampOffset), kCacheStampSize));
+            const std::string stamp(
+                reinterpret_cast<const char*>(fields + kCacheStampOffset),
+                strnlen(reinterpret_cast<const char*>(fields + kCacheStampOffset), kCacheStampSize));
             if (stamp != file.row.stamp.substr(0, kCacheStampSize)) {
-                return ::testing::AssertionFailure() << value.first << " gives " << file.path << " the stamp \"" << stamp
-                                                     << "\" at its own time";
+                return ::testing::AssertionFailure()
+                       << value.first << " gives " << file.path << " the stamp \"" << stamp << "\" at its own time";
             }
         }
     }
@@ -215,9 +214,21 @@ protected:
             const char* stamp;
             const char* date;
         } placed[] = {
-            {tag + "A.VXD", {4, 10, 0, 2222}, driver_fixtures::UtcFileTime(1999, 4, 23, 22, 22), "04.10.00.2222", "1999/04/23"},
-            {tag + "B.DRV", {5, 0, 2195, 1}, driver_fixtures::UtcFileTime(2000, 2, 17, 8, 0), "05.00.01.2195", "2000/02/17"},
-            {tag + "C.SYS", {4, 10, 0, 1998}, driver_fixtures::UtcFileTime(1998, 5, 11, 0, 0), "04.10.00.1998", "1998/05/11"},
+            {tag + "A.VXD",
+             {4, 10, 0, 2222},
+             driver_fixtures::UtcFileTime(1999, 4, 23, 22, 22),
+             "04.10.00.2222",
+             "1999/04/23"},
+            {tag + "B.DRV",
+             {5, 0, 2195, 1},
+             driver_fixtures::UtcFileTime(2000, 2, 17, 8, 0),
+             "05.00.01.2195",
+             "2000/02/17"},
+            {tag + "C.SYS",
+             {4, 10, 0, 1998},
+             driver_fixtures::UtcFileTime(1998, 5, 11, 0, 0),
+             "04.10.00.1998",
+             "1998/05/11"},
         };
         std::string list;
         for (const auto& p : placed) {
@@ -336,12 +347,11 @@ TEST_P(CreationUnderFailingCalls, ObjectIsWholeOrRefusedAndNothingIsWrittenHalf)
         EXPECT_TRUE(EveryHandleClosedOnce());
         if (HasFailure() || failed.empty()) break;
     }
-    printf("%s: %d creations, the last without a failure to inject; %d refused\n", KindName(kind), failAt,
-           refused);
+    printf("%s: %d creations, the last without a failure to inject; %d refused\n", KindName(kind), failAt, refused);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, CreationUnderFailingCalls,
                          ::testing::Values(CallKind::kRegistryWrite, CallKind::kFileWrite, CallKind::kAllocation),
                          KindParamName);
 
-}  // namespace
+}   // namespace

@@ -219,4 +219,4 @@ INSTANTIATE_TEST_SUITE_P(Interlocked, DriversObjectTest,
                          ::testing::Values(InterlockedResults::kNewValue, InterlockedResults::kSignOnly),
                          InterlockedResultsName);
 
-}  // namespace
+}   // namespace

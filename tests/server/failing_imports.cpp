@@ -23,9 +23,9 @@ bool Fails(CallKind kind, const char* function) {
     return true;
 }
 
-HandleLedger g_keys;       // keys opened or created by the DLL
-HandleLedger g_files;      // files and devices it opened
-HandleLedger g_searches;   // directory searches
+HandleLedger g_keys;          // keys opened or created by the DLL
+HandleLedger g_files;         // files and devices it opened
+HandleLedger g_searches;      // directory searches
 std::set<HANDLE> g_writing;   // files opened for writing, still open
 int g_boxes = 0;
 std::string g_boxText;
@@ -72,7 +72,8 @@ LONG WINAPI FakeCreateKey(HKEY parent, LPCSTR path, DWORD reserved, LPSTR classN
         *key = kNoKey;
         return ERROR_CANTWRITE;
     }
-    const LONG status = g_real.createKey(parent, path, reserved, className, options, access, security, key, disposition);
+    const LONG status =
+        g_real.createKey(parent, path, reserved, className, options, access, security, key, disposition);
     if (status == ERROR_SUCCESS) {
         g_keys.Opened(*key);
     } else {
@@ -97,8 +98,8 @@ LONG WINAPI FakeDeleteValue(HKEY key, LPCSTR name) {
     return g_real.deleteValue(key, name);
 }
 
-HANDLE WINAPI FakeCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                             DWORD disposition, DWORD attributes, HANDLE templateFile) {
+HANDLE WINAPI FakeCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                             DWORD attributes, HANDLE templateFile) {
     const bool writing = (access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
     if (writing && Fails(CallKind::kFileWrite, "CreateFileA")) {
         SetLastError(ERROR_DISK_FULL);
@@ -225,7 +226,7 @@ const PatchPoint kPatchPoints[] = {
     {"user32.dll", "MessageBoxA", reinterpret_cast<void*>(&FakeMessageBox), Slot(&g_real.messageBox), true},
 };
 
-}  // namespace
+}   // namespace
 
 const char* KindName(CallKind kind) {
     switch (kind) {
@@ -239,7 +240,9 @@ const char* KindName(CallKind kind) {
     return "?";
 }
 
-std::string KindParamName(const ::testing::TestParamInfo<CallKind>& info) { return KindName(info.param); }
+std::string KindParamName(const ::testing::TestParamInfo<CallKind>& info) {
+    return KindName(info.param);
+}
 
 FailingImports::FailingImports(HMODULE module) {
     for (const PatchPoint& point : kPatchPoints) {
@@ -267,13 +270,21 @@ void ArmFault(CallKind kind, int failAt) {
     g_plan.armed = true;
 }
 
-void DisarmFault() { g_plan.armed = false; }
+void DisarmFault() {
+    g_plan.armed = false;
+}
 
-std::string FailedCall() { return g_plan.failed; }
+std::string FailedCall() {
+    return g_plan.failed;
+}
 
-int MessageBoxesShown() { return g_boxes; }
+int MessageBoxesShown() {
+    return g_boxes;
+}
 
-std::string LastMessageBoxText() { return g_boxText; }
+std::string LastMessageBoxText() {
+    return g_boxText;
+}
 
 ::testing::AssertionResult EveryHandleClosedOnce() {
     const ::testing::AssertionResult keys = g_keys.Balanced();

@@ -8,12 +8,18 @@ typedef LONG(WINAPI* InterlockedFunction)(LONG volatile*);
 InterlockedFunction g_realIncrement = nullptr;
 InterlockedFunction g_realDecrement = nullptr;
 
-LONG Sign(LONG value) { return value > 0 ? 1 : value < 0 ? -1 : 0; }
+LONG Sign(LONG value) {
+    return value > 0 ? 1 : value < 0 ? -1 : 0;
+}
 
-LONG WINAPI SignOnlyIncrement(LONG volatile* addend) { return Sign(g_realIncrement(addend)); }
-LONG WINAPI SignOnlyDecrement(LONG volatile* addend) { return Sign(g_realDecrement(addend)); }
+LONG WINAPI SignOnlyIncrement(LONG volatile* addend) {
+    return Sign(g_realIncrement(addend));
+}
+LONG WINAPI SignOnlyDecrement(LONG volatile* addend) {
+    return Sign(g_realDecrement(addend));
+}
 
-}  // namespace
+}   // namespace
 
 std::string InterlockedResultsName(const ::testing::TestParamInfo<InterlockedResults>& info) {
     return info.param == InterlockedResults::kSignOnly ? "SignOnlyAsWindows95" : "NewValueAsWindows98";

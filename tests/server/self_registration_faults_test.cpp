@@ -84,7 +84,8 @@ protected:
     void SetUp() override {
         FailingCallsTest::SetUp();
         if (HasFatalFailure()) return;
-        register_ = reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(server_.module, "DllRegisterServer")));
+        register_ =
+            reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(server_.module, "DllRegisterServer")));
         unregister_ =
             reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(server_.module, "DllUnregisterServer")));
         ASSERT_TRUE(register_ && unregister_);
@@ -200,12 +201,11 @@ std::string RegistrationParamName(const ::testing::TestParamInfo<std::tuple<Regi
            KindName(std::get<1>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryCall, RegistrationUnderFailingCalls,
-                         ::testing::Combine(::testing::Values(Registration::kRegisterOverNothing,
-                                                              Registration::kRegisterOverRegistration,
-                                                              Registration::kUnregister),
-                                            ::testing::Values(CallKind::kRegistryWrite, CallKind::kFileWrite,
-                                                              CallKind::kAllocation)),
-                         RegistrationParamName);
+INSTANTIATE_TEST_SUITE_P(
+    EveryCall, RegistrationUnderFailingCalls,
+    ::testing::Combine(::testing::Values(Registration::kRegisterOverNothing, Registration::kRegisterOverRegistration,
+                                         Registration::kUnregister),
+                       ::testing::Values(CallKind::kRegistryWrite, CallKind::kFileWrite, CallKind::kAllocation)),
+    RegistrationParamName);
 
-}  // namespace
+}   // namespace

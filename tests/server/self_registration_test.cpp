@@ -27,20 +27,20 @@ const std::string kInterfaceKey = "Interface\\{8C41D7B2-E035-11D2-A6F1-0050DA17B
 const std::string kOrvServiceCategory = "{B93E1F57-72A4-11D2-8C5D-00A0C9E48B12}";
 const std::string kSafeForInitializing = "{7DD95802-9882-11CF-9FA9-00AA006C42C4}";
 const std::string kSafeForScripting = "{7DD95801-9882-11CF-9FA9-00AA006C42C4}";
-const char* const kCategories[] = {"{B93E1F57-72A4-11D2-8C5D-00A0C9E48B12}",
-                                   "{7DD95802-9882-11CF-9FA9-00AA006C42C4}",
+const char* const kCategories[] = {"{B93E1F57-72A4-11D2-8C5D-00A0C9E48B12}", "{7DD95802-9882-11CF-9FA9-00AA006C42C4}",
                                    "{7DD95801-9882-11CF-9FA9-00AA006C42C4}"};
-const char* const kRoots[] = {"Brantovix.Drivers.1", "Brantovix.Drivers",
-                              "CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}",
-                              "TypeLib\\{3F0A52FC-6D1E-11D3-9B27-0050DA4C81E6}",
-                              "Interface\\{8C41D7B2-E035-11D2-A6F1-0050DA17B3C9}"};
+const char* const kRoots[] = {
+    "Brantovix.Drivers.1", "Brantovix.Drivers", "CLSID\\{3F0A52C4-6D1E-11D3-9B27-0050DA4C81E6}",
+    "TypeLib\\{3F0A52FC-6D1E-11D3-9B27-0050DA4C81E6}", "Interface\\{8C41D7B2-E035-11D2-A6F1-0050DA17B3C9}"};
 
 std::string Lower(std::string text) {
     CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
     return text;
 }
 
-std::string DirectoryOf(const std::string& path) { return path.substr(0, path.find_last_of('\\') + 1); }
+std::string DirectoryOf(const std::string& path) {
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
 
 DWORD RunRegsvr32(const char* options) {
     return RunProgram(std::string("regsvr32 ") + options + " \"" + ServerDllPath() + "\"");
@@ -109,8 +109,7 @@ protected:
         };
         for (const ExpectedKey& expected : keys) {
             bool present = false;
-            EXPECT_EQ(expected.defaultValue, ReadString(HKEY_CLASSES_ROOT, expected.key, "", &present))
-                << expected.key;
+            EXPECT_EQ(expected.defaultValue, ReadString(HKEY_CLASSES_ROOT, expected.key, "", &present)) << expected.key;
             EXPECT_TRUE(present) << expected.key;
         }
         bool present = true;
@@ -122,13 +121,11 @@ protected:
 
         // The type library: the module file itself, with the module's directory for help.
         EXPECT_EQ(Lower(dll), Lower(ReadString(HKEY_CLASSES_ROOT, kLibraryKey + "\\1.0\\0\\win32", "")));
-        EXPECT_EQ(Lower(DirectoryOf(dll)),
-                  Lower(ReadString(HKEY_CLASSES_ROOT, kLibraryKey + "\\1.0\\HELPDIR", "")));
+        EXPECT_EQ(Lower(DirectoryOf(dll)), Lower(ReadString(HKEY_CLASSES_ROOT, kLibraryKey + "\\1.0\\HELPDIR", "")));
 
         // The three category marks, and the categories with their descriptions and locales.
         for (const char* category : kCategories) {
-            EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + "\\Implemented Categories\\" + category))
-                << category;
+            EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + "\\Implemented Categories\\" + category)) << category;
         }
         char userLocale[16];
         snprintf(userLocale, sizeof(userLocale), "%lx", static_cast<unsigned long>(GetUserDefaultLCID()));
@@ -171,8 +168,7 @@ TEST_F(SelfRegistrationTest, RegisterTwiceThenUnregister) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + "\\" + subkey)) << subkey;
     }
     for (const char* category : kCategories) {
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + "\\Implemented Categories\\" + category))
-            << category;
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + "\\Implemented Categories\\" + category)) << category;
     }
     // The script ran while the category marks were still there, so the class key stays.
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
@@ -207,8 +203,7 @@ TEST_F(SelfRegistrationTest, ModuleWithoutTypeLibraryTakesTheTlbBesideItOrReport
     EXPECT_EQ(0u, RunProgram(registerModule));
     EXPECT_EQ(Lower(module), Lower(ReadString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "")));
     EXPECT_EQ(Lower(beside), Lower(ReadString(HKEY_CLASSES_ROOT, kLibraryKey + "\\1.0\\0\\win32", "")));
-    EXPECT_EQ(Lower(DirectoryOf(beside)),
-              Lower(ReadString(HKEY_CLASSES_ROOT, kLibraryKey + "\\1.0\\HELPDIR", "")));
+    EXPECT_EQ(Lower(DirectoryOf(beside)), Lower(ReadString(HKEY_CLASSES_ROOT, kLibraryKey + "\\1.0\\HELPDIR", "")));
 
     EXPECT_EQ(0u, RunProgram("regsvr32 /u /s \"" + module + "\""));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kLibraryKey));
@@ -250,4 +245,4 @@ TEST_F(SelfRegistrationTest, RegisteredClassIsCreatedThroughCom) {
     CoUninitialize();
 }
 
-}  // namespace
+}   // namespace

@@ -6,7 +6,7 @@ namespace {
 
 const char kMakerKey[] = "SOFTWARE\\Orvane";
 
-}  // namespace
+}   // namespace
 
 std::string WindowsPath(const char* path) {
     std::string result = path[0] == '/' ? std::string("Z:") + path : path;
@@ -16,7 +16,9 @@ std::string WindowsPath(const char* path) {
     return result;
 }
 
-std::string ServerDllPath() { return WindowsPath(BRANTOVIX_DLL); }
+std::string ServerDllPath() {
+    return WindowsPath(BRANTOVIX_DLL);
+}
 
 std::wstring Widen(const std::string& text) {
     int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
@@ -28,10 +30,10 @@ std::wstring Widen(const std::string& text) {
 LoadedServer::LoadedServer() {
     module = LoadLibraryA(ServerDllPath().c_str());
     if (!module) return;
-    getClassObject = reinterpret_cast<GetClassObjectFunction>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    canUnloadNow = reinterpret_cast<CanUnloadNowFunction>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    getClassObject =
+        reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    canUnloadNow =
+        reinterpret_cast<CanUnloadNowFunction>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
 }
 
 LoadedServer::~LoadedServer() {
@@ -59,8 +61,7 @@ DWORD RunProgram(const std::string& commandLine) {
     PROCESS_INFORMATION process = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         return static_cast<DWORD>(-1);
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -136,7 +137,7 @@ void SnapshotInto(HKEY root, const std::string& path, const std::string& label,
     }
 }
 
-}  // namespace
+}   // namespace
 
 std::map<std::string, std::string> SnapshotKey(HKEY root, const std::string& path) {
     std::map<std::string, std::string> snapshot;

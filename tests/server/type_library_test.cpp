@@ -22,8 +22,8 @@ const USHORT kRetvalTypeFlags = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
 
 struct Parameter {
     const wchar_t* name;
-    VARTYPE type;            // VT_I4, VT_BSTR, or VT_PTR to pointee
-    VARTYPE pointee;         // for VT_PTR
+    VARTYPE type;      // VT_I4, VT_BSTR, or VT_PTR to pointee
+    VARTYPE pointee;   // for VT_PTR
     USHORT flags;
 };
 
@@ -37,22 +37,34 @@ struct Method {
 const Method kMethods[] = {
     {1, L"GetComponentInfomation", 1, {{L"Information", VT_PTR, VT_BSTR, kRetvalTypeFlags}}},
     {2, L"GetDataListSize", 1, {{L"Size", VT_PTR, VT_I4, kRetvalTypeFlags}}},
-    {3, L"GetDataListName", 2,
+    {3,
+     L"GetDataListName",
+     2,
      {{L"ListIndex", VT_I4, VT_EMPTY, kInTypeFlags}, {L"Name", VT_PTR, VT_BSTR, kRetvalTypeFlags}}},
-    {4, L"GetDataListValueByIndex", 2,
+    {4,
+     L"GetDataListValueByIndex",
+     2,
      {{L"ListIndex", VT_I4, VT_EMPTY, kInTypeFlags}, {L"Value", VT_PTR, VT_BSTR, kRetvalTypeFlags}}},
-    {5, L"GetDataListValueByName", 2,
+    {5,
+     L"GetDataListValueByName",
+     2,
      {{L"Name", VT_BSTR, VT_EMPTY, kInTypeFlags}, {L"Value", VT_PTR, VT_BSTR, kRetvalTypeFlags}}},
-    {6, L"AddDataElement", 2,
+    {6,
+     L"AddDataElement",
+     2,
      {{L"Name", VT_BSTR, VT_EMPTY, kInTypeFlags}, {L"Value", VT_BSTR, VT_EMPTY, kInTypeFlags}}},
     {7, L"RemoveDataElementByIndex", 1, {{L"ListIndex", VT_I4, VT_EMPTY, kInTypeFlags}}},
     {8, L"RemoveDataElementByName", 1, {{L"Name", VT_BSTR, VT_EMPTY, kInTypeFlags}}},
-    {9, L"SetDataListValue", 2,
+    {9,
+     L"SetDataListValue",
+     2,
      {{L"ListIndex", VT_I4, VT_EMPTY, kInTypeFlags}, {L"Value", VT_BSTR, VT_EMPTY, kInTypeFlags}}},
     {10, L"LogDataListToFile", 1, {{L"FileName", VT_BSTR, VT_EMPTY, kInTypeFlags}}},
 };
 
-std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : L"(null)"; }
+std::wstring Text(BSTR text) {
+    return text ? std::wstring(text, SysStringLen(text)) : L"(null)";
+}
 
 struct Documentation {
     std::wstring name, doc;
@@ -192,8 +204,7 @@ TEST_F(TypeLibrary, InterfaceIOrvServiceIsDualOverIDispatchFromStdole2) {
     ASSERT_EQ(S_OK, info->GetTypeAttr(&attributes));
     EXPECT_EQ(TKIND_INTERFACE, attributes->typekind);
     EXPECT_TRUE(IsEqualGUID(IID_IOrvService, attributes->guid));
-    EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
-              attributes->wTypeFlags);
+    EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE, attributes->wTypeFlags);
     EXPECT_EQ(0, attributes->wMajorVerNum);
     EXPECT_EQ(0, attributes->wMinorVerNum);
     EXPECT_EQ(10, attributes->cFuncs);
@@ -267,4 +278,4 @@ TEST_F(TypeLibrary, TenMethodsWithTheirDispIdsSlotsParametersAndHelpStrings) {
     info->Release();
 }
 
-}  // namespace
+}   // namespace

@@ -40,7 +40,9 @@ std::string ClientDriverResource() {
     return bytes;
 }
 
-std::string DirectoryOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }
+std::string DirectoryOf(const std::string& path) {
+    return path.substr(0, path.find_last_of("\\/"));
+}
 
 class ClientRun {
 public:
@@ -67,8 +69,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(InWindows98Mode());
         // The platform would take a driver file beside the client before the system directory's.
-        ASSERT_EQ(INVALID_FILE_ATTRIBUTES,
-                  GetFileAttributesA((DirectoryOf(CREATION_CLIENT) + "\\ORV_DE.VXD").c_str()));
+        ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((DirectoryOf(CREATION_CLIENT) + "\\ORV_DE.VXD").c_str()));
         resource_ = ClientDriverResource();
         ASSERT_FALSE(resource_.empty()) << "the client carries no DRIVER 201 resource";
         // The stand-in's machine description, beside it in the system directory: only its image.
@@ -94,8 +95,8 @@ protected:
         char temporary[MAX_PATH];
         GetTempPathA(MAX_PATH, temporary);
         for (int i = 0; i < count; ++i) {
-            std::string output = std::string(temporary) + "brantovix_creation_" + tag + "_" +
-                                 std::to_string(++clientsStarted_) + ".txt";
+            std::string output =
+                std::string(temporary) + "brantovix_creation_" + tag + "_" + std::to_string(++clientsStarted_) + ".txt";
             clients.emplace_back(new ClientRun(startName, readyName, output));
             ASSERT_TRUE(clients.back()->started()) << GetLastError();
         }
@@ -114,7 +115,7 @@ protected:
     const std::string directory_ = SystemDirectory();
     const std::string driverFile_ = directory_ + "\\ORV_DE.VXD";
     const std::string description_ = directory_ + "\\ORV_DE.MACHINE";
-    FileAside driverAside_{driverFile_};          // what was there before comes back afterwards
+    FileAside driverAside_{driverFile_};   // what was there before comes back afterwards
     FileAside descriptionAside_{description_};
     std::string resource_;
     std::set<std::string> before_;
@@ -139,4 +140,4 @@ TEST_F(ConcurrentCreation, ClientsCreatingAtOnceAllGetTheFullListAndLeaveOneWhol
     for (size_t i = 0; i < racing.size(); ++i) EXPECT_EQ(full, racing[i]->List()) << "client " << i;
 }
 
-}  // namespace
+}   // namespace

@@ -102,11 +102,12 @@ int CreateRepeatedly(long creations, const char* sequenceName, FILE* output) {
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4 && argc != 6) {
-        fprintf(stderr, "usage: creation_client START_EVENT READY_SEMAPHORE OUTPUT_FILE [CREATIONS SEQUENCE_MAPPING]\n");
+        fprintf(stderr,
+                "usage: creation_client START_EVENT READY_SEMAPHORE OUTPUT_FILE [CREATIONS SEQUENCE_MAPPING]\n");
         return 2;
     }
     ScopedImportPatch slowDisk("kernel32.dll", "WriteFile", reinterpret_cast<void*>(&SlowWriteFile));

@@ -153,4 +153,4 @@ TEST(DataList, LongListsCountWithoutDeepRecursion) {
     EXPECT_EQ(5000u, list.GetCount());
 }
 
-}  // namespace
+}   // namespace

@@ -36,4 +36,4 @@ TEST(DriversOnNt, ListStaysEmptyAndReadsGiveNullWithSuccess) {
     EXPECT_EQ(L"Driver Class", TakeText(information));
 }
 
-}  // namespace
+}   // namespace

@@ -154,8 +154,8 @@ TEST_F(DriversRowsTest, ThreeRowsGiveNamesThenDatesInReverseBehindTheFirst) {
     ASSERT_TRUE(rows_.Add("C.SYS", BuildVersionedPe({4, 10, 100, 100}), UtcFileTime(2001, 12, 31, 23, 30), true));
     Create();
 
-    EXPECT_EQ((std::vector<std::wstring>{rows_.WideName("A.VXD"), Date("C.SYS"), rows_.WideName("C.SYS"),
-                                         Date("B.DRV"), rows_.WideName("B.DRV"), Date("A.VXD")}),
+    EXPECT_EQ((std::vector<std::wstring>{rows_.WideName("A.VXD"), Date("C.SYS"), rows_.WideName("C.SYS"), Date("B.DRV"),
+                                         rows_.WideName("B.DRV"), Date("A.VXD")}),
               Names());
     EXPECT_EQ(L"04.10.100.0100", ValueByName(rows_.WideName("C.SYS")));
     // Last written 23:30 UTC: the date is the UTC one.
@@ -184,10 +184,9 @@ TEST_F(DriversRowsTest, ReadingMethodsHandleEveryIndex) {
         std::wstring name;
         std::wstring value;
     } cases[] = {
-        {0, a, L"04.10.00.2222"},   {1, Date("B.DRV"), L"1999/07/04"},
-        {3, Date("A.VXD"), L"1999/07/04"}, {4, L"<null>", L"<null>"},   // the size as index
-        {-1, a, L"04.10.00.2222"},  {LONG_MIN, a, L"04.10.00.2222"},
-        {LONG_MAX, L"<null>", L"<null>"},
+        {0, a, L"04.10.00.2222"},  {1, Date("B.DRV"), L"1999/07/04"}, {3, Date("A.VXD"), L"1999/07/04"},
+        {4, L"<null>", L"<null>"},   // the size as index
+        {-1, a, L"04.10.00.2222"}, {LONG_MIN, a, L"04.10.00.2222"},   {LONG_MAX, L"<null>", L"<null>"},
     };
     for (const Case& c : cases) {
         BSTR name = reinterpret_cast<BSTR>(1);
@@ -219,4 +218,4 @@ TEST_F(DriversRowsTest, ChangingMethodsAreNotImplementedAndChangeNothing) {
     EXPECT_EQ(L"Driver Class", TakeText(information));
 }
 
-}  // namespace
+}   // namespace

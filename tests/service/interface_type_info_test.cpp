@@ -36,7 +36,9 @@ HRESULT RegisterBuiltTypeLibrary() {
     return result;
 }
 
-void UnregisterTypeLibrary() { UnRegisterTypeLib(kLibraryId, 1, 0, 0, SYS_WIN32); }
+void UnregisterTypeLibrary() {
+    UnRegisterTypeLib(kLibraryId, 1, 0, 0, SYS_WIN32);
+}
 
 int TerminationCallbacks() {
     int count = 0;
@@ -58,7 +60,8 @@ protected:
         CloseHandle(driverFile);
         driverFileMade_ = true;
         ASSERT_TRUE(rows_.Add("IOS.VXD", BuildVersionedPe({4, 10, 0, 2222}), UtcFileTime(1999, 4, 23, 23, 30), true));
-        ASSERT_TRUE(rows_.Add("VXDLDR.DRV", BuildVersionedPe({4, 10, 0, 1998}), UtcFileTime(1998, 5, 11, 23, 30), true));
+        ASSERT_TRUE(
+            rows_.Add("VXDLDR.DRV", BuildVersionedPe({4, 10, 0, 1998}), UtcFileTime(1998, 5, 11, 23, 30), true));
         rows_.List();
         drivers_.reset(new TestDrivers);
         ASSERT_EQ(S_OK, drivers_->ConstructionResult());
@@ -168,10 +171,10 @@ TEST_F(LateBinding, NamesResolveFromTheCacheOrTheTypeInformation) {
         HRESULT result;
         std::vector<DISPID> ids;
     } cases[] = {
-        {{L"GetDataListSize"}, S_OK, {2}},                  // exact: from the cache
-        {{L"getdatalistsize"}, S_OK, {2}},                  // other case: the type information
+        {{L"GetDataListSize"}, S_OK, {2}},   // exact: from the cache
+        {{L"getdatalistsize"}, S_OK, {2}},   // other case: the type information
         {{L"GetComponentInfomation"}, S_OK, {1}},
-        {{L"GetDataListName", L"ListIndex"}, S_OK, {3, 0}}, // member, then its parameter
+        {{L"GetDataListName", L"ListIndex"}, S_OK, {3, 0}},   // member, then its parameter
         {{L"NoSuchMethod"}, DISP_E_UNKNOWNNAME, {DISPID_UNKNOWN}},
     };
     for (const auto& c : cases) {
@@ -185,8 +188,8 @@ TEST_F(LateBinding, InvokeReachesTheVtableMethods) {
     VARIANT result;
     VariantInit(&result);
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    ASSERT_EQ(S_OK, Dispatch()->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
-                                       nullptr, nullptr));
+    ASSERT_EQ(S_OK,
+              Dispatch()->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
     long size = 0;
     drivers_->GetDataListSize(&size);
     EXPECT_EQ(VT_I4, V_VT(&result));
@@ -197,8 +200,8 @@ TEST_F(LateBinding, InvokeReachesTheVtableMethods) {
     V_VT(&index) = VT_I4;
     V_I4(&index) = 1;
     DISPPARAMS one = {&index, nullptr, 1, 0};
-    ASSERT_EQ(S_OK, Dispatch()->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result,
-                                       nullptr, nullptr));
+    ASSERT_EQ(S_OK,
+              Dispatch()->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result, nullptr, nullptr));
     BSTR early = nullptr;
     drivers_->GetDataListName(1, &early);
     ASSERT_EQ(VT_BSTR, V_VT(&result));
@@ -215,12 +218,12 @@ TEST_F(LateBinding, InvokeReturnsTheTypeInformationsCodeForNotImplemented) {
     V_BSTR(&arguments[1]) = SysAllocString(L"NAME");
     DISPPARAMS params = {arguments, nullptr, 2, 0};
     EXCEPINFO ours = {}, direct = {};
-    HRESULT viaObject = Dispatch()->Invoke(6, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                           nullptr, &ours, nullptr);
+    HRESULT viaObject =
+        Dispatch()->Invoke(6, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, &ours, nullptr);
     ITypeInfo* info = nullptr;
     ASSERT_EQ(S_OK, Dispatch()->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
-    HRESULT viaTypeInfo = info->Invoke(static_cast<IOrvService*>(drivers_.get()), 6, DISPATCH_METHOD, &params,
-                                       nullptr, &direct, nullptr);
+    HRESULT viaTypeInfo =
+        info->Invoke(static_cast<IOrvService*>(drivers_.get()), 6, DISPATCH_METHOD, &params, nullptr, &direct, nullptr);
     info->Release();
     EXPECT_EQ(viaTypeInfo, viaObject);
     EXPECT_TRUE(viaObject == E_NOTIMPL || (viaObject == DISP_E_EXCEPTION && ours.scode == E_NOTIMPL))
@@ -250,8 +253,8 @@ TEST_F(LateBinding, UnregisteredLibraryFailsDispatchEveryTimeWhileTheVtableWorks
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         VARIANT result;
         VariantInit(&result);
-        EXPECT_EQ(loadCode, Dispatch()->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
-                                               &result, nullptr, nullptr));
+        EXPECT_EQ(loadCode, Dispatch()->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
+                                               nullptr, nullptr));
     }
     long size = 0;
     EXPECT_EQ(S_OK, drivers_->GetDataListSize(&size));
@@ -302,4 +305,4 @@ TEST_F(LateBinding, TwoThreadsAskingFirstShareOneLoad) {
     EXPECT_LE(TerminationCallbacks(), 1);   // the release routine is registered once per module
 }
 
-}  // namespace
+}   // namespace

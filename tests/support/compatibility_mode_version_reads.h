@@ -41,7 +41,7 @@ inline BOOL WINAPI Info(LPCSTR path, DWORD handle, DWORD size, LPVOID data) {
     return g_realInfo(path, handle, size, data);
 }
 
-}  // namespace compatibility_mode
+}   // namespace compatibility_mode
 
 class CompatibilityModeVersionReads {
 public:

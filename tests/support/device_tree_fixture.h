@@ -38,8 +38,7 @@ inline void DeleteTree(HKEY root, const std::string& path) {
 // Removes a key on destruction if it was not there at construction and holds nothing then.
 class CreatedIfMissing {
 public:
-    CreatedIfMissing(HKEY root, const std::string& path)
-        : root_(root), path_(path), existed_(KeyExists(root, path)) {}
+    CreatedIfMissing(HKEY root, const std::string& path) : root_(root), path_(path), existed_(KeyExists(root, path)) {}
     ~CreatedIfMissing() {
         if (!existed_) RegDeleteKeyA(root_, path_.c_str());   // fails while it has subkeys
     }
@@ -56,7 +55,8 @@ class DeviceTree {
 public:
     DeviceTree()
         : tag_("BTVX" + std::to_string(GetCurrentProcessId())),
-          treeKey_(HKEY_DYN_DATA, kDeviceTree), enumKey_(HKEY_LOCAL_MACHINE, kEnum),
+          treeKey_(HKEY_DYN_DATA, kDeviceTree),
+          enumKey_(HKEY_LOCAL_MACHINE, kEnum),
           classKey_(HKEY_LOCAL_MACHINE, kClassRoot) {}
     ~DeviceTree() {
         for (const std::string& node : nodes_) DeleteTree(HKEY_DYN_DATA, NodePath(node));
@@ -90,16 +90,17 @@ public:
 
     static void CreateKey(HKEY root, const std::string& path) {
         HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &key, nullptr)) << path;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+            << path;
         RegCloseKey(key);
     }
     // Stores data bytes as they are: no terminator is added.
-    static void SetValue(HKEY root, const std::string& path, const char* name, DWORD type,
-                         const std::string& data) {
+    static void SetValue(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& data) {
         HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &key, nullptr)) << path;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+            << path;
         LONG result = RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
                                      static_cast<DWORD>(data.size()));
         RegCloseKey(key);
@@ -122,4 +123,4 @@ private:
     std::vector<std::string> nodes_;
 };
 
-}  // namespace device_tree_fixture
+}   // namespace device_tree_fixture

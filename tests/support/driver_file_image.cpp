@@ -9,8 +9,8 @@ namespace {
 
 const uint32_t kFixedInfoSignature = 0xFEEF04BD;
 const uint32_t kFixedInfoSize = 52;
-const uint32_t kFileTypeDriver = 3;   // VFT_DRV
-const uint32_t kFileOsWindows32 = 4;  // VOS__WINDOWS32
+const uint32_t kFileTypeDriver = 3;    // VFT_DRV
+const uint32_t kFileOsWindows32 = 4;   // VOS__WINDOWS32
 
 class ByteWriter {
 public:
@@ -22,20 +22,24 @@ public:
     void Zeros(size_t n) { bytes.insert(bytes.end(), n, 0); }
     void AlignTo(size_t alignment) { Zeros((alignment - size() % alignment) % alignment); }
     void Append(const std::vector<uint8_t>& other) { bytes.insert(bytes.end(), other.begin(), other.end()); }
-    void PutWord(size_t at, uint16_t v) { bytes[at] = static_cast<uint8_t>(v), bytes[at + 1] = static_cast<uint8_t>(v >> 8); }
-    void PutDword(size_t at, uint32_t v) { PutWord(at, static_cast<uint16_t>(v)), PutWord(at + 2, static_cast<uint16_t>(v >> 16)); }
+    void PutWord(size_t at, uint16_t v) {
+        bytes[at] = static_cast<uint8_t>(v), bytes[at + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    void PutDword(size_t at, uint32_t v) {
+        PutWord(at, static_cast<uint16_t>(v)), PutWord(at + 2, static_cast<uint16_t>(v >> 16));
+    }
 };
 
 void FixedFileInfo(ByteWriter& out, FileVersion v) {
     const uint32_t ms = static_cast<uint32_t>(v.major) << 16 | v.minor;
     const uint32_t ls = static_cast<uint32_t>(v.third) << 16 | v.fourth;
     out.Dword(kFixedInfoSignature);
-    out.Dword(0x00010000);   // structure version 1.0
-    out.Dword(ms), out.Dword(ls);   // file version
-    out.Dword(ms), out.Dword(ls);   // product version
-    out.Dword(0x3F), out.Dword(0);  // flags mask, flags
+    out.Dword(0x00010000);           // structure version 1.0
+    out.Dword(ms), out.Dword(ls);    // file version
+    out.Dword(ms), out.Dword(ls);    // product version
+    out.Dword(0x3F), out.Dword(0);   // flags mask, flags
     out.Dword(kFileOsWindows32), out.Dword(kFileTypeDriver), out.Dword(0);
-    out.Dword(0), out.Dword(0);     // file date
+    out.Dword(0), out.Dword(0);   // file date
 }
 
 // 32-bit block: WORD length, WORD value length, WORD type, "VS_VERSION_INFO" in UTF-16 with
@@ -74,14 +78,15 @@ std::vector<uint8_t> BuildPe(const std::vector<uint8_t>& versionBlock, uint32_t 
     ByteWriter rsrc;
     auto directory = [&rsrc](uint32_t id, uint32_t target) {
         rsrc.Dword(0), rsrc.Dword(0), rsrc.Word(0), rsrc.Word(0);   // flags, time, version
-        rsrc.Word(0), rsrc.Word(1);                                  // named, id entries
+        rsrc.Word(0), rsrc.Word(1);                                 // named, id entries
         rsrc.Dword(id), rsrc.Dword(target);
     };
     directory(16, 0x80000000u | 24);
     directory(1, 0x80000000u | 48);
     directory(0x0409, 72);
     const uint32_t dataOffset = 88;
-    rsrc.Dword(kResourceRva + dataOffset), rsrc.Dword(claimedSize ? claimedSize : static_cast<uint32_t>(versionBlock.size()));
+    rsrc.Dword(kResourceRva + dataOffset),
+        rsrc.Dword(claimedSize ? claimedSize : static_cast<uint32_t>(versionBlock.size()));
     rsrc.Dword(0), rsrc.Dword(0);
     rsrc.Append(versionBlock);
     const uint32_t rsrcSize = static_cast<uint32_t>(rsrc.size());
@@ -90,25 +95,28 @@ std::vector<uint8_t> BuildPe(const std::vector<uint8_t>& versionBlock, uint32_t 
     ByteWriter pe;
     pe.Word(0x5A4D);   // "MZ"
     pe.Zeros(0x3C - 2);
-    pe.Dword(0x40);    // e_lfanew
+    pe.Dword(0x40);         // e_lfanew
     pe.Dword(0x00004550);   // "PE\0\0"
     // File header: i386, one section, optional header of 224 bytes, executable 32-bit DLL.
     pe.Word(0x014C), pe.Word(1), pe.Dword(0), pe.Dword(0), pe.Dword(0), pe.Word(224), pe.Word(0x2102);
     // Optional header.
     pe.Word(0x010B), pe.Byte(2), pe.Byte(0);
-    pe.Dword(0), pe.Dword(rsrc.size()), pe.Dword(0);   // code, initialised, uninitialised data
+    pe.Dword(0), pe.Dword(rsrc.size()), pe.Dword(0);               // code, initialised, uninitialised data
     pe.Dword(0), pe.Dword(kResourceRva), pe.Dword(kResourceRva);   // entry, code base, data base
     pe.Dword(0x10000000), pe.Dword(kSectionAlignment), pe.Dword(kFileAlignment);
     pe.Word(4), pe.Word(0), pe.Word(0), pe.Word(0), pe.Word(4), pe.Word(0);   // OS, image, subsystem versions
     pe.Dword(0);
-    const uint32_t imageSize = kResourceRva + (rsrcSize + kSectionAlignment - 1) / kSectionAlignment * kSectionAlignment;
+    const uint32_t imageSize =
+        kResourceRva + (rsrcSize + kSectionAlignment - 1) / kSectionAlignment * kSectionAlignment;
     pe.Dword(imageSize), pe.Dword(kFileAlignment), pe.Dword(0);   // image size, headers size, checksum
-    pe.Word(2), pe.Word(0);   // Windows GUI subsystem, no DLL characteristics
+    pe.Word(2), pe.Word(0);                                       // Windows GUI subsystem, no DLL characteristics
     pe.Dword(0x100000), pe.Dword(0x1000), pe.Dword(0x100000), pe.Dword(0x1000);
     pe.Dword(0), pe.Dword(16);
     for (uint32_t i = 0; i < 16; ++i) {
-        if (i == 2) pe.Dword(kResourceRva), pe.Dword(rsrcSize);
-        else pe.Dword(0), pe.Dword(0);
+        if (i == 2)
+            pe.Dword(kResourceRva), pe.Dword(rsrcSize);
+        else
+            pe.Dword(0), pe.Dword(0);
     }
     // Section header ".rsrc": initialised, readable data.
     const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
@@ -120,7 +128,7 @@ std::vector<uint8_t> BuildPe(const std::vector<uint8_t>& versionBlock, uint32_t 
     return pe.bytes;
 }
 
-}  // namespace
+}   // namespace
 
 std::vector<uint8_t> BuildVersionedPe(FileVersion version, uint32_t paddingBytes) {
     return BuildPe(VersionBlock32(&version, paddingBytes));
@@ -130,7 +138,9 @@ std::vector<uint8_t> BuildPeClaimingVersionSize(FileVersion version, uint32_t cl
     return BuildPe(VersionBlock32(&version, 0), claimedSize);
 }
 
-std::vector<uint8_t> BuildPeWithoutFixedInfo() { return BuildPe(VersionBlock32(nullptr, 0)); }
+std::vector<uint8_t> BuildPeWithoutFixedInfo() {
+    return BuildPe(VersionBlock32(nullptr, 0));
+}
 
 std::vector<uint8_t> BuildVersionedNe(FileVersion version) {
     const std::vector<uint8_t> block = VersionBlock16(version);
@@ -170,8 +180,8 @@ std::vector<uint8_t> BuildVersionedNe(FileVersion version) {
     const uint16_t afterTable = static_cast<uint16_t>(tableOffset + table.size());
     ne.PutWord(header + 0x00, 0x454E);   // "NE"
     ne.PutWord(header + 0x02, 0x0105);
-    ne.PutWord(header + 0x04, afterTable);   // entry table
-    ne.PutWord(header + 0x0C, 0x8000);       // library module
+    ne.PutWord(header + 0x04, afterTable);      // entry table
+    ne.PutWord(header + 0x0C, 0x8000);          // library module
     ne.PutWord(header + 0x22, kNeHeaderSize);   // segment table (empty)
     ne.PutWord(header + 0x24, tableOffset);     // resource table
     ne.PutWord(header + 0x26, afterTable);      // resident names
@@ -183,4 +193,4 @@ std::vector<uint8_t> BuildVersionedNe(FileVersion version) {
     return ne.bytes;
 }
 
-}  // namespace driver_fixtures
+}   // namespace driver_fixtures

@@ -30,4 +30,4 @@ std::vector<uint8_t> BuildPeWithoutFixedInfo();
 // A 16-bit NE image with a 16-bit version block of that file version.
 std::vector<uint8_t> BuildVersionedNe(FileVersion version);
 
-}  // namespace driver_fixtures
+}   // namespace driver_fixtures

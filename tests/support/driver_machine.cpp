@@ -22,8 +22,8 @@ FILETIME UtcFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WO
 }
 
 bool SetLastWriteTime(const std::string& path, const FILETIME& lastWrite) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool done = SetFileTime(file, nullptr, nullptr, &lastWrite) != FALSE;
     CloseHandle(file);
@@ -47,7 +47,9 @@ std::vector<ListedFile> ListDriverFiles() {
     return files;
 }
 
-PlacedFiles::~PlacedFiles() { RemoveAll(); }
+PlacedFiles::~PlacedFiles() {
+    RemoveAll();
+}
 
 bool PlacedFiles::EnsureDirectory(const std::string& directory) {
     const DWORD attributes = GetFileAttributesA(directory.c_str());
@@ -57,16 +59,15 @@ bool PlacedFiles::EnsureDirectory(const std::string& directory) {
     return true;
 }
 
-std::string PlacedFiles::Place(const std::string& directory, const std::string& name,
-                               const std::vector<uint8_t>& bytes, const FILETIME& lastWrite) {
+std::string PlacedFiles::Place(const std::string& directory, const std::string& name, const std::vector<uint8_t>& bytes,
+                               const FILETIME& lastWrite) {
     if (!EnsureDirectory(directory)) return "";
     const std::string path = directory + "\\" + name;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "";
     DWORD written = 0;
-    bool done = bytes.empty() ||
-                (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                 written == bytes.size());
+    bool done = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                                  written == bytes.size());
     done = done && SetFileTime(file, nullptr, nullptr, &lastWrite);
     CloseHandle(file);
     bool known = false;
@@ -140,8 +141,7 @@ void DeleteTree(HKEY root, const std::string& path) {
     RegDeleteKeyA(root, path.c_str());
 }
 
-void ReadTree(HKEY key, const std::string& below, std::vector<CacheTreeValue>* values,
-              std::vector<std::string>* keys) {
+void ReadTree(HKEY key, const std::string& below, std::vector<CacheTreeValue>* values, std::vector<std::string>* keys) {
     if (keys) keys->push_back(below);
     std::vector<char> name(16384);
     for (DWORD index = 0;; ++index) {
@@ -169,9 +169,11 @@ void ReadTree(HKEY key, const std::string& below, std::vector<CacheTreeValue>* v
     }
 }
 
-}  // namespace
+}   // namespace
 
-void DeleteCacheKey() { DeleteTree(HKEY_LOCAL_MACHINE, kCacheKey); }
+void DeleteCacheKey() {
+    DeleteTree(HKEY_LOCAL_MACHINE, kCacheKey);
+}
 
 bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>* keys) {
     values->clear();
@@ -193,7 +195,9 @@ CacheValueMap ReadCacheValues() {
     return values;
 }
 
-CacheKeyBackup::CacheKeyBackup() : existed_(false) { existed_ = ReadCacheTree(&values_, &keys_); }
+CacheKeyBackup::CacheKeyBackup() : existed_(false) {
+    existed_ = ReadCacheTree(&values_, &keys_);
+}
 
 void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys) {
     DeleteCacheKey();
@@ -218,4 +222,4 @@ CacheKeyBackup::~CacheKeyBackup() {
     if (existed_) WriteCacheTree(values_, keys_);
 }
 
-}  // namespace driver_fixtures
+}   // namespace driver_fixtures

@@ -17,9 +17,9 @@ extern const char kCacheKey[];   // under HKEY_LOCAL_MACHINE
 extern const char* const kDriverPatterns[6];
 
 struct DriverDirectories {
-    std::string system;    // GetSystemDirectoryA
-    std::string drivers;   // GetWindowsDirectoryA + "\System32\Drivers"
-    std::string ioSubSys;  // GetSystemDirectoryA + "\IoSubSys"
+    std::string system;     // GetSystemDirectoryA
+    std::string drivers;    // GetWindowsDirectoryA + "\System32\Drivers"
+    std::string ioSubSys;   // GetSystemDirectoryA + "\IoSubSys"
     std::vector<std::string> InScanOrder() const { return {system, drivers, ioSubSys}; }
 };
 DriverDirectories GetDriverDirectories();
@@ -98,4 +98,4 @@ private:
     CacheKeyBackup& operator=(const CacheKeyBackup&) = delete;
 };
 
-}  // namespace driver_fixtures
+}   // namespace driver_fixtures

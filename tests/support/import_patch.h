@@ -44,7 +44,9 @@ public:
     ScopedImportPatch(const char* dll, const char* function, void* replacement)
         : ScopedImportPatch(GetModuleHandleA(nullptr), dll, function, replacement) {}
     ScopedImportPatch(HMODULE module, const char* dll, const char* function, void* replacement)
-        : module_(module), dll_(dll), function_(function),
+        : module_(module),
+          dll_(dll),
+          function_(function),
           previous_(PatchModuleImport(module, dll, function, replacement)) {}
     ~ScopedImportPatch() {
         if (previous_) PatchModuleImport(module_, dll_, function_, previous_);

@@ -21,12 +21,14 @@ LONG WINAPI LedgerOpenKey(HKEY parent, LPCSTR path, DWORD options, REGSAM access
     }
     return status;
 }
-LONG WINAPI LedgerCreateKey(HKEY parent, LPCSTR path, DWORD reserved, LPSTR className, DWORD options,
-                            REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
+LONG WINAPI LedgerCreateKey(HKEY parent, LPCSTR path, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+                            LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
     const LONG status =
         g_keys.createKey(parent, path, reserved, className, options, access, security, key, disposition);
-    if (status == ERROR_SUCCESS) g_keys.keys->Opened(*key);
-    else *key = RegistryKeyHooks::kNoKey;
+    if (status == ERROR_SUCCESS)
+        g_keys.keys->Opened(*key);
+    else
+        *key = RegistryKeyHooks::kNoKey;
     return status;
 }
 LONG WINAPI LedgerCloseKey(HKEY key) {
@@ -76,7 +78,7 @@ BOOL WINAPI LedgerFindClose(HANDLE search) {
     return g_files.findClose(search);
 }
 
-}  // namespace
+}   // namespace
 
 const HKEY RegistryKeyHooks::kNoKey = reinterpret_cast<HKEY>(0x0BADF00D);
 
@@ -91,8 +93,12 @@ RegistryKeyHooks::RegistryKeyHooks(HandleLedger& keys)
     g_keys.closeKey = reinterpret_cast<decltype(&RegCloseKey)>(close_.previous());
 }
 RegistryKeyHooks::~RegistryKeyHooks() = default;   // the patches come off before the state is stale
-bool RegistryKeyHooks::Installed() const { return g_keys.openKey && g_keys.createKey && g_keys.closeKey; }
-int RegistryKeyHooks::failedOpens() const { return g_keys.failedOpens; }
+bool RegistryKeyHooks::Installed() const {
+    return g_keys.openKey && g_keys.createKey && g_keys.closeKey;
+}
+int RegistryKeyHooks::failedOpens() const {
+    return g_keys.failedOpens;
+}
 
 FileHandleHooks::FileHandleHooks(HandleLedger& handles, std::vector<std::string>* created)
     : create_("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&LedgerCreateFile)),
@@ -112,5 +118,9 @@ FileHandleHooks::~FileHandleHooks() = default;
 bool FileHandleHooks::Installed() const {
     return g_files.createFile && g_files.closeHandle && g_files.findFirst && g_files.findClose;
 }
-void FileHandleHooks::FailCreateWith(DWORD error) { g_files.createError = error; }
-void FileHandleHooks::FailCloseWith(DWORD error) { g_files.closeError = error; }
+void FileHandleHooks::FailCreateWith(DWORD error) {
+    g_files.createError = error;
+}
+void FileHandleHooks::FailCloseWith(DWORD error) {
+    g_files.closeError = error;
+}

@@ -34,8 +34,7 @@ public:
     }
 
     // Places the file in the system directory; a listed file is in use.
-    bool Add(const std::string& name, const std::vector<uint8_t>& image, const FILETIME& lastWrite,
-             bool listed) {
+    bool Add(const std::string& name, const std::vector<uint8_t>& image, const FILETIME& lastWrite, bool listed) {
         if (files_.Place(driver_fixtures::GetDriverDirectories().system, Name(name), image, lastWrite).empty()) {
             return false;
         }

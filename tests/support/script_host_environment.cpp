@@ -16,7 +16,9 @@ HandleLedger& Blocks() {
     return blocks;
 }
 
-const void* AsValue(ScriptKey key) { return reinterpret_cast<const void*>(key); }
+const void* AsValue(ScriptKey key) {
+    return reinterpret_cast<const void*>(key);
+}
 
 bool TakeAllocation() {
     ++g_allocationCount;
@@ -25,21 +27,20 @@ bool TakeAllocation() {
     return true;
 }
 
-const long kInvalidHandle = 6;       // ERROR_INVALID_HANDLE
-const long kInvalidParameter = 87;   // ERROR_INVALID_PARAMETER
-const int32_t kOverflow = static_cast<int32_t>(0x8002000Au);      // DISP_E_OVERFLOW
-const int32_t kTypeMismatch = static_cast<int32_t>(0x80020005u);  // DISP_E_TYPEMISMATCH
+const long kInvalidHandle = 6;                                     // ERROR_INVALID_HANDLE
+const long kInvalidParameter = 87;                                 // ERROR_INVALID_PARAMETER
+const int32_t kOverflow = static_cast<int32_t>(0x8002000Au);       // DISP_E_OVERFLOW
+const int32_t kTypeMismatch = static_cast<int32_t>(0x80020005u);   // DISP_E_TYPEMISMATCH
 
 const struct {
     ScriptKey key;
     const char* name;
 } kRootNames[] = {
-    {kClassesRootKey, "HKCR"},       {kCurrentUserKey, "HKCU"}, {kLocalMachineKey, "HKLM"},
-    {kUsersKey, "HKU"},              {kPerformanceDataKey, "HKPD"}, {kCurrentConfigKey, "HKCC"},
-    {kDynDataKey, "HKDD"},
+    {kClassesRootKey, "HKCR"},     {kCurrentUserKey, "HKCU"},   {kLocalMachineKey, "HKLM"}, {kUsersKey, "HKU"},
+    {kPerformanceDataKey, "HKPD"}, {kCurrentConfigKey, "HKCC"}, {kDynDataKey, "HKDD"},
 };
 
-}  // namespace
+}   // namespace
 
 void* TaskMemAlloc(size_t size) {
     if (!TakeAllocation()) return nullptr;
@@ -63,14 +64,18 @@ void TaskMemFree(void* block) {
     free(block);
 }
 
-const HandleLedger& TaskMemoryBlocks() { return Blocks(); }
+const HandleLedger& TaskMemoryBlocks() {
+    return Blocks();
+}
 
 void FailTaskMemoryAfter(int count) {
     g_allocationsLeft = count;
     g_allocationCount = 0;
 }
 
-long TaskMemoryAllocationCount() { return g_allocationCount; }
+long TaskMemoryAllocationCount() {
+    return g_allocationCount;
+}
 
 const char* HostCodePage::Next(const char* text) const {
     if (!*text) return text;
@@ -213,8 +218,7 @@ long MemoryRegistry::CloseKey(ScriptKey key) {
     return fail ? kInvalidHandle : kRegistrySuccess;
 }
 
-long MemoryRegistry::SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data,
-                              uint32_t size) {
+long MemoryRegistry::SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data, uint32_t size) {
     bool writable = false;
     auto node = Resolve(key, &writable);
     if (!node) return kInvalidHandle;
@@ -319,15 +323,19 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Walk(const std::string& pa
     return node;
 }
 
-void MemoryRegistry::AddKey(const std::string& path) { Walk(path, true); }
+void MemoryRegistry::AddKey(const std::string& path) {
+    Walk(path, true);
+}
 
 void MemoryRegistry::AddString(const std::string& path, const std::string& valueName, const std::string& text) {
     auto node = Walk(path, true);
-    node->values.push_back(Value{valueName, kRegistryString,
-                                 std::vector<uint8_t>(text.c_str(), text.c_str() + text.size() + 1)});
+    node->values.push_back(
+        Value{valueName, kRegistryString, std::vector<uint8_t>(text.c_str(), text.c_str() + text.size() + 1)});
 }
 
-void MemoryRegistry::MakeReadOnly(const std::string& path) { Walk(path, true)->readOnly = true; }
+void MemoryRegistry::MakeReadOnly(const std::string& path) {
+    Walk(path, true)->readOnly = true;
+}
 
 void MemoryRegistry::DumpNode(const Node& node, std::vector<std::string>& lines) {
     lines.push_back(node.path);
@@ -338,8 +346,9 @@ void MemoryRegistry::DumpNode(const Node& node, std::vector<std::string>& lines)
             for (uint8_t byte : value.data) line += byte ? static_cast<char>(byte) : '|';
         } else if (value.type == kRegistryDword && value.data.size() == 4) {
             char text[16];
-            snprintf(text, sizeof text, "dword:%08x",
-                     value.data[0] | value.data[1] << 8 | value.data[2] << 16 | static_cast<uint32_t>(value.data[3]) << 24);
+            snprintf(
+                text, sizeof text, "dword:%08x",
+                value.data[0] | value.data[1] << 8 | value.data[2] << 16 | static_cast<uint32_t>(value.data[3]) << 24);
             line += text;
         } else {
             line += "hex:";

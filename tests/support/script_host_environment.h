@@ -65,7 +65,7 @@ public:
     // Test set-up and inspection, by paths such as "HKCR\CLSID\{...}".
     void AddKey(const std::string& path);
     void AddString(const std::string& path, const std::string& valueName, const std::string& text);
-    void MakeReadOnly(const std::string& path);  // opens for reading only; writes refused
+    void MakeReadOnly(const std::string& path);   // opens for reading only; writes refused
     void FailCreate(const std::string& name) { failCreate.insert(Fold(name)); }
     void FailClose(const std::string& name) { failClose.insert(Fold(name)); }
 

@@ -23,8 +23,8 @@ struct State {
     TestDeviceOverride overrides[kTestDeviceMaxOverrides];
     DWORD overrideCount;
     TestDeviceRequest log[kTestDeviceMaxLog];
-    DWORD logCount;      // requests received, also beyond what the log holds
-    DWORD perCode[4];    // requests of 0x8000..0x8003 so far, for the overrides' ordinals
+    DWORD logCount;     // requests received, also beyond what the log holds
+    DWORD perCode[4];   // requests of 0x8000..0x8003 so far, for the overrides' ordinals
 };
 
 State state;
@@ -35,8 +35,7 @@ struct Reply {
     bool touchesCount;
 };
 
-Reply Answer(DWORD code, const void* input, DWORD inputSize, void* output, DWORD outputSize,
-             bool write) {
+Reply Answer(DWORD code, const void* input, DWORD inputSize, void* output, DWORD outputSize, bool write) {
     Reply reply = {0, 0, true};
     switch (code) {
     case ENUMDRV_DIOC_OPEN:
@@ -91,8 +90,7 @@ Reply Answer(DWORD code, const void* input, DWORD inputSize, void* output, DWORD
         if (write) {
             BYTE* entries = static_cast<BYTE*>(output);
             for (DWORD i = 0; i < count; ++i) {
-                memcpy(entries + i * ENUMDRV_DEVICE_ENTRY_SIZE, state.devices[i],
-                       ENUMDRV_DEVICE_NAME_BYTES);
+                memcpy(entries + i * ENUMDRV_DEVICE_ENTRY_SIZE, state.devices[i], ENUMDRV_DEVICE_NAME_BYTES);
                 entries[i * ENUMDRV_DEVICE_ENTRY_SIZE + ENUMDRV_DEVICE_NAME_BYTES] = 0;
             }
         }
@@ -126,14 +124,14 @@ void Log(DWORD code, const void* input, DWORD inputSize, const void* output, DWO
     ++state.logCount;
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" {
 
 // The platform's routing passes DeviceIoControl's arguments unchanged and hands back this
 // BOOL and the last error.
-BOOL WINAPI TestDeviceIoControl(DWORD code, void* input, DWORD inputSize, void* output,
-                                DWORD outputSize, DWORD* bytesReturned, OVERLAPPED* /*overlapped*/) {
+BOOL WINAPI TestDeviceIoControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
+                                DWORD* bytesReturned, OVERLAPPED* /*overlapped*/) {
     Log(code, input, inputSize, output, outputSize);
     DWORD ordinal = 0;
     if (code >= 0x8000 && code <= ENUMDRV_GET_DEVICE_NAMES) ordinal = state.perCode[code - 0x8000]++;
@@ -153,7 +151,9 @@ BOOL WINAPI TestDeviceIoControl(DWORD code, void* input, DWORD inputSize, void* 
     return TRUE;
 }
 
-void __cdecl TestDeviceReset() { memset(&state, 0, sizeof(state)); }
+void __cdecl TestDeviceReset() {
+    memset(&state, 0, sizeof(state));
+}
 
 BOOL __cdecl TestDeviceAddModule(const char* name, BYTE loadCount) {
     if (state.moduleCount >= kTestDeviceMaxModules) return FALSE;
@@ -177,7 +177,9 @@ BOOL __cdecl TestDeviceAddOverride(const TestDeviceOverride* override) {
     return TRUE;
 }
 
-DWORD __cdecl TestDeviceRequestCount() { return state.logCount; }
+DWORD __cdecl TestDeviceRequestCount() {
+    return state.logCount;
+}
 
 BOOL __cdecl TestDeviceGetRequest(DWORD n, TestDeviceRequest* request) {
     if (n >= state.logCount || n >= kTestDeviceMaxLog) return FALSE;
@@ -185,4 +187,4 @@ BOOL __cdecl TestDeviceGetRequest(DWORD n, TestDeviceRequest* request) {
     return TRUE;
 }
 
-}  // extern "C"
+}   // extern "C"

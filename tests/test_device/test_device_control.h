@@ -35,9 +35,7 @@ public:
     HMODULE Module() const { return module_; }
 
     void Reset() { reset_(); }
-    bool AddModule(const std::string& name, BYTE loadCount = 1) {
-        return addModule_(name.c_str(), loadCount) != FALSE;
-    }
+    bool AddModule(const std::string& name, BYTE loadCount = 1) { return addModule_(name.c_str(), loadCount) != FALSE; }
     // name: up to 8 characters, blank-padded to the 8 name bytes of a descriptor block.
     bool AddDevice(const std::string& name) {
         std::string bytes = name;

@@ -13,7 +13,7 @@
 // One request as the device received it.
 struct TestDeviceRequest {
     DWORD code;
-    DWORD index;          // the first four input bytes, 0xFFFFFFFF when the input is shorter
+    DWORD index;   // the first four input bytes, 0xFFFFFFFF when the input is shorter
     DWORD inputSize;
     DWORD outputSize;
     BOOL inputPresent;

@@ -103,7 +103,7 @@ void RunInSteps(Steps* steps) {
     steps->compaction.push_back(Time([&] { table.Compact(); }));
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     int runs = 5;
@@ -204,17 +204,20 @@ int main(int argc, char** argv) {
     printf("  with the Windows 95/98 registry limits in force:\n");
     printf("    cold run                                          %9.1f ms\n", strictColdMs);
     printf("    warm run                                          %9.1f ms\n", strictWarmMs);
-    printf("    cache stored: %u bytes in %u pieces under %u keys; writes refused: %d\n",
-           static_cast<unsigned>(stored), static_cast<unsigned>(pieces), static_cast<unsigned>(keys.size()), refused);
+    printf("    cache stored: %u bytes in %u pieces under %u keys; writes refused: %d\n", static_cast<unsigned>(stored),
+           static_cast<unsigned>(pieces), static_cast<unsigned>(keys.size()), refused);
     printf("  step by step, limits in force                       cold        warm\n");
     const struct {
         const char* name;
         std::vector<double> Steps::*times;
-    } parts[] = {{"enumerator driver query", &Steps::enumerator}, {"cache load", &Steps::load},
+    } parts[] = {{"enumerator driver query", &Steps::enumerator},
+                 {"cache load", &Steps::load},
                  {"file scan", &Steps::scan},
                  {"stamps (lookups; version reads on a miss)", &Steps::stamps},
-                 {"cache save (only when changed)", &Steps::save}, {"device tree scan", &Steps::deviceTree},
-                 {"list matches", &Steps::matches}, {"compaction", &Steps::compaction}};
+                 {"cache save (only when changed)", &Steps::save},
+                 {"device tree scan", &Steps::deviceTree},
+                 {"list matches", &Steps::matches},
+                 {"compaction", &Steps::compaction}};
     for (const auto& part : parts) {
         printf("    %-42s %9.2f ms %8.2f ms\n", part.name, Median(coldSteps.*part.times),
                Median(warmSteps.*part.times));

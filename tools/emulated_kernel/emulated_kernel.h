@@ -22,21 +22,21 @@ namespace emulated_kernel {
 
 // Registers for and from a call of the control procedure.
 struct Registers {
-  uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0, ebp = 0, eflags = 0;
-  bool carry() const { return eflags & 1; }
+    uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0, ebp = 0, eflags = 0;
+    bool carry() const { return eflags & 1; }
 };
 
 // One entry of the loader's list of dynamically loaded devices.
 struct LoadedModule {
-  std::string name;
-  uint8_t load_count = 1;
-  bool has_name = true;  // false: the record's DI_ModuleName is null
+    std::string name;
+    uint8_t load_count = 1;
+    bool has_name = true;   // false: the record's DI_ModuleName is null
 };
 
 // The request parameters the system passes with W32_DEVICEIOCONTROL.
 struct DIOCParams {
-  uint32_t Internal1, VMHandle, Internal2, dwIoControlCode, lpvInBuffer, cbInBuffer,
-      lpvOutBuffer, cbOutBuffer, lpcbBytesReturned, lpoOverlapped, hDevice, tagProcess;
+    uint32_t Internal1, VMHandle, Internal2, dwIoControlCode, lpvInBuffer, cbInBuffer, lpvOutBuffer, cbOutBuffer,
+        lpcbBytesReturned, lpoOverlapped, hDevice, tagProcess;
 };
 static_assert(sizeof(DIOCParams) == 48, "twelve DWORDs");
 
@@ -47,96 +47,96 @@ constexpr uint32_t kPnpNewDevnode = 0x22;
 constexpr uint32_t kW32DeviceIoControl = 0x23;
 
 class Kernel {
- public:
-  // The process's one kernel (the exception handler is process-wide).
-  static Kernel& Instance();
+public:
+    // The process's one kernel (the exception handler is process-wide).
+    static Kernel& Instance();
 
-  // Loads the driver's LE file: maps the objects, applies the fixups, finds the descriptor
-  // block (entry ordinal 1) and checks its signature ('Prev' in DDB_Prev): a driver whose
-  // block lacks it is refused, as a loader that checks the signature refuses it. Replaces a
-  // driver loaded before.
-  bool LoadDriver(const std::string& path, std::string* error);
-  void UnloadDriver();
-  bool loaded() const { return !objects_.empty(); }
+    // Loads the driver's LE file: maps the objects, applies the fixups, finds the descriptor
+    // block (entry ordinal 1) and checks its signature ('Prev' in DDB_Prev): a driver whose
+    // block lacks it is refused, as a loader that checks the signature refuses it. Replaces a
+    // driver loaded before.
+    bool LoadDriver(const std::string& path, std::string* error);
+    void UnloadDriver();
+    bool loaded() const { return !objects_.empty(); }
 
-  // The loaded driver.
-  std::string module_name() const { return module_name_; }  // resident name table entry 0
-  uint8_t* descriptor_block() const { return ddb_; }
-  std::string ddb_name() const;  // the 8 bytes of DDB_Name
-  uint32_t object_count() const { return static_cast<uint32_t>(objects_.size()); }
-  uint8_t* object_base(uint32_t i) const { return objects_[i].base; }
-  uint32_t object_size(uint32_t i) const { return objects_[i].size; }
+    // The loaded driver.
+    std::string module_name() const { return module_name_; }   // resident name table entry 0
+    uint8_t* descriptor_block() const { return ddb_; }
+    std::string ddb_name() const;   // the 8 bytes of DDB_Name
+    uint32_t object_count() const { return static_cast<uint32_t>(objects_.size()); }
+    uint8_t* object_base(uint32_t i) const { return objects_[i].base; }
+    uint32_t object_size(uint32_t i) const { return objects_[i].size; }
 
-  // Sets the system's lists. A device whose 8-byte name is the loaded driver's DDB_Name is
-  // the driver's own descriptor block, linked into the chain at that place; every other
-  // device gets a block of its own. Names shorter than 8 bytes are padded with blanks.
-  void SetLists(const std::vector<LoadedModule>& modules, const std::vector<std::string>& devices);
+    // Sets the system's lists. A device whose 8-byte name is the loaded driver's DDB_Name is
+    // the driver's own descriptor block, linked into the chain at that place; every other
+    // device gets a block of its own. Names shorter than 8 bytes are padded with blanks.
+    void SetLists(const std::vector<LoadedModule>& modules, const std::vector<std::string>& devices);
 
-  // Where the lists begin (for tests of the kernel's own checks).
-  uint32_t loader_head() const { return loader_head_; }
-  uint32_t chain_head() const { return chain_head_; }
+    // Where the lists begin (for tests of the kernel's own checks).
+    uint32_t loader_head() const { return loader_head_; }
+    uint32_t chain_head() const { return chain_head_; }
 
-  // Calls the control procedure with the given registers; returns them as it left them.
-  Registers Control(const Registers& in);
-  Registers Control(uint32_t message) {
-    Registers r;
-    r.eax = message;
-    r.ebx = kVmHandle;
-    return Control(r);
-  }
-  // Sends W32_DEVICEIOCONTROL with a DIOCParams for the request; returns EAX, and the carry
-  // flag through *carry when given.
-  uint32_t DeviceIoControl(uint32_t code, const void* input, uint32_t input_size, void* output,
-                           uint32_t output_size, uint32_t* bytes_returned, bool* carry = nullptr);
+    // Calls the control procedure with the given registers; returns them as it left them.
+    Registers Control(const Registers& in);
+    Registers Control(uint32_t message) {
+        Registers r;
+        r.eax = message;
+        r.ebx = kVmHandle;
+        return Control(r);
+    }
+    // Sends W32_DEVICEIOCONTROL with a DIOCParams for the request; returns EAX, and the carry
+    // flag through *carry when given.
+    uint32_t DeviceIoControl(uint32_t code, const void* input, uint32_t input_size, void* output, uint32_t output_size,
+                             uint32_t* bytes_returned, bool* carry = nullptr);
 
-  // Makes _HeapAllocate fail (return 0) while set.
-  void set_heap_exhausted(bool exhausted) { heap_exhausted_ = exhausted; }
+    // Makes _HeapAllocate fail (return 0) while set.
+    void set_heap_exhausted(bool exhausted) { heap_exhausted_ = exhausted; }
 
-  // What the driver did wrong since the last call (cleared by reading it): a list read
-  // outside the critical section, a scratch record allocated inside it or freed outside it,
-  // a free of what was not allocated, the control procedure returning inside the critical
-  // section or with scratch records still allocated, an unknown service.
-  std::vector<std::string> TakeFaults();
-  // Scratch records allocated and not freed.
-  size_t outstanding_allocations() const { return allocations_.size(); }
-  // Dynamic-link call sites patched so far, and service identifiers the kernel does not know.
-  uint32_t patched_call_sites() const { return patched_; }
+    // What the driver did wrong since the last call (cleared by reading it): a list read
+    // outside the critical section, a scratch record allocated inside it or freed outside it,
+    // a free of what was not allocated, the control procedure returning inside the critical
+    // section or with scratch records still allocated, an unknown service.
+    std::vector<std::string> TakeFaults();
+    // Scratch records allocated and not freed.
+    size_t outstanding_allocations() const { return allocations_.size(); }
+    // Dynamic-link call sites patched so far, and service identifiers the kernel does not know.
+    uint32_t patched_call_sites() const { return patched_; }
 
-  static constexpr uint32_t kVmHandle = 0xC1001000;
+    static constexpr uint32_t kVmHandle = 0xC1001000;
 
-  // Used by the service stubs and the exception handler.
-  void BeginCriticalSection(uint32_t flags);
-  void EndCriticalSection();
-  uint32_t HeapAllocate(uint32_t size, uint32_t flags);
-  bool HeapFree(uint32_t address, uint32_t flags);  // true: the block was allocated
-  uint32_t GetDdbList();
-  uint32_t GetDeviceList();
-  void UnknownService(uint32_t id);
-  long HandleException(void* exception_pointers);
+    // Used by the service stubs and the exception handler.
+    void BeginCriticalSection(uint32_t flags);
+    void EndCriticalSection();
+    uint32_t HeapAllocate(uint32_t size, uint32_t flags);
+    bool HeapFree(uint32_t address, uint32_t flags);   // true: the block was allocated
+    uint32_t GetDdbList();
+    uint32_t GetDeviceList();
+    void UnknownService(uint32_t id);
+    long HandleException(void* exception_pointers);
 
- private:
-  Kernel();
-  struct Object {
-    uint8_t* base = nullptr;
-    uint32_t size = 0;
-  };
-  void Fault(const std::string& what);
-  void ProtectLists(bool readable);
-  void FreeLists();
+private:
+    Kernel();
+    struct Object {
+        uint8_t* base = nullptr;
+        uint32_t size = 0;
+    };
+    void Fault(const std::string& what);
+    void ProtectLists(bool readable);
+    void FreeLists();
 
-  std::vector<Object> objects_;
-  std::string module_name_;
-  uint8_t* ddb_ = nullptr;
-  uint8_t* lists_ = nullptr;  // the records, names and blocks of the lists
-  uint32_t lists_size_ = 0;
-  uint32_t loader_head_ = 0, chain_head_ = 0;
-  int critical_depth_ = 0;
-  bool heap_exhausted_ = false;
-  std::vector<std::pair<uint32_t, uint32_t>> allocations_;  // address, size
-  std::vector<std::string> faults_;
-  uint32_t patched_ = 0;
+    std::vector<Object> objects_;
+    std::string module_name_;
+    uint8_t* ddb_ = nullptr;
+    uint8_t* lists_ = nullptr;   // the records, names and blocks of the lists
+    uint32_t lists_size_ = 0;
+    uint32_t loader_head_ = 0, chain_head_ = 0;
+    int critical_depth_ = 0;
+    bool heap_exhausted_ = false;
+    std::vector<std::pair<uint32_t, uint32_t>> allocations_;   // address, size
+    std::vector<std::string> faults_;
+    uint32_t patched_ = 0;
 };
 
-}  // namespace emulated_kernel
+}   // namespace emulated_kernel
 
 #endif

@@ -25,11 +25,11 @@ constexpr uint32_t kDdbPrev = 0x3C;
 constexpr uint32_t kDdbSignature = uint32_t{'P'} << 24 | uint32_t{'r'} << 16 | uint32_t{'e'} << 8 | uint32_t{'v'};
 
 inline std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
 }
 
-}  // namespace emulated_kernel
+}   // namespace emulated_kernel
 
 #endif

@@ -26,8 +26,8 @@ int PrintInventory() {
         return 1;
     }
     IOrvService* drivers = nullptr;
-    result = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOrvService,
-                              reinterpret_cast<void**>(&drivers));
+    result =
+        CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOrvService, reinterpret_cast<void**>(&drivers));
     if (FAILED(result)) {
         printf("Creating Brantovix.Drivers.1 failed (0x%08lX).\n", static_cast<unsigned long>(result));
         return 1;
@@ -57,7 +57,7 @@ int PrintInventory() {
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 int main() {
     if (FAILED(CoInitialize(nullptr))) {

@@ -8,9 +8,11 @@
 namespace {
 
 // Slots are printed numbered from 1, 0 for a name that no slot holds.
-unsigned long Numbered(DWORD slot, DWORD notListed) { return slot == notListed ? 0 : slot + 1; }
+unsigned long Numbered(DWORD slot, DWORD notListed) {
+    return slot == notListed ? 0 : slot + 1;
+}
 
-}  // namespace
+}   // namespace
 
 int main() {
     DriverNameList driverNames;

@@ -28,118 +28,118 @@ bool driver_open = false;
 CRITICAL_SECTION request_lock;
 
 std::string DirectoryOf(HMODULE module) {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(module, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return std::string();
-  std::string directory(path, length);
-  size_t slash = directory.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : directory.substr(0, slash + 1);
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return std::string();
+    std::string directory(path, length);
+    size_t slash = directory.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : directory.substr(0, slash + 1);
 }
 
 bool ReadText(const std::string& path, std::string* text) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD size = GetFileSize(file, nullptr);
-  bool ok = size != INVALID_FILE_SIZE && size <= (1u << 20);
-  if (ok) {
-    text->resize(size);
-    DWORD got = 0;
-    ok = ReadFile(file, &(*text)[0], size, &got, nullptr) && got == size;
-  }
-  CloseHandle(file);
-  return ok;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD size = GetFileSize(file, nullptr);
+    bool ok = size != INVALID_FILE_SIZE && size <= (1u << 20);
+    if (ok) {
+        text->resize(size);
+        DWORD got = 0;
+        ok = ReadFile(file, &(*text)[0], size, &got, nullptr) && got == size;
+    }
+    CloseHandle(file);
+    return ok;
 }
 
 bool IsAbsolute(const std::string& path) {
-  return (path.size() > 1 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
+    return (path.size() > 1 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
 }
 
 void Report(const std::string& what) {
-  std::string line = "ORV_DE.VXD kernel stand-in: " + what + "\n";
-  OutputDebugStringA(line.c_str());
+    std::string line = "ORV_DE.VXD kernel stand-in: " + what + "\n";
+    OutputDebugStringA(line.c_str());
 }
 
 bool OpenDriver(HMODULE self) {
-  const std::string directory = DirectoryOf(self);
-  std::string text, error;
-  provisioner::Machine description;
-  if (!ReadText(directory + kDescriptionName, &text)) {
-    Report("cannot read " + directory + kDescriptionName);
-    return false;
-  }
-  if (!provisioner::ParseMachineFile(text, &description, &error, provisioner::MachineText::kStandinDescription)) {
-    Report(std::string(kDescriptionName) + " " + error);
-    return false;
-  }
-  std::string image = description.image.empty() ? kDefaultImageName : description.image;
-  if (!IsAbsolute(image)) image = directory + image;
+    const std::string directory = DirectoryOf(self);
+    std::string text, error;
+    provisioner::Machine description;
+    if (!ReadText(directory + kDescriptionName, &text)) {
+        Report("cannot read " + directory + kDescriptionName);
+        return false;
+    }
+    if (!provisioner::ParseMachineFile(text, &description, &error, provisioner::MachineText::kStandinDescription)) {
+        Report(std::string(kDescriptionName) + " " + error);
+        return false;
+    }
+    std::string image = description.image.empty() ? kDefaultImageName : description.image;
+    if (!IsAbsolute(image)) image = directory + image;
 
-  Kernel& kernel = Kernel::Instance();
-  if (!kernel.LoadDriver(image, &error)) {
-    Report(error);
-    return false;
-  }
-  provisioner::AddLoadedDriver(&description, kernel.module_name(), kernel.ddb_name());
-  std::vector<emulated_kernel::LoadedModule> modules;
-  for (const auto& m : description.modules) modules.push_back({m.name, m.load_count, true});
-  kernel.SetLists(modules, description.devices);
+    Kernel& kernel = Kernel::Instance();
+    if (!kernel.LoadDriver(image, &error)) {
+        Report(error);
+        return false;
+    }
+    provisioner::AddLoadedDriver(&description, kernel.module_name(), kernel.ddb_name());
+    std::vector<emulated_kernel::LoadedModule> modules;
+    for (const auto& m : description.modules) modules.push_back({m.name, m.load_count, true});
+    kernel.SetLists(modules, description.devices);
 
-  if (kernel.Control(emulated_kernel::kSysDynamicDeviceInit).carry()) {
-    Report("the driver refused SYS_DYNAMIC_DEVICE_INIT");
-    kernel.UnloadDriver();
-    return false;
-  }
-  if (kernel.DeviceIoControl(ENUMDRV_DIOC_OPEN, nullptr, 0, nullptr, 0, nullptr) != ENUMDRV_STATUS_SUCCESS) {
-    Report("the driver refused the open");
-    kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
-    kernel.UnloadDriver();
-    return false;
-  }
-  for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
-  driver_open = true;
-  return true;
+    if (kernel.Control(emulated_kernel::kSysDynamicDeviceInit).carry()) {
+        Report("the driver refused SYS_DYNAMIC_DEVICE_INIT");
+        kernel.UnloadDriver();
+        return false;
+    }
+    if (kernel.DeviceIoControl(ENUMDRV_DIOC_OPEN, nullptr, 0, nullptr, 0, nullptr) != ENUMDRV_STATUS_SUCCESS) {
+        Report("the driver refused the open");
+        kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
+        kernel.UnloadDriver();
+        return false;
+    }
+    for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
+    driver_open = true;
+    return true;
 }
 
 void CloseDriver() {
-  if (!driver_open) return;
-  Kernel& kernel = Kernel::Instance();
-  kernel.DeviceIoControl(ENUMDRV_DIOC_CLOSEHANDLE, nullptr, 0, nullptr, 0, nullptr);
-  kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
-  kernel.UnloadDriver();
-  driver_open = false;
+    if (!driver_open) return;
+    Kernel& kernel = Kernel::Instance();
+    kernel.DeviceIoControl(ENUMDRV_DIOC_CLOSEHANDLE, nullptr, 0, nullptr, 0, nullptr);
+    kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
+    kernel.UnloadDriver();
+    driver_open = false;
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD input_size, LPVOID output,
                                               DWORD output_size, LPDWORD bytes_returned, LPOVERLAPPED) {
-  if (!driver_open) {
-    SetLastError(ERROR_NOT_READY);
+    if (!driver_open) {
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    EnterCriticalSection(&request_lock);
+    Kernel& kernel = Kernel::Instance();
+    uint32_t status = kernel.DeviceIoControl(code, input, input_size, output, output_size,
+                                             reinterpret_cast<uint32_t*>(bytes_returned));
+    // What the driver did wrong is reported.
+    for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
+    LeaveCriticalSection(&request_lock);
+    if (status == ENUMDRV_STATUS_SUCCESS) return TRUE;
+    SetLastError(status);
     return FALSE;
-  }
-  EnterCriticalSection(&request_lock);
-  Kernel& kernel = Kernel::Instance();
-  uint32_t status = kernel.DeviceIoControl(code, input, input_size, output, output_size,
-                                           reinterpret_cast<uint32_t*>(bytes_returned));
-  // What the driver did wrong is reported.
-  for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
-  LeaveCriticalSection(&request_lock);
-  if (status == ENUMDRV_STATUS_SUCCESS) return TRUE;
-  SetLastError(status);
-  return FALSE;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    DisableThreadLibraryCalls(instance);
-    InitializeCriticalSection(&request_lock);
-    if (OpenDriver(instance)) return TRUE;
-    DeleteCriticalSection(&request_lock);
-    return FALSE;
-  }
-  if (reason == DLL_PROCESS_DETACH) {
-    CloseDriver();
-    DeleteCriticalSection(&request_lock);
-  }
-  return TRUE;
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        InitializeCriticalSection(&request_lock);
+        if (OpenDriver(instance)) return TRUE;
+        DeleteCriticalSection(&request_lock);
+        return FALSE;
+    }
+    if (reason == DLL_PROCESS_DETACH) {
+        CloseDriver();
+        DeleteCriticalSection(&request_lock);
+    }
+    return TRUE;
 }

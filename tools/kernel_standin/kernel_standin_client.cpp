@@ -16,76 +16,77 @@
 namespace {
 
 int SendRequests(HANDLE device, const char* path) {
-  using namespace enumerator_cases;
-  const size_t kGuard = 16;
-  std::ifstream lines(path);
-  std::string line;
-  while (std::getline(lines, line)) {
-    ParsedRequest request;
-    if (!ParseRequestLine(line, &request)) {
-      std::printf("bad request line %s\n", line.c_str());
-      return 1;
+    using namespace enumerator_cases;
+    const size_t kGuard = 16;
+    std::ifstream lines(path);
+    std::string line;
+    while (std::getline(lines, line)) {
+        ParsedRequest request;
+        if (!ParseRequestLine(line, &request)) {
+            std::printf("bad request line %s\n", line.c_str());
+            return 1;
+        }
+        std::vector<char> input(request.input.begin(), request.input.end());
+        std::vector<unsigned char> buffer(kGuard + request.output_size + kGuard, kUnwritten);
+        DWORD count = kByteCountUntouched;
+        const BOOL ok =
+            DeviceIoControl(device, request.code, request.null_input || input.empty() ? nullptr : input.data(),
+                            static_cast<DWORD>(input.size()), request.null_output ? nullptr : buffer.data() + kGuard,
+                            request.output_size, &count, nullptr);
+        RequestOutcome outcome;
+        outcome.status = ok ? 0 : GetLastError();
+        outcome.byte_count = count;
+        if (!request.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
+        for (size_t i = 0; i < buffer.size(); ++i) {
+            const bool inside = !request.null_output && i >= kGuard && i < kGuard + request.output_size;
+            if (!inside && buffer[i] != kUnwritten) outcome.outside_written = true;
+        }
+        std::printf("%s\n", OutcomeLine(outcome).c_str());
     }
-    std::vector<char> input(request.input.begin(), request.input.end());
-    std::vector<unsigned char> buffer(kGuard + request.output_size + kGuard, kUnwritten);
-    DWORD count = kByteCountUntouched;
-    const BOOL ok = DeviceIoControl(device, request.code, request.null_input || input.empty() ? nullptr : input.data(),
-                                    static_cast<DWORD>(input.size()),
-                                    request.null_output ? nullptr : buffer.data() + kGuard, request.output_size,
-                                    &count, nullptr);
-    RequestOutcome outcome;
-    outcome.status = ok ? 0 : GetLastError();
-    outcome.byte_count = count;
-    if (!request.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-    for (size_t i = 0; i < buffer.size(); ++i) {
-      const bool inside = !request.null_output && i >= kGuard && i < kGuard + request.output_size;
-      if (!inside && buffer[i] != kUnwritten) outcome.outside_written = true;
-    }
-    std::printf("%s\n", OutcomeLine(outcome).c_str());
-  }
-  return 0;
+    return 0;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
-  HANDLE device = CreateFileA("\\\\.\\ORV_DE.vxd", 0, 0, nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (device == INVALID_HANDLE_VALUE) {
-    std::printf("open failed %lu\n", GetLastError());
-    return 0;
-  }
-  if (argc > 1) {
-    const int result = SendRequests(device, argv[1]);
-    CloseHandle(device);
-    return result;
-  }
-  DWORD version = 0, count = 0;
-  BOOL ok = DeviceIoControl(device, 0x8001, nullptr, 0, &version, 4, &count, nullptr);
-  std::printf("version %d %lu 0x%08lX\n", ok ? 1 : 0, count, version);
-
-  for (DWORD index = 0; index < 1024; ++index) {
-    unsigned char record[17];
-    std::memset(record, 0xCC, sizeof record);
-    count = 0;
-    ok = DeviceIoControl(device, 0x8002, &index, 4, record, 17, &count, nullptr);
-    if (!ok || count == 0 || count == 0xFFFFFFFE || count == 0xFFFFFFFF) {
-      std::printf("end %lu %d %lu 0x%08lX\n", index, ok ? 1 : 0, count, ok ? 0 : GetLastError());
-      break;
+    HANDLE device = CreateFileA("\\\\.\\ORV_DE.vxd", 0, 0, nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        std::printf("open failed %lu\n", GetLastError());
+        return 0;
     }
-    char name[17] = {};
-    std::memcpy(name, record + 1, 16);
-    std::printf("module %lu %u %s\n", index, record[0], name);
-  }
+    if (argc > 1) {
+        const int result = SendRequests(device, argv[1]);
+        CloseHandle(device);
+        return result;
+    }
+    DWORD version = 0, count = 0;
+    BOOL ok = DeviceIoControl(device, 0x8001, nullptr, 0, &version, 4, &count, nullptr);
+    std::printf("version %d %lu 0x%08lX\n", ok ? 1 : 0, count, version);
 
-  static unsigned char names[2304];
-  count = 0;
-  ok = DeviceIoControl(device, 0x8003, nullptr, 0, names, sizeof names, &count, nullptr);
-  std::printf("devices %d %lu 0x%08lX\n", ok ? 1 : 0, count, ok ? 0 : GetLastError());
-  for (DWORD at = 0; ok && at + 9 <= count; at += 9) std::printf("device [%s]\n", reinterpret_cast<char*>(names + at));
-  count = 0xA5A5;
-  ok = DeviceIoControl(device, 0x8003, nullptr, 0, names, 0, &count, nullptr);
-  std::printf("no room %d %lu %lu\n", ok ? 1 : 0, count, ok ? 0 : GetLastError());
+    for (DWORD index = 0; index < 1024; ++index) {
+        unsigned char record[17];
+        std::memset(record, 0xCC, sizeof record);
+        count = 0;
+        ok = DeviceIoControl(device, 0x8002, &index, 4, record, 17, &count, nullptr);
+        if (!ok || count == 0 || count == 0xFFFFFFFE || count == 0xFFFFFFFF) {
+            std::printf("end %lu %d %lu 0x%08lX\n", index, ok ? 1 : 0, count, ok ? 0 : GetLastError());
+            break;
+        }
+        char name[17] = {};
+        std::memcpy(name, record + 1, 16);
+        std::printf("module %lu %u %s\n", index, record[0], name);
+    }
 
-  std::printf("close %d\n", CloseHandle(device) ? 1 : 0);
-  return 0;
+    static unsigned char names[2304];
+    count = 0;
+    ok = DeviceIoControl(device, 0x8003, nullptr, 0, names, sizeof names, &count, nullptr);
+    std::printf("devices %d %lu 0x%08lX\n", ok ? 1 : 0, count, ok ? 0 : GetLastError());
+    for (DWORD at = 0; ok && at + 9 <= count; at += 9)
+        std::printf("device [%s]\n", reinterpret_cast<char*>(names + at));
+    count = 0xA5A5;
+    ok = DeviceIoControl(device, 0x8003, nullptr, 0, names, 0, &count, nullptr);
+    std::printf("no room %d %lu %lu\n", ok ? 1 : 0, count, ok ? 0 : GetLastError());
+
+    std::printf("close %d\n", CloseHandle(device) ? 1 : 0);
+    return 0;
 }

@@ -12,17 +12,17 @@
 namespace le {
 
 struct ObjectPlan {
-  std::string section;  // the linked output section that becomes the object
-  uint32_t flags = 0;
+    std::string section;   // the linked output section that becomes the object
+    uint32_t flags = 0;
 };
 
 // Fills module->objects (in plan order) and module->fixups from the ELF image, and the
 // entry point from the symbol named module->entry_name. Refuses relocations it cannot
 // express as LE fixups, sections it was not told to place, and objects larger than
 // kMaxObjectSize. Returns false with a message in *error.
-bool ReadLinkedElf(const std::vector<uint8_t>& elf, const std::vector<ObjectPlan>& plan,
-                   Module* module, std::string* error);
+bool ReadLinkedElf(const std::vector<uint8_t>& elf, const std::vector<ObjectPlan>& plan, Module* module,
+                   std::string* error);
 
-}  // namespace le
+}   // namespace le
 
 #endif

@@ -7,273 +7,280 @@ namespace le {
 namespace {
 
 class Bytes {
- public:
-  explicit Bytes(std::vector<uint8_t>* out) : out_(out) {}
-  uint32_t size() const { return static_cast<uint32_t>(out_->size()); }
-  void Byte(uint8_t v) { out_->push_back(v); }
-  void Word(uint16_t v) { Byte(v & 0xFF); Byte(v >> 8); }
-  void Dword(uint32_t v) { Word(v & 0xFFFF); Word(v >> 16); }
-  void Text(const std::string& s) { out_->insert(out_->end(), s.begin(), s.end()); }
-  void Append(const std::vector<uint8_t>& v) { out_->insert(out_->end(), v.begin(), v.end()); }
-  void PadTo(uint32_t size) { if (size > this->size()) out_->resize(size, 0); }
-  void Align(uint32_t n) { PadTo((size() + n - 1) / n * n); }
-  void PutDword(uint32_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) (*out_)[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  }
-  void PutWord(uint32_t at, uint16_t v) {
-    (*out_)[at] = v & 0xFF;
-    (*out_)[at + 1] = v >> 8;
-  }
+public:
+    explicit Bytes(std::vector<uint8_t>* out) : out_(out) {}
+    uint32_t size() const { return static_cast<uint32_t>(out_->size()); }
+    void Byte(uint8_t v) { out_->push_back(v); }
+    void Word(uint16_t v) {
+        Byte(v & 0xFF);
+        Byte(v >> 8);
+    }
+    void Dword(uint32_t v) {
+        Word(v & 0xFFFF);
+        Word(v >> 16);
+    }
+    void Text(const std::string& s) { out_->insert(out_->end(), s.begin(), s.end()); }
+    void Append(const std::vector<uint8_t>& v) { out_->insert(out_->end(), v.begin(), v.end()); }
+    void PadTo(uint32_t size) {
+        if (size > this->size()) out_->resize(size, 0);
+    }
+    void Align(uint32_t n) { PadTo((size() + n - 1) / n * n); }
+    void PutDword(uint32_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) (*out_)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+    void PutWord(uint32_t at, uint16_t v) {
+        (*out_)[at] = v & 0xFF;
+        (*out_)[at + 1] = v >> 8;
+    }
 
- private:
-  std::vector<uint8_t>* out_;
+private:
+    std::vector<uint8_t>* out_;
 };
 
 std::string Hex(uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", v);
-  return text;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", v);
+    return text;
 }
 
 // A length-prefixed name with its ordinal, as the name tables hold them.
 bool PutName(Bytes* out, const std::string& name, uint16_t ordinal, std::string* error) {
-  if (name.empty() || name.size() > 127) {
-    *error = "name \"" + name + "\" must have 1 to 127 characters";
-    return false;
-  }
-  out->Byte(static_cast<uint8_t>(name.size()));
-  out->Text(name);
-  out->Word(ordinal);
-  return true;
+    if (name.empty() || name.size() > 127) {
+        *error = "name \"" + name + "\" must have 1 to 127 characters";
+        return false;
+    }
+    out->Byte(static_cast<uint8_t>(name.size()));
+    out->Text(name);
+    out->Word(ordinal);
+    return true;
 }
 
 // The DOS stub: a program that says what the file is and ends.
 void PutDosStub(Bytes* out) {
-  static const char kMessage[] = "This is a Windows virtual device driver.\r\n$";
-  out->Word(0x5A4D);  // "MZ"
-  out->Word(kHeaderOffset);  // bytes on the last page
-  out->Word(1);       // pages
-  out->Word(0);       // relocations
-  out->Word(4);       // header paragraphs
-  out->Word(0);       // minimum extra paragraphs
-  out->Word(0xFFFF);  // maximum extra paragraphs
-  out->Word(0);       // SS
-  out->Word(0xB8);    // SP
-  out->Word(0);       // checksum
-  out->Word(0);       // IP
-  out->Word(0);       // CS
-  out->Word(0x40);    // relocation table offset: a new-format executable
-  out->Word(0);       // overlay
-  out->PadTo(0x3C);
-  out->Dword(kHeaderOffset);
-  static const uint8_t kCode[] = {0x0E, 0x1F, 0xBA, 0x0E, 0x00, 0xB4, 0x09,
-                                  0xCD, 0x21, 0xB8, 0x01, 0x4C, 0xCD, 0x21};
-  for (uint8_t b : kCode) out->Byte(b);
-  out->Text(kMessage);
-  out->PadTo(kHeaderOffset);
+    static const char kMessage[] = "This is a Windows virtual device driver.\r\n$";
+    out->Word(0x5A4D);          // "MZ"
+    out->Word(kHeaderOffset);   // bytes on the last page
+    out->Word(1);               // pages
+    out->Word(0);               // relocations
+    out->Word(4);               // header paragraphs
+    out->Word(0);               // minimum extra paragraphs
+    out->Word(0xFFFF);          // maximum extra paragraphs
+    out->Word(0);               // SS
+    out->Word(0xB8);            // SP
+    out->Word(0);               // checksum
+    out->Word(0);               // IP
+    out->Word(0);               // CS
+    out->Word(0x40);            // relocation table offset: a new-format executable
+    out->Word(0);               // overlay
+    out->PadTo(0x3C);
+    out->Dword(kHeaderOffset);
+    static const uint8_t kCode[] = {0x0E, 0x1F, 0xBA, 0x0E, 0x00, 0xB4, 0x09, 0xCD, 0x21, 0xB8, 0x01, 0x4C, 0xCD, 0x21};
+    for (uint8_t b : kCode) out->Byte(b);
+    out->Text(kMessage);
+    out->PadTo(kHeaderOffset);
 }
 
-}  // namespace
+}   // namespace
 
 bool WriteImage(const Module& module, std::vector<uint8_t>* image, std::string* error) {
-  image->clear();
-  std::vector<uint8_t> out_bytes;
-  Bytes out(&out_bytes);
+    image->clear();
+    std::vector<uint8_t> out_bytes;
+    Bytes out(&out_bytes);
 
-  if (module.objects.empty()) {
-    *error = "the module has no objects";
-    return false;
-  }
-  if (module.entry_object >= module.objects.size() ||
-      module.entry_offset >= module.objects[module.entry_object].virtual_size) {
-    *error = "the entry point lies outside its object";
-    return false;
-  }
-
-  // Pages: every object's data in 4096-byte pages, object after object.
-  std::vector<uint32_t> first_page;  // 0-based page index of each object's first page
-  uint32_t pages = 0, preload_pages = 0;
-  for (const Object& object : module.objects) {
-    if (object.data.size() > kMaxObjectSize || object.virtual_size > kMaxObjectSize) {
-      *error = "object " + object.name + " is " +
-               std::to_string(std::max<size_t>(object.data.size(), object.virtual_size)) +
-               " bytes; this packer writes objects of at most " +
-               std::to_string(kMaxObjectSize) + " bytes";
-      return false;
+    if (module.objects.empty()) {
+        *error = "the module has no objects";
+        return false;
     }
-    if (object.virtual_size < object.data.size()) {
-      *error = "object " + object.name + " has more data than its size";
-      return false;
+    if (module.entry_object >= module.objects.size() ||
+        module.entry_offset >= module.objects[module.entry_object].virtual_size) {
+        *error = "the entry point lies outside its object";
+        return false;
     }
-    first_page.push_back(pages);
-    uint32_t object_pages = static_cast<uint32_t>((object.data.size() + kPageSize - 1) / kPageSize);
-    pages += object_pages;
-    if (object.flags & kObjectPreload) preload_pages += object_pages;
-  }
 
-  // Fixup records, grouped by the page that holds their source. A 32-bit source that runs
-  // into the next page is recorded in both pages, with a negative offset in the second.
-  std::vector<std::vector<std::pair<int32_t, std::vector<uint8_t>>>> page_fixups(pages);
-  for (const Fixup& fixup : module.fixups) {
-    if (fixup.object >= module.objects.size() || fixup.target_object >= module.objects.size()) {
-      *error = "a fixup names an object that does not exist";
-      return false;
+    // Pages: every object's data in 4096-byte pages, object after object.
+    std::vector<uint32_t> first_page;   // 0-based page index of each object's first page
+    uint32_t pages = 0, preload_pages = 0;
+    for (const Object& object : module.objects) {
+        if (object.data.size() > kMaxObjectSize || object.virtual_size > kMaxObjectSize) {
+            *error = "object " + object.name + " is " +
+                     std::to_string(std::max<size_t>(object.data.size(), object.virtual_size)) +
+                     " bytes; this packer writes objects of at most " + std::to_string(kMaxObjectSize) + " bytes";
+            return false;
+        }
+        if (object.virtual_size < object.data.size()) {
+            *error = "object " + object.name + " has more data than its size";
+            return false;
+        }
+        first_page.push_back(pages);
+        uint32_t object_pages = static_cast<uint32_t>((object.data.size() + kPageSize - 1) / kPageSize);
+        pages += object_pages;
+        if (object.flags & kObjectPreload) preload_pages += object_pages;
     }
-    const Object& source = module.objects[fixup.object];
-    if (uint64_t{fixup.offset} + 4 > source.data.size()) {
-      *error = "fixup at " + source.name + "+" + Hex(fixup.offset) + " lies outside the object's data";
-      return false;
+
+    // Fixup records, grouped by the page that holds their source. A 32-bit source that runs
+    // into the next page is recorded in both pages, with a negative offset in the second.
+    std::vector<std::vector<std::pair<int32_t, std::vector<uint8_t>>>> page_fixups(pages);
+    for (const Fixup& fixup : module.fixups) {
+        if (fixup.object >= module.objects.size() || fixup.target_object >= module.objects.size()) {
+            *error = "a fixup names an object that does not exist";
+            return false;
+        }
+        const Object& source = module.objects[fixup.object];
+        if (uint64_t{fixup.offset} + 4 > source.data.size()) {
+            *error = "fixup at " + source.name + "+" + Hex(fixup.offset) + " lies outside the object's data";
+            return false;
+        }
+        if (fixup.target_offset > module.objects[fixup.target_object].virtual_size) {
+            *error = "fixup at " + source.name + "+" + Hex(fixup.offset) + " points outside its target object";
+            return false;
+        }
+        std::vector<uint8_t> record;
+        Bytes r(&record);
+        r.Byte(fixup.kind == FixupKind::kOffset32 ? kFixupOffset32 : kFixupSelfRelative32);
+        bool wide = fixup.target_offset > 0xFFFF;
+        r.Byte(wide ? 0x10 : 0x00);   // internal reference; 32-bit target offset when needed
+        r.Word(0);                    // source offset, filled per page
+        r.Byte(static_cast<uint8_t>(fixup.target_object + 1));
+        if (wide)
+            r.Dword(fixup.target_offset);
+        else
+            r.Word(static_cast<uint16_t>(fixup.target_offset));
+        uint32_t page = first_page[fixup.object] + fixup.offset / kPageSize;
+        int32_t in_page = static_cast<int32_t>(fixup.offset % kPageSize);
+        page_fixups[page].emplace_back(in_page, record);
+        if (in_page + 4 > static_cast<int32_t>(kPageSize))
+            page_fixups[page + 1].emplace_back(in_page - static_cast<int32_t>(kPageSize), record);
     }
-    if (fixup.target_offset > module.objects[fixup.target_object].virtual_size) {
-      *error = "fixup at " + source.name + "+" + Hex(fixup.offset) + " points outside its target object";
-      return false;
+    for (auto& list : page_fixups)
+        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    PutDosStub(&out);
+    const uint32_t header = out.size();
+    out.PadTo(header + kHeaderSize);
+    auto field = [&](uint32_t offset, uint32_t value) { out.PutDword(header + offset, value); };
+    auto rel = [&]() { return out.size() - header; };
+
+    // Object table.
+    const uint32_t object_table = rel();
+    for (size_t i = 0; i < module.objects.size(); ++i) {
+        const Object& object = module.objects[i];
+        uint32_t object_pages = static_cast<uint32_t>((object.data.size() + kPageSize - 1) / kPageSize);
+        out.Dword(object.virtual_size);
+        out.Dword(object.base);
+        out.Dword(object.flags);
+        out.Dword(object_pages ? first_page[i] + 1 : 0);
+        out.Dword(object_pages);
+        out.Dword(0);
     }
-    std::vector<uint8_t> record;
-    Bytes r(&record);
-    r.Byte(fixup.kind == FixupKind::kOffset32 ? kFixupOffset32 : kFixupSelfRelative32);
-    bool wide = fixup.target_offset > 0xFFFF;
-    r.Byte(wide ? 0x10 : 0x00);  // internal reference; 32-bit target offset when needed
-    r.Word(0);                   // source offset, filled per page
-    r.Byte(static_cast<uint8_t>(fixup.target_object + 1));
-    if (wide) r.Dword(fixup.target_offset); else r.Word(static_cast<uint16_t>(fixup.target_offset));
-    uint32_t page = first_page[fixup.object] + fixup.offset / kPageSize;
-    int32_t in_page = static_cast<int32_t>(fixup.offset % kPageSize);
-    page_fixups[page].emplace_back(in_page, record);
-    if (in_page + 4 > static_cast<int32_t>(kPageSize))
-      page_fixups[page + 1].emplace_back(in_page - static_cast<int32_t>(kPageSize), record);
-  }
-  for (auto& list : page_fixups)
-    std::stable_sort(list.begin(), list.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-
-  PutDosStub(&out);
-  const uint32_t header = out.size();
-  out.PadTo(header + kHeaderSize);
-  auto field = [&](uint32_t offset, uint32_t value) { out.PutDword(header + offset, value); };
-  auto rel = [&]() { return out.size() - header; };
-
-  // Object table.
-  const uint32_t object_table = rel();
-  for (size_t i = 0; i < module.objects.size(); ++i) {
-    const Object& object = module.objects[i];
-    uint32_t object_pages = static_cast<uint32_t>((object.data.size() + kPageSize - 1) / kPageSize);
-    out.Dword(object.virtual_size);
-    out.Dword(object.base);
-    out.Dword(object.flags);
-    out.Dword(object_pages ? first_page[i] + 1 : 0);
-    out.Dword(object_pages);
-    out.Dword(0);
-  }
-  // Object page table: the file page number (1-based, 24 bits, high byte first) and flags.
-  const uint32_t page_table = rel();
-  for (uint32_t page = 1; page <= pages; ++page) {
-    out.Byte(static_cast<uint8_t>(page >> 16));
-    out.Byte(static_cast<uint8_t>(page >> 8));
-    out.Byte(static_cast<uint8_t>(page));
-    out.Byte(0);  // a legal physical page
-  }
-  // No resource table in the OS/2 sense: the version resource is reached through the
-  // driver header's own fields.
-  const uint32_t resource_table = rel();
-  const uint32_t resident_names = rel();
-  if (!PutName(&out, module.name, 0, error) || !PutName(&out, module.entry_name, 1, error))
-    return false;
-  out.Byte(0);
-  // Entry table: one bundle of one 32-bit entry, exported.
-  const uint32_t entry_table = rel();
-  out.Byte(1);
-  out.Byte(3);  // 32-bit entries
-  out.Word(static_cast<uint16_t>(module.entry_object + 1));
-  out.Byte(3);  // exported, shared data
-  out.Dword(module.entry_offset);
-  out.Byte(0);
-  // Fixup page table and fixup record table.
-  const uint32_t fixup_page_table = rel();
-  out.PadTo(out.size() + 4 * (pages + 1));
-  const uint32_t fixup_records = rel();
-  for (uint32_t page = 0; page < pages; ++page) {
-    out.PutDword(header + fixup_page_table + 4 * page, rel() - fixup_records);
-    for (const auto& [in_page, record] : page_fixups[page]) {
-      uint32_t at = out.size();
-      out.Append(record);
-      out.PutWord(at + 2, static_cast<uint16_t>(static_cast<int16_t>(in_page)));
+    // Object page table: the file page number (1-based, 24 bits, high byte first) and flags.
+    const uint32_t page_table = rel();
+    for (uint32_t page = 1; page <= pages; ++page) {
+        out.Byte(static_cast<uint8_t>(page >> 16));
+        out.Byte(static_cast<uint8_t>(page >> 8));
+        out.Byte(static_cast<uint8_t>(page));
+        out.Byte(0);   // a legal physical page
     }
-  }
-  out.PutDword(header + fixup_page_table + 4 * pages, rel() - fixup_records);
-  // No imports.
-  const uint32_t import_modules = rel();
-  const uint32_t import_procedures = rel();
-  out.Byte(0);
-  const uint32_t fixup_end = rel();
-
-  // The version resource: a 12-byte header (type 16, ordinal 1), then the block.
-  uint32_t resource_offset = 0, resource_length = 0;
-  if (!module.version_resource.empty()) {
-    resource_offset = out.size();
-    out.Byte(0xFF);
-    out.Word(16);
-    out.Byte(0xFF);
-    out.Word(1);
-    out.Word(0x0030);  // moveable, pure
-    out.Dword(static_cast<uint32_t>(module.version_resource.size()));
-    out.Append(module.version_resource);
-    resource_length = out.size() - resource_offset;
-  }
-
-  // Data pages; every page is whole in the file except the last one of the module.
-  out.Align(16);
-  const uint32_t data_pages = out.size();
-  uint32_t last_page_size = kPageSize;
-  for (size_t i = 0; i < module.objects.size(); ++i) {
-    const Object& object = module.objects[i];
-    out.Append(object.data);
-    uint32_t tail = static_cast<uint32_t>(object.data.size() % kPageSize);
-    bool last_with_pages = true;
-    for (size_t j = i + 1; j < module.objects.size(); ++j)
-      if (!module.objects[j].data.empty()) last_with_pages = false;
-    if (tail && !last_with_pages) out.PadTo(out.size() + kPageSize - tail);
-    if (last_with_pages && !object.data.empty()) {
-      last_page_size = tail ? tail : kPageSize;
-      break;
+    // No resource table in the OS/2 sense: the version resource is reached through the
+    // driver header's own fields.
+    const uint32_t resource_table = rel();
+    const uint32_t resident_names = rel();
+    if (!PutName(&out, module.name, 0, error) || !PutName(&out, module.entry_name, 1, error)) return false;
+    out.Byte(0);
+    // Entry table: one bundle of one 32-bit entry, exported.
+    const uint32_t entry_table = rel();
+    out.Byte(1);
+    out.Byte(3);   // 32-bit entries
+    out.Word(static_cast<uint16_t>(module.entry_object + 1));
+    out.Byte(3);   // exported, shared data
+    out.Dword(module.entry_offset);
+    out.Byte(0);
+    // Fixup page table and fixup record table.
+    const uint32_t fixup_page_table = rel();
+    out.PadTo(out.size() + 4 * (pages + 1));
+    const uint32_t fixup_records = rel();
+    for (uint32_t page = 0; page < pages; ++page) {
+        out.PutDword(header + fixup_page_table + 4 * page, rel() - fixup_records);
+        for (const auto& [in_page, record] : page_fixups[page]) {
+            uint32_t at = out.size();
+            out.Append(record);
+            out.PutWord(at + 2, static_cast<uint16_t>(static_cast<int16_t>(in_page)));
+        }
     }
-  }
+    out.PutDword(header + fixup_page_table + 4 * pages, rel() - fixup_records);
+    // No imports.
+    const uint32_t import_modules = rel();
+    const uint32_t import_procedures = rel();
+    out.Byte(0);
+    const uint32_t fixup_end = rel();
 
-  // Non-resident name table.
-  const uint32_t nonresident_names = out.size();
-  if (!PutName(&out, module.description, 0, error)) return false;
-  out.Byte(0);
-  const uint32_t nonresident_size = out.size() - nonresident_names;
+    // The version resource: a 12-byte header (type 16, ordinal 1), then the block.
+    uint32_t resource_offset = 0, resource_length = 0;
+    if (!module.version_resource.empty()) {
+        resource_offset = out.size();
+        out.Byte(0xFF);
+        out.Word(16);
+        out.Byte(0xFF);
+        out.Word(1);
+        out.Word(0x0030);   // moveable, pure
+        out.Dword(static_cast<uint32_t>(module.version_resource.size()));
+        out.Append(module.version_resource);
+        resource_length = out.size() - resource_offset;
+    }
 
-  out.PutWord(header + 0x00, 0x454C);  // "LE"
-  out.PutWord(header + 0x08, 2);       // 80386
-  out.PutWord(header + 0x0A, 4);       // Windows virtual device
-  field(0x10, module.module_flags);
-  field(0x14, pages);
-  field(0x28, kPageSize);
-  field(0x2C, last_page_size);
-  field(0x30, fixup_end - fixup_page_table);
-  field(0x38, fixup_page_table - object_table);
-  field(0x40, object_table);
-  field(0x44, static_cast<uint32_t>(module.objects.size()));
-  field(0x48, page_table);
-  field(0x50, resource_table);
-  field(0x58, resident_names);
-  field(0x5C, entry_table);
-  field(0x68, fixup_page_table);
-  field(0x6C, fixup_records);
-  field(0x70, import_modules);
-  field(0x78, import_procedures);
-  field(0x80, data_pages);
-  field(0x84, preload_pages);
-  field(0x88, nonresident_names);
-  field(0x8C, nonresident_size);
-  field(0xB8, resource_offset);
-  field(0xBC, resource_length);
-  out.PutWord(header + 0xC0, module.device_id);
-  out.PutWord(header + 0xC2, module.ddk_version);
+    // Data pages; every page is whole in the file except the last one of the module.
+    out.Align(16);
+    const uint32_t data_pages = out.size();
+    uint32_t last_page_size = kPageSize;
+    for (size_t i = 0; i < module.objects.size(); ++i) {
+        const Object& object = module.objects[i];
+        out.Append(object.data);
+        uint32_t tail = static_cast<uint32_t>(object.data.size() % kPageSize);
+        bool last_with_pages = true;
+        for (size_t j = i + 1; j < module.objects.size(); ++j)
+            if (!module.objects[j].data.empty()) last_with_pages = false;
+        if (tail && !last_with_pages) out.PadTo(out.size() + kPageSize - tail);
+        if (last_with_pages && !object.data.empty()) {
+            last_page_size = tail ? tail : kPageSize;
+            break;
+        }
+    }
 
-  image->swap(out_bytes);
-  return true;
+    // Non-resident name table.
+    const uint32_t nonresident_names = out.size();
+    if (!PutName(&out, module.description, 0, error)) return false;
+    out.Byte(0);
+    const uint32_t nonresident_size = out.size() - nonresident_names;
+
+    out.PutWord(header + 0x00, 0x454C);   // "LE"
+    out.PutWord(header + 0x08, 2);        // 80386
+    out.PutWord(header + 0x0A, 4);        // Windows virtual device
+    field(0x10, module.module_flags);
+    field(0x14, pages);
+    field(0x28, kPageSize);
+    field(0x2C, last_page_size);
+    field(0x30, fixup_end - fixup_page_table);
+    field(0x38, fixup_page_table - object_table);
+    field(0x40, object_table);
+    field(0x44, static_cast<uint32_t>(module.objects.size()));
+    field(0x48, page_table);
+    field(0x50, resource_table);
+    field(0x58, resident_names);
+    field(0x5C, entry_table);
+    field(0x68, fixup_page_table);
+    field(0x6C, fixup_records);
+    field(0x70, import_modules);
+    field(0x78, import_procedures);
+    field(0x80, data_pages);
+    field(0x84, preload_pages);
+    field(0x88, nonresident_names);
+    field(0x8C, nonresident_size);
+    field(0xB8, resource_offset);
+    field(0xBC, resource_length);
+    out.PutWord(header + 0xC0, module.device_id);
+    out.PutWord(header + 0xC2, module.ddk_version);
+
+    image->swap(out_bytes);
+    return true;
 }
 
 namespace {
@@ -282,67 +289,67 @@ namespace {
 // zero-terminated, padded to a DWORD boundary), the value, then the children, each on a
 // DWORD boundary. The length counts everything but the padding after the last byte.
 struct VersionNode {
-  std::string key;
-  std::vector<uint8_t> value;
-  std::vector<VersionNode> children;
+    std::string key;
+    std::vector<uint8_t> value;
+    std::vector<VersionNode> children;
 };
 
 std::vector<uint8_t> EncodeNode(const VersionNode& node) {
-  std::vector<uint8_t> bytes;
-  Bytes out(&bytes);
-  out.Word(0);
-  out.Word(static_cast<uint16_t>(node.value.size()));
-  out.Text(node.key);
-  out.Byte(0);
-  out.Align(4);
-  out.Append(node.value);
-  for (const VersionNode& child : node.children) {
+    std::vector<uint8_t> bytes;
+    Bytes out(&bytes);
+    out.Word(0);
+    out.Word(static_cast<uint16_t>(node.value.size()));
+    out.Text(node.key);
+    out.Byte(0);
     out.Align(4);
-    out.Append(EncodeNode(child));
-  }
-  out.PutWord(0, static_cast<uint16_t>(bytes.size()));
-  return bytes;
+    out.Append(node.value);
+    for (const VersionNode& child : node.children) {
+        out.Align(4);
+        out.Append(EncodeNode(child));
+    }
+    out.PutWord(0, static_cast<uint16_t>(bytes.size()));
+    return bytes;
 }
 
 std::vector<uint8_t> Text(const std::string& s) {
-  std::vector<uint8_t> v(s.begin(), s.end());
-  v.push_back(0);
-  return v;
+    std::vector<uint8_t> v(s.begin(), s.end());
+    v.push_back(0);
+    return v;
 }
 
-}  // namespace
+}   // namespace
 
 std::vector<uint8_t> BuildVersionBlock(const VersionInfo& info) {
-  VersionNode root;
-  root.key = "VS_VERSION_INFO";
-  Bytes fixed(&root.value);
-  fixed.Dword(0xFEEF04BD);
-  fixed.Dword(0x00010000);
-  fixed.Dword(info.file_version_ms);
-  fixed.Dword(info.file_version_ls);
-  fixed.Dword(info.product_version_ms);
-  fixed.Dword(info.product_version_ls);
-  fixed.Dword(info.file_flags_mask);
-  fixed.Dword(info.file_flags);
-  fixed.Dword(info.file_os);
-  fixed.Dword(info.file_type);
-  fixed.Dword(info.file_subtype);
-  fixed.Dword(0);
-  fixed.Dword(0);
+    VersionNode root;
+    root.key = "VS_VERSION_INFO";
+    Bytes fixed(&root.value);
+    fixed.Dword(0xFEEF04BD);
+    fixed.Dword(0x00010000);
+    fixed.Dword(info.file_version_ms);
+    fixed.Dword(info.file_version_ls);
+    fixed.Dword(info.product_version_ms);
+    fixed.Dword(info.product_version_ls);
+    fixed.Dword(info.file_flags_mask);
+    fixed.Dword(info.file_flags);
+    fixed.Dword(info.file_os);
+    fixed.Dword(info.file_type);
+    fixed.Dword(info.file_subtype);
+    fixed.Dword(0);
+    fixed.Dword(0);
 
-  VersionNode table;
-  table.key = info.string_table;
-  for (const auto& [key, value] : info.strings) table.children.push_back({key, Text(value), {}});
-  VersionNode strings{"StringFileInfo", {}, {table}};
+    VersionNode table;
+    table.key = info.string_table;
+    for (const auto& [key, value] : info.strings) table.children.push_back({key, Text(value), {}});
+    VersionNode strings{"StringFileInfo", {}, {table}};
 
-  VersionNode translation{"Translation", {}, {}};
-  Bytes t(&translation.value);
-  t.Word(info.language);
-  t.Word(info.code_page);
-  VersionNode variables{"VarFileInfo", {}, {translation}};
+    VersionNode translation{"Translation", {}, {}};
+    Bytes t(&translation.value);
+    t.Word(info.language);
+    t.Word(info.code_page);
+    VersionNode variables{"VarFileInfo", {}, {translation}};
 
-  root.children = {strings, variables};
-  return EncodeNode(root);
+    root.children = {strings, variables};
+    return EncodeNode(root);
 }
 
-}  // namespace le
+}   // namespace le

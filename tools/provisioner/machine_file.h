@@ -13,75 +13,75 @@ namespace provisioner {
 
 // The three directories that the inventory scans.
 enum class DriverDirectory {
-  kSystem,    // the system directory
-  kDrivers,   // the Windows directory followed by "\System32\Drivers"
-  kIoSubSys,  // the system directory followed by "\IoSubSys"
+    kSystem,     // the system directory
+    kDrivers,    // the Windows directory followed by "\System32\Drivers"
+    kIoSubSys,   // the system directory followed by "\IoSubSys"
 };
 
-struct FileTime {  // UTC, as a SYSTEMTIME holds it
-  uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+struct FileTime {   // UTC, as a SYSTEMTIME holds it
+    uint16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
 struct DriverFile {
-  DriverDirectory directory = DriverDirectory::kSystem;
-  std::string name;
-  bool has_version = false;   // false: a file without a version resource
-  uint16_t version[4] = {};   // a.b.c.d: dwFileVersionMS = a:b, dwFileVersionLS = c:d
-  FileTime last_write;
+    DriverDirectory directory = DriverDirectory::kSystem;
+    std::string name;
+    bool has_version = false;   // false: a file without a version resource
+    uint16_t version[4] = {};   // a.b.c.d: dwFileVersionMS = a:b, dwFileVersionLS = c:d
+    FileTime last_write;
 };
 
 // HKEY_DYN_DATA "Config Manager\Enum\<name>", value "HardWareKey".
 struct DeviceNode {
-  std::string name;
-  std::string hardware_key;
+    std::string name;
+    std::string hardware_key;
 };
 
 // HKEY_LOCAL_MACHINE "Enum\<path>", value "Driver" when has_driver.
 struct HardwareKey {
-  std::string path;
-  bool has_driver = false;
-  std::string driver;
+    std::string path;
+    bool has_driver = false;
+    std::string driver;
 };
 
 // HKEY_LOCAL_MACHINE "System\CurrentControlSet\Services\Class\<key>", value <name> = <data>.
 struct ClassValue {
-  std::string key;
-  std::string name;
-  std::string data;
+    std::string key;
+    std::string name;
+    std::string data;
 };
 
 // One entry of the loader's list of dynamically loaded devices: the module name the loader
 // keeps (no path, no extension, no blanks, up to 255 characters) and its load count.
 struct ListedModule {
-  std::string name;
-  uint8_t load_count = 1;
+    std::string name;
+    uint8_t load_count = 1;
 };
 
-constexpr size_t kMaxListEntries = 4096;  // modules, and devices
+constexpr size_t kMaxListEntries = 4096;   // modules, and devices
 
 struct Machine {
-  std::vector<DriverFile> files;
-  std::vector<DeviceNode> nodes;
-  std::vector<HardwareKey> hardware_keys;
-  std::vector<ClassValue> class_values;
-  // The loader's list, head first, and the chain of descriptor blocks, head first (each name
-  // blank-padded to the 8 bytes a descriptor block holds).
-  std::vector<ListedModule> modules;
-  std::vector<std::string> devices;
-  // The "module" and "device" lines, in order, as they stand: the stand-in's description.
-  std::string kernel_lists;
-  // The stand-in's "image" line: the LE image to host (empty: not given).
-  std::string image;
-  // When the component wrote the enumerator driver file ORV_DE.VXD into the system directory:
-  // the last-write time that the kernel stand-in, in that file's place, is given.
-  bool has_enumerator_time = false;
-  FileTime enumerator_written;
+    std::vector<DriverFile> files;
+    std::vector<DeviceNode> nodes;
+    std::vector<HardwareKey> hardware_keys;
+    std::vector<ClassValue> class_values;
+    // The loader's list, head first, and the chain of descriptor blocks, head first (each name
+    // blank-padded to the 8 bytes a descriptor block holds).
+    std::vector<ListedModule> modules;
+    std::vector<std::string> devices;
+    // The "module" and "device" lines, in order, as they stand: the stand-in's description.
+    std::string kernel_lists;
+    // The stand-in's "image" line: the LE image to host (empty: not given).
+    std::string image;
+    // When the component wrote the enumerator driver file ORV_DE.VXD into the system directory:
+    // the last-write time that the kernel stand-in, in that file's place, is given.
+    bool has_enumerator_time = false;
+    FileTime enumerator_written;
 };
 
 // Which lines a text may hold.
 enum class MachineText {
-  kMachineFile,           // every kind but "image": the provisioner puts the image in place
-  kStandinDescription,    // "image", "module" and "device" only
+    kMachineFile,          // every kind but "image": the provisioner puts the image in place
+    kStandinDescription,   // "image", "module" and "device" only
 };
 
 // Parses a machine file or a stand-in's description. On a malformed line returns false with
@@ -95,6 +95,6 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
 // for byte after padding).
 void AddLoadedDriver(Machine* machine, const std::string& module_name, const std::string& ddb_name);
 
-}  // namespace provisioner
+}   // namespace provisioner
 
 #endif

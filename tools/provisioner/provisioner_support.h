@@ -29,6 +29,6 @@ bool WriteNewFile(const std::string& path, const void* bytes, size_t size, DWORD
 // for a few seconds.
 bool DeleteIfPresent(const std::string& path);
 
-}  // namespace provisioner
+}   // namespace provisioner
 
 #endif

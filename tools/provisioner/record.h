@@ -21,8 +21,8 @@
 
 namespace provisioner {
 
-extern const char kDynamicRootName[];  // "HKEY_DYN_DATA"
-extern const char kMachineRootName[];  // "HKEY_LOCAL_MACHINE"
+extern const char kDynamicRootName[];   // "HKEY_DYN_DATA"
+extern const char kMachineRootName[];   // "HKEY_LOCAL_MACHINE"
 
 std::string RecordPath();
 
@@ -31,27 +31,27 @@ HKEY RootByName(const std::string& name);
 
 // Appends lines to the record, creating it when there is none.
 class Record {
- public:
-  Record() = default;
-  ~Record();
-  Record(const Record&) = delete;
-  Record& operator=(const Record&) = delete;
+public:
+    Record() = default;
+    ~Record();
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
 
-  bool Open();
-  // Writes one line and flushes it. A field holding a TAB, CR or LF cannot be recorded: the
-  // line is refused and nothing is written.
-  bool Add(const std::vector<std::string>& fields);
+    bool Open();
+    // Writes one line and flushes it. A field holding a TAB, CR or LF cannot be recorded: the
+    // line is refused and nothing is written.
+    bool Add(const std::vector<std::string>& fields);
 
- private:
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
-using RecordLine = std::vector<std::string>;  // the fields of one line
+using RecordLine = std::vector<std::string>;   // the fields of one line
 
 // Reads the record. No record at all gives no lines and true; a record that exists but cannot
 // be read gives false.
 bool ReadRecord(std::vector<RecordLine>* lines);
 
-}  // namespace provisioner
+}   // namespace provisioner
 
 #endif

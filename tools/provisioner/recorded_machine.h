@@ -19,6 +19,6 @@ bool RemoveRecorded();
 // from an older record, among them).
 bool RestoreDynamicTree();
 
-}  // namespace provisioner
+}   // namespace provisioner
 
 #endif

@@ -22,6 +22,6 @@ bool CreateKeyPath(HKEY root, const char* root_name, const std::string& path, Re
 bool SetStringValue(HKEY root, const char* root_name, const std::string& path, const std::string& name,
                     const std::string& data, Record* record);
 
-}  // namespace provisioner
+}   // namespace provisioner
 
 #endif

@@ -141,14 +141,26 @@ TEST_F(EnumeratorClientWithDevice, ModuleLoopRequestsUntilTheDriverHasNoMore) {
     const ModuleCase cases[] = {
         {"three modules", {"VPOWERD", "PCI", "ORV_DE"}, {}, {"VPOWERD", "PCI", "ORV_DE"}, 4},
         {"no module at all", {}, {}, {}, 1},
-        {"names of 15, 16 and 26 characters", {name15, name15 + "P", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"}, {},
-         {name15, name15, name15}, 4},
+        {"names of 15, 16 and 26 characters",
+         {name15, name15 + "P", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"},
+         {},
+         {name15, name15, name15},
+         4},
         {"second request fails with a whole record",
-         {"A", "B", "C"}, {{kGetModule, 1, TRUE, kRecordSize, FALSE, 31}}, {"A"}, 2},
+         {"A", "B", "C"},
+         {{kGetModule, 1, TRUE, kRecordSize, FALSE, 31}},
+         {"A"},
+         2},
         {"byte count 0xFFFFFFFE from a succeeding request",
-         {"A", "B", "C"}, {{kGetModule, 2, FALSE, 0xFFFFFFFEu, TRUE, 0}}, {"A", "B"}, 3},
+         {"A", "B", "C"},
+         {{kGetModule, 2, FALSE, 0xFFFFFFFEu, TRUE, 0}},
+         {"A", "B"},
+         3},
         {"byte count 0xFFFFFFFF from a succeeding request",
-         {"A", "B", "C"}, {{kGetModule, 0, FALSE, 0xFFFFFFFFu, TRUE, 0}}, {}, 1},
+         {"A", "B", "C"},
+         {{kGetModule, 0, FALSE, 0xFFFFFFFFu, TRUE, 0}},
+         {},
+         1},
         {"byte count 0 from a succeeding request", {"A", "B"}, {{kGetModule, 1, FALSE, 0, TRUE, 0}}, {"A"}, 2},
         {"a record cut short", {"A", "B"}, {{kGetModule, 1, TRUE, 5, TRUE, 0}}, {"A"}, 2},
         {"a byte count larger than the record", {"A", "B"}, {{kGetModule, 0, TRUE, 400, TRUE, 0}}, {"A", "B"}, 3},
@@ -194,7 +206,7 @@ TEST_F(EnumeratorClientWithDevice, ModuleLoopStopsWhenAll1024SlotsAreUsed) {
 
 struct DeviceCase {
     const char* what;
-    int devices;                    // devices in the chain: DEV00000, DEV00001, ...
+    int devices;   // devices in the chain: DEV00000, DEV00001, ...
     std::vector<TestDeviceOverride> overrides;
     DWORD expectedCount;
 };
@@ -246,4 +258,4 @@ TEST_F(EnumeratorClientWithDevice, DeviceEntriesKeepTheirBlanks) {
     EXPECT_EQ(0u, lists.deviceNames.FindDeviceName("VMM     "));
 }
 
-}  // namespace
+}   // namespace

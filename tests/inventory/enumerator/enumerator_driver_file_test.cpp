@@ -23,8 +23,16 @@ namespace {
 struct Platform {
     HandleLedger ledger;
     std::vector<std::string> created;   // every path the deployment created or opened for writing
-    enum Fault { kNone, kCreateFails, kWriteFails, kWriteShort, kFlushFails, kCloseFails, kMoveFails,
-                 kOtherCopyFirst } fault = kNone;
+    enum Fault {
+        kNone,
+        kCreateFails,
+        kWriteFails,
+        kWriteShort,
+        kFlushFails,
+        kCloseFails,
+        kMoveFails,
+        kOtherCopyFirst
+    } fault = kNone;
     std::string otherCopy;   // kOtherCopyFirst: what another process puts in place first
 
     decltype(&WriteFile) writeFile = nullptr;
@@ -195,4 +203,4 @@ TEST_F(EnumeratorDriverFile, RemovalDeletesTheFileAndBearsItsAbsence) {
     EXPECT_EQ(payload_, ReadFileBytes(driverFile_));
 }
 
-}  // namespace
+}   // namespace

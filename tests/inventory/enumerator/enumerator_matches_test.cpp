@@ -47,7 +47,7 @@ TEST(EnumeratorMatches, DriverNamesMatchFileNamesWithoutTheirLastFourCharacters)
         const char* name;
         DWORD active;
     } rows[] = {
-        {"ORV_DE.VXD", 1}, {"ABCD", 0},   {"ABCDE", 1},  {"IOS.VXD", 1}, {"IOS.386", 1},
+        {"ORV_DE.VXD", 1}, {"ABCD", 0},       {"ABCDE", 1},   {"IOS.VXD", 1}, {"IOS.386", 1},
         {"IOS", 0},        {"VXDLDR.VXD", 1}, {"PCI.VXD", 0}, {"IOS.VXD", 1},
     };
     DriverTable table;
@@ -68,10 +68,8 @@ TEST(EnumeratorMatches, DeviceNamesMatchOnlyWithTheirBlanks) {
         const char* deviceName;   // up to 9 bytes; 9 means no zero byte
         DWORD active;
     } rows[] = {
-        {"A.VXD", "IOS", 0},
-        {"B.VXD", "ios     ", 1},
-        {"C.VXD", "", 0},
-        {"D.VXD", "VMM     X", 1},   // no terminator: read as its first 8 characters
+        {"A.VXD", "IOS", 0},     {"B.VXD", "ios     ", 1},
+        {"C.VXD", "", 0},        {"D.VXD", "VMM     X", 1},   // no terminator: read as its first 8 characters
         {"E.VXD", "IOS    ", 0},
     };
     DriverTable table;
@@ -121,4 +119,4 @@ TEST(EnumeratorMatches, EmptyListsMarkNothing) {
     EXPECT_EQ(0u, table.Row(1).active);
 }
 
-}  // namespace
+}   // namespace

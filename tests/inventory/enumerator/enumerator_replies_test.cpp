@@ -40,9 +40,8 @@ TEST(EnumeratorReplies, ModuleLoopEndsOnFailureAndOnEveryNoMoreByteCount) {
         uint32_t byteCount;
         bool ends;
     } cases[] = {
-        {true, 17, false},       {true, 0, true},          {true, 0xFFFFFFFE, true},
-        {true, 0xFFFFFFFF, true}, {false, 17, true},       {false, 0, true},
-        {true, 16, true},        {true, 1, true},          {true, 18, false},
+        {true, 17, false}, {true, 0, true},  {true, 0xFFFFFFFE, true}, {true, 0xFFFFFFFF, true}, {false, 17, true},
+        {false, 0, true},  {true, 16, true}, {true, 1, true},          {true, 18, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.succeeded << " " << c.byteCount);
@@ -57,10 +56,10 @@ TEST(EnumeratorReplies, SlotKeepsAtMost15CharactersOfAModuleName) {
     } cases[] = {
         {"VPOWERD", "VPOWERD"},
         {"", ""},
-        {"ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNO"},                           // 15 + terminator
-        {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNO"},                          // 16, no terminator
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "ABCDEFGHIJKLMNO"},                // the driver sends 16 of them
-        {std::string("AB\0GARBAGE", 10), "AB"},                           // bytes after the zero mean nothing
+        {"ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNO"},              // 15 + terminator
+        {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNO"},             // 16, no terminator
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "ABCDEFGHIJKLMNO"},   // the driver sends 16 of them
+        {std::string("AB\0GARBAGE", 10), "AB"},              // bytes after the zero mean nothing
     };
     // Three adjacent slots: the middle one is written, its neighbours must stay untouched.
     for (const auto& c : cases) {
@@ -82,9 +81,8 @@ TEST(EnumeratorReplies, DeviceNameCountTakesWholeEntriesOfAPossibleReply) {
         uint32_t byteCount;
         uint32_t count;
     } cases[] = {
-        {true, 27, 3},    {true, 0, 0},    {true, 20, 2},      {true, 8, 0},
-        {true, 2304, 256}, {true, 2305, 0}, {true, 0xFFFFFFFF, 0}, {false, 27, 0},
-        {false, 0, 0},
+        {true, 27, 3},   {true, 0, 0},          {true, 20, 2},  {true, 8, 0},  {true, 2304, 256},
+        {true, 2305, 0}, {true, 0xFFFFFFFF, 0}, {false, 27, 0}, {false, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.succeeded << " " << c.byteCount);
@@ -96,7 +94,7 @@ TEST(EnumeratorReplies, FindsTheFirstEqualSlotIgnoringCase) {
     char slots[4][kDriverSlotSize] = {"VXDLDR", "orv_de", "ORV_DE", "PCI"};
     EXPECT_EQ(2u, FindNameInSlots(slots[0], kDriverSlotSize, 4, "ORV_DE", CompareIgnoringCase));
     EXPECT_EQ(1u, FindNameInSlots(slots[0], kDriverSlotSize, 4, "vxdldr", CompareIgnoringCase));
-    EXPECT_EQ(0u, FindNameInSlots(slots[0], kDriverSlotSize, 3, "PCI", CompareIgnoringCase));  // unused slot
+    EXPECT_EQ(0u, FindNameInSlots(slots[0], kDriverSlotSize, 3, "PCI", CompareIgnoringCase));   // unused slot
     EXPECT_EQ(0u, FindNameInSlots(slots[0], kDriverSlotSize, 4, "PC", CompareIgnoringCase));
     EXPECT_EQ(0u, FindNameInSlots(slots[0], kDriverSlotSize, 0, "VXDLDR", CompareIgnoringCase));
 }
@@ -117,4 +115,4 @@ TEST(EnumeratorReplies, DeviceEntriesKeepTheirBlanksAndNeverRunIntoTheNext) {
     EXPECT_EQ(256u, FindNameInSlots(full.data(), ENUMDRV_DEVICE_ENTRY_SIZE, 256, "LASTONE!", CompareIgnoringCase));
 }
 
-}  // namespace
+}   // namespace

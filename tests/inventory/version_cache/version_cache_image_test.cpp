@@ -43,8 +43,8 @@ Bytes Entries(const std::vector<Entry>& entries) {
         char stamp[13] = {};
         strncpy(stamp, e.stamp, sizeof(stamp));
         Bytes entry(e.path.size() + kCacheEntryOverhead, 0xEE);
-        WriteCacheEntry(entry.data(), e.path.data(), static_cast<uint32_t>(e.path.size()), e.device, stamp,
-                        e.low, e.high);
+        WriteCacheEntry(entry.data(), e.path.data(), static_cast<uint32_t>(e.path.size()), e.device, stamp, e.low,
+                        e.high);
         image.insert(image.end(), entry.begin(), entry.end());
     }
     return image;
@@ -57,11 +57,11 @@ int32_t Find(const Bytes& image, const std::string& path) {
 
 TEST(VersionCacheImage, EntryLayoutByteForByte) {
     const Bytes image = Entries({{"C:\\A.VXD", kDevice, kLongStamp, 0x11223344, 0x01BEC5D0}});
-    const Bytes expected = {'C', ':', '\\', 'A', '.', 'V', 'X', 'D',                  // path, no zero
-                            'V', 'P', 'O', 'W', 'E', 'R', 'D', ' ', 0,                // device name
-                            '0', '4', '.', '1', '0', '.', '1', '0', '0', '.', '0', '1', '0',  // 13 of 14
-                            0x44, 0x33, 0x22, 0x11, 0xD0, 0xC5, 0xBE, 0x01,           // low, high
-                            0, 0};
+    const Bytes expected = {'C',  ':',  '\\', 'A',  '.',  'V',  'X',  'D',                             // path, no zero
+                            'V',  'P',  'O',  'W',  'E',  'R',  'D',  ' ',  0,                         // device name
+                            '0',  '4',  '.',  '1',  '0',  '.',  '1',  '0',  '0', '.', '0', '1', '0',   // 13 of 14
+                            0x44, 0x33, 0x22, 0x11, 0xD0, 0xC5, 0xBE, 0x01,                            // low, high
+                            0,    0};
     EXPECT_EQ(expected, image);
     EXPECT_EQ(0x11223344u, ReadCacheWord(image.data() + 8 + kCacheTimeLowOffset));
     EXPECT_EQ(0x01BEC5D0u, ReadCacheWord(image.data() + 8 + kCacheTimeHighOffset));
@@ -78,9 +78,8 @@ TEST(VersionCacheImage, ShortAndEmptyStampsAreZeroFilled) {
 }
 
 TEST(VersionCacheImage, FindsOnlyWholeEntriesReachedFromTheStart) {
-    const Bytes image = Entries({{kPathQ, kNoDevice, kStamp, 1, 2},
-                                 {kPathR, kDevice, kLongStamp, 3, 4},
-                                 {kPathP, kNoDevice, "", 5, 6}});
+    const Bytes image = Entries(
+        {{kPathQ, kNoDevice, kStamp, 1, 2}, {kPathR, kDevice, kLongStamp, 3, 4}, {kPathP, kNoDevice, "", 5, 6}});
     const int32_t second = static_cast<int32_t>(strlen(kPathQ) + 32);
     const int32_t third = second + static_cast<int32_t>(strlen(kPathR) + 32);
     const struct {
@@ -112,7 +111,8 @@ TEST(VersionCacheImage, EmptyOrBrokenImagesHoldNoPathBehindTheBreak) {
     Bytes nonZeroTail = whole;
     nonZeroTail[first - 1] = 1;
     Bytes fullDeviceName = whole;   // the last entry's 9 device name bytes, none of them zero
-    std::fill(fullDeviceName.begin() + first + strlen(kPathR), fullDeviceName.begin() + first + strlen(kPathR) + 9, 'D');
+    std::fill(fullDeviceName.begin() + first + strlen(kPathR), fullDeviceName.begin() + first + strlen(kPathR) + 9,
+              'D');
     const struct {
         const char* what;
         Bytes image;
@@ -131,8 +131,7 @@ TEST(VersionCacheImage, EmptyOrBrokenImagesHoldNoPathBehindTheBreak) {
         {"no zero at all", Bytes(200, 'A'), 0, -1, -1},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.wellFormed, WellFormedCacheLength(c.image.data(), static_cast<uint32_t>(c.image.size())))
-            << c.what;
+        EXPECT_EQ(c.wellFormed, WellFormedCacheLength(c.image.data(), static_cast<uint32_t>(c.image.size()))) << c.what;
         EXPECT_EQ(c.foundP, Find(c.image, kPathP)) << c.what;
         EXPECT_EQ(c.foundR, Find(c.image, kPathR)) << c.what;
     }
@@ -161,9 +160,8 @@ TEST(VersionCacheImage, UpdateInPlaceTouchesOnlyItsOwnFields) {
 // The fuzz driver's checks, run on deterministic variations of a valid image: bytes flipped,
 // cut short, duplicated and zeroed.
 TEST(VersionCacheImage, FuzzDriverOnDamagedImages) {
-    const Bytes image = Entries({{kPathQ, kNoDevice, kStamp, 1, 2},
-                                 {kPathR, kDevice, kLongStamp, 3, 4},
-                                 {kPathP, kNoDevice, "", 5, 6}});
+    const Bytes image = Entries(
+        {{kPathQ, kNoDevice, kStamp, 1, 2}, {kPathR, kDevice, kLongStamp, 3, 4}, {kPathP, kNoDevice, "", 5, 6}});
     uint32_t state = 12345;
     auto next = [&state]() { return state = state * 1103515245u + 12345u, state >> 8; };
     for (int round = 0; round < 20000; ++round) {
@@ -178,4 +176,4 @@ TEST(VersionCacheImage, FuzzDriverOnDamagedImages) {
     }
 }
 
-}  // namespace
+}   // namespace

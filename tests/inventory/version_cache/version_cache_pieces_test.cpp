@@ -33,7 +33,9 @@ Bytes Entry(const std::string& path, const char* stamp, uint32_t low = kLow, uin
     return entry;
 }
 
-void Append(Bytes* image, const Bytes& bytes) { image->insert(image->end(), bytes.begin(), bytes.end()); }
+void Append(Bytes* image, const Bytes& bytes) {
+    image->insert(image->end(), bytes.begin(), bytes.end());
+}
 
 // A path of exactly `length` characters in a driver directory, distinct for each `number`.
 std::string LongPath(uint32_t number, size_t length) {
@@ -168,8 +170,8 @@ TEST(VersionCachePieces, SplitPiecesFitAValueAndJoinBackToTheImage) {
     for (uint32_t i = 0; i < 1023; ++i) Append(&image, Entry(LongPath(i, kCacheLongestPath), "04.10.00.2222", i));
     ASSERT_EQ(1023u * 543u, image.size());
     std::vector<uint32_t> ends(96);
-    const uint32_t count = SplitCacheImage(image.data(), static_cast<uint32_t>(image.size()), kPieceCapacity,
-                                           ends.data(), 96);
+    const uint32_t count =
+        SplitCacheImage(image.data(), static_cast<uint32_t>(image.size()), kPieceCapacity, ends.data(), 96);
     const uint32_t perPiece = kPieceCapacity / 543;   // 30 entries, 16,290 bytes
     ASSERT_EQ((1023 + perPiece - 1) / perPiece, count);
     std::vector<Bytes> pieces;
@@ -214,4 +216,4 @@ TEST(VersionCachePieces, SplitEdges) {
     }
 }
 
-}  // namespace
+}   // namespace

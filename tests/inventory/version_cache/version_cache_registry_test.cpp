@@ -38,17 +38,23 @@ const char kCachedStamp[] = "04.10.00.2222";
 const FileVersion kRereadVersion = {5, 0, 2195, 1};
 const char kRereadStamp[] = "05.00.01.2195";
 const size_t kDriverFiles = 1023;
-const size_t kProbeEvery = 16;            // every 16th file placed is a probe
-const DWORD kKeyBudget = 60 * 1024;       // what Windows 95 counts as full, about
+const size_t kProbeEvery = 16;        // every 16th file placed is a probe
+const DWORD kKeyBudget = 60 * 1024;   // what Windows 95 counts as full, about
 const DWORD kPiecesPerKey = 3;
 
-std::string PieceName(size_t piece) { return piece == 0 ? "DDB" : "DDB" + std::to_string(piece); }
-std::string PieceKey(size_t piece) { return piece < kPiecesPerKey ? "" : PieceName(piece - piece % kPiecesPerKey); }
+std::string PieceName(size_t piece) {
+    return piece == 0 ? "DDB" : "DDB" + std::to_string(piece);
+}
+std::string PieceKey(size_t piece) {
+    return piece < kPiecesPerKey ? "" : PieceName(piece - piece % kPiecesPerKey);
+}
 std::string Upper(std::string text) {
     CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
     return text;
 }
-bool SameName(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+bool SameName(const std::string& a, const std::string& b) {
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
 
 // The leading whole entries of a stored piece: each entry's path and last-write time.
 struct StoredEntry {
@@ -77,8 +83,8 @@ Bytes Entry(const std::string& path, const FILETIME& time, const char* stamp) {
     const uint8_t device[9] = {};
     char field[13] = {};
     strncpy(field, stamp, sizeof(field));
-    WriteCacheEntry(entry.data(), path.data(), static_cast<uint32_t>(path.size()), device, field,
-                    time.dwLowDateTime, time.dwHighDateTime);
+    WriteCacheEntry(entry.data(), path.data(), static_cast<uint32_t>(path.size()), device, field, time.dwLowDateTime,
+                    time.dwHighDateTime);
     return entry;
 }
 
@@ -278,10 +284,11 @@ protected:
     // Rewrites every probe with this version, keeping its last-write time.
     void SetProbes(FileVersion version) {
         for (const Probe& probe : TheMachine().probes) {
-            ASSERT_FALSE(TheMachine()
-                             .files.Place(TheMachine().directories.ioSubSys, probe.name, BuildVersionedPe(version),
-                                          TheMachine().time)
-                             .empty());
+            ASSERT_FALSE(
+                TheMachine()
+                    .files
+                    .Place(TheMachine().directories.ioSubSys, probe.name, BuildVersionedPe(version), TheMachine().time)
+                    .empty());
         }
     }
 
@@ -389,8 +396,10 @@ TEST_F(CacheInPieces, SaveRewritesOnlyThePiecesThatChanged) {
     // A new file: its entry is appended, into the last piece when it has room.
     const std::string added = "NEWFILE_" + std::to_string(GetCurrentProcessId()) + ".VXD";
     ASSERT_TRUE(DeleteFileA(TheMachine().fillers.back().c_str())) << "the machine keeps 1023 files";
-    ASSERT_FALSE(TheMachine().files.Place(TheMachine().directories.system, added, BuildVersionedPe(kCachedVersion),
-                                          TheMachine().time).empty());
+    ASSERT_FALSE(
+        TheMachine()
+            .files.Place(TheMachine().directories.system, added, BuildVersionedPe(kCachedVersion), TheMachine().time)
+            .empty());
     writes = strict_.written();
     Create();
     const StoredCache grown = StoredCache::Read();
@@ -404,10 +413,11 @@ TEST_F(CacheInPieces, SaveRewritesOnlyThePiecesThatChanged) {
     // The machine as it was: the new file goes, the one taken away comes back.
     EXPECT_TRUE(DeleteFileA((TheMachine().directories.system + "\\" + added).c_str()));
     const std::string takenAway = TheMachine().fillers.back().substr(TheMachine().directories.ioSubSys.size() + 1);
-    ASSERT_FALSE(TheMachine()
-                     .files.Place(TheMachine().directories.ioSubSys, takenAway, BuildVersionedPe(kCachedVersion),
-                                  TheMachine().time)
-                     .empty());
+    ASSERT_FALSE(
+        TheMachine()
+            .files
+            .Place(TheMachine().directories.ioSubSys, takenAway, BuildVersionedPe(kCachedVersion), TheMachine().time)
+            .empty());
 }
 
 // A piece the registry refuses at the save loses its own entries and nothing else: the key of
@@ -521,7 +531,10 @@ TEST_P(DamagedPieces, StaleAndDamagedPiecesLoseOnlyTheirOwnEntries) {
          [](const Probe&, const Placed& p) { return p.piece >= 6 && p.piece <= 8; }},
         {"no piece count", [] { DeleteStored("", "DDB Pieces"); },
          [](const Probe&, const Placed& p) { return p.piece >= 1; }},
-        {"a piece count that is no number", [] { SetStored("", "DDB Pieces", REG_SZ, {'1', '2', 0}); },
+        {"a piece count that is no number",
+         [] {
+             SetStored("", "DDB Pieces", REG_SZ, {'1', '2', 0});
+         },
          [](const Probe&, const Placed& p) { return p.piece >= 1; }},
         {"a piece count past the most pieces kept", [] { SetStored("", "DDB Pieces", REG_DWORD, Word(1000)); },
          [](const Probe&, const Placed& p) { return p.piece >= 1; }},
@@ -576,8 +589,8 @@ INSTANTIATE_TEST_SUITE_P(Parts, DamagedPieces, ::testing::Range<size_t>(0, kDama
 TEST(StrictRegistry, RefusesWhatWindows98Refuses) {
     const std::string scratch = "Software\\BrantovixStrictRegistry" + std::to_string(GetCurrentProcessId());
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                             nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                             &key, nullptr));
     const Bytes data(16301, 'D');
     const std::string longestName(255, 'N');
     const DWORD kLastBytes = 65536 - (4 + 255 + 1) - (4 * 16300 + 1);
@@ -619,4 +632,4 @@ TEST(StrictRegistry, RefusesWhatWindows98Refuses) {
     RegDeleteKeyA(HKEY_CURRENT_USER, scratch.c_str());
 }
 
-}  // namespace
+}   // namespace

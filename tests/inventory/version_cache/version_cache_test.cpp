@@ -44,7 +44,9 @@ const char kDescription[] =
     "process will take 9-15 seconds longer than normal.";
 const char kParentKey[] = "SOFTWARE\\Orvane\\Service\\DCOM";
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 void PutWord(Bytes* out, DWORD value) {
     for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<uint8_t>(value >> shift));
@@ -172,10 +174,12 @@ protected:
         // may have left it volatile.
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParentKey);
         const auto directories = driver_fixtures::GetDriverDirectories();
-        paths_.versioned = files_.Place(directories.system, "BVXCACHE_A.VXD", BuildVersionedPe({4, 10, 0, 2222}), time_);
+        paths_.versioned =
+            files_.Place(directories.system, "BVXCACHE_A.VXD", BuildVersionedPe({4, 10, 0, 2222}), time_);
         paths_.unversioned = files_.Place(directories.drivers, "BVXCACHE_B.SYS", Text("no version"), time_);
         paths_.wide = files_.Place(directories.ioSubSys, "BVXCACHE_C.386", BuildVersionedPe({4, 10, 100, 100}), time_);
-        paths_.sixteenBit = files_.Place(directories.ioSubSys, "BVXCACHE_D.DRV", BuildVersionedNe({4, 0, 950, 3}), time_);
+        paths_.sixteenBit =
+            files_.Place(directories.ioSubSys, "BVXCACHE_D.DRV", BuildVersionedNe({4, 0, 950, 3}), time_);
         for (const std::string* path : {&paths_.versioned, &paths_.unversioned, &paths_.wide, &paths_.sixteenBit}) {
             ASSERT_FALSE(path->empty());
         }
@@ -294,8 +298,10 @@ TEST_F(VersionCacheOnTheMachine, UnchangedRunTakesEveryStampFromTheCacheAndWrite
     const Bytes sentinel = {'s', 'e', 'n', 't', 'i', 'n', 'e', 'l', 0};
     ASSERT_TRUE(WriteCacheValue("Description", REG_SZ, sentinel));
     // New contents under the old time: only a run that opened the file could notice.
-    ASSERT_FALSE(files_.Place(driver_fixtures::GetDriverDirectories().system, "BVXCACHE_A.VXD",
-                              BuildVersionedPe({5, 0, 2195, 1}), time_).empty());
+    ASSERT_FALSE(files_
+                     .Place(driver_fixtures::GetDriverDirectories().system, "BVXCACHE_A.VXD",
+                            BuildVersionedPe({5, 0, 2195, 1}), time_)
+                     .empty());
 
     CacheRun second;
     DWORD hits = 0;
@@ -460,8 +466,7 @@ TEST_F(VersionCacheOnTheMachine, DamagedValuesMissAndAreReplacedByWholeEntries) 
 decltype(&RegQueryValueExA) g_realQueryValue = nullptr;
 Bytes g_grownValue;
 
-LONG WINAPI QueryValueWhileItGrows(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                                   LPDWORD size) {
+LONG WINAPI QueryValueWhileItGrows(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
     const LONG status = g_realQueryValue(key, name, reserved, type, data, size);
     if (status == ERROR_MORE_DATA && name && lstrcmpA(name, "DDB") == 0 && !g_grownValue.empty()) {
         WriteCacheValue("DDB", REG_BINARY, g_grownValue);
@@ -603,4 +608,4 @@ TEST(VersionCacheInMemory, AdoptedImageKeepsItsLeadingWholeEntries) {
     EXPECT_EQ(0, cache.LookupVersionCache(b));
 }
 
-}  // namespace
+}   // namespace

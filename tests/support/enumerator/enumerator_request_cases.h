@@ -18,18 +18,18 @@ namespace enumerator_cases {
 
 // One entry of the loader's list of dynamically loaded devices.
 struct ListedModule {
-  std::string name;
-  uint8_t load_count = 1;
-  bool has_name = true;  // false: the record's module name pointer is null
+    std::string name;
+    uint8_t load_count = 1;
+    bool has_name = true;   // false: the record's module name pointer is null
 };
 
 // The system as a case finds it: the two lists, head first (device names padded with blanks
 // to 8 bytes as the descriptor blocks hold them), and whether the system heap has run out.
 struct SystemLists {
-  std::string name;
-  std::vector<ListedModule> modules;
-  std::vector<std::string> devices;
-  bool heap_exhausted = false;
+    std::string name;
+    std::vector<ListedModule> modules;
+    std::vector<std::string> devices;
+    bool heap_exhausted = false;
 };
 
 // The byte count a request leaves as it found it (the open and close notifications).
@@ -38,17 +38,17 @@ constexpr uint32_t kByteCountUntouched = 0xA5A5A5A5u;
 constexpr uint8_t kUnwritten = 0xCC;
 
 struct RequestCase {
-  std::string name;
-  const SystemLists* system;
-  uint32_t code;
-  std::string input;        // the input bytes
-  bool null_input = false;  // the input is a null pointer that comes with input.size() bytes
-  uint32_t output_size;
-  bool null_output = false;  // the output is a null pointer that comes with output_size bytes
-  // The driver's answer.
-  uint32_t status;
-  uint32_t byte_count;  // kByteCountUntouched: left as it was
-  std::string reply;    // the bytes written from the start of the output; the rest unwritten
+    std::string name;
+    const SystemLists* system;
+    uint32_t code;
+    std::string input;         // the input bytes
+    bool null_input = false;   // the input is a null pointer that comes with input.size() bytes
+    uint32_t output_size;
+    bool null_output = false;   // the output is a null pointer that comes with output_size bytes
+    // The driver's answer.
+    uint32_t status;
+    uint32_t byte_count;   // kByteCountUntouched: left as it was
+    std::string reply;     // the bytes written from the start of the output; the rest unwritten
 };
 
 // Every case, grouped by the system lists they run on (cases on one system are adjacent).
@@ -66,10 +66,10 @@ std::string MachineDescription(const SystemLists& system);
 // kByteCountUntouched before), the whole output space as the request left it (filled with
 // kUnwritten before; empty for a null output) and whether anything was written outside it.
 struct RequestOutcome {
-  uint32_t status = 0;
-  uint32_t byte_count = 0;
-  std::string output;
-  bool outside_written = false;
+    uint32_t status = 0;
+    uint32_t byte_count = 0;
+    std::string output;
+    bool outside_written = false;
 };
 
 // Empty when the outcome is the one the case gives, else what differs.
@@ -82,16 +82,16 @@ std::string Mismatch(const RequestCase& c, const RequestOutcome& outcome);
 //            appended when a guard byte was written)
 std::string RequestLine(const RequestCase& c);
 struct ParsedRequest {
-  uint32_t code = 0;
-  std::string input;
-  bool null_input = false;
-  uint32_t output_size = 0;
-  bool null_output = false;
+    uint32_t code = 0;
+    std::string input;
+    bool null_input = false;
+    uint32_t output_size = 0;
+    bool null_output = false;
 };
 bool ParseRequestLine(const std::string& line, ParsedRequest* request);
 std::string OutcomeLine(const RequestOutcome& outcome);
 bool ParseOutcomeLine(const std::string& line, RequestOutcome* outcome);
 
-}  // namespace enumerator_cases
+}   // namespace enumerator_cases
 
 #endif

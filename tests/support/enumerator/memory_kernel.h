@@ -18,48 +18,48 @@
 #include <vector>
 
 struct KernelModule {
-  bool has_name = true;  // false: the record's module name pointer is null
-  std::string name;      // stored with a terminating zero
-  uint8_t load_count = 1;
+    bool has_name = true;   // false: the record's module name pointer is null
+    std::string name;       // stored with a terminating zero
+    uint8_t load_count = 1;
 };
 
 class MemoryKernel {
- public:
-  // The lists, head first. Device names are the 8 bytes of the descriptor block's name field
-  // (shorter ones are padded with blanks). Each call replaces that list.
-  void SetModules(const std::vector<KernelModule>& modules);
-  void SetDevices(const std::vector<std::string>& devices);
-  void FailAllocations(bool fail) { fail_allocation_ = fail; }
+public:
+    // The lists, head first. Device names are the 8 bytes of the descriptor block's name field
+    // (shorter ones are padded with blanks). Each call replaces that list.
+    void SetModules(const std::vector<KernelModule>& modules);
+    void SetDevices(const std::vector<std::string>& devices);
+    void FailAllocations(bool fail) { fail_allocation_ = fail; }
 
-  // Makes this kernel the one the logic's platform calls reach (null: none).
-  static void Use(MemoryKernel* kernel);
+    // Makes this kernel the one the logic's platform calls reach (null: none).
+    static void Use(MemoryKernel* kernel);
 
-  // After a request: the critical section is left, every scratch block freed, nothing done
-  // out of turn. Empty when all is well, else the first fault.
-  std::string Fault() const;
-  void ClearFaults() { faults_.clear(); }
+    // After a request: the critical section is left, every scratch block freed, nothing done
+    // out of turn. Empty when all is well, else the first fault.
+    std::string Fault() const;
+    void ClearFaults() { faults_.clear(); }
 
-  // Platform side, called through enumerator_platform.h.
-  void* Allocate(uint32_t size);
-  void Free(void* block);
-  void Enter();
-  void Leave();
-  uint32_t LoaderHead();
-  uint32_t ChainHead();
-  void CopyRecord(void* destination, uint32_t source, uint32_t count);
-  void CopyName(uint8_t* destination, uint32_t source, uint32_t limit);
+    // Platform side, called through enumerator_platform.h.
+    void* Allocate(uint32_t size);
+    void Free(void* block);
+    void Enter();
+    void Leave();
+    uint32_t LoaderHead();
+    uint32_t ChainHead();
+    void CopyRecord(void* destination, uint32_t source, uint32_t count);
+    void CopyName(uint8_t* destination, uint32_t source, uint32_t limit);
 
- private:
-  static constexpr uint32_t kBase = 0x10000;
-  uint32_t Put(const void* bytes, size_t count);
-  const uint8_t* At(uint32_t address, uint32_t count);
+private:
+    static constexpr uint32_t kBase = 0x10000;
+    uint32_t Put(const void* bytes, size_t count);
+    const uint8_t* At(uint32_t address, uint32_t count);
 
-  std::vector<uint8_t> memory_;
-  uint32_t loader_head_ = 0, chain_head_ = 0;
-  bool fail_allocation_ = false;
-  int critical_depth_ = 0;
-  std::set<void*> scratch_;
-  std::vector<std::string> faults_;
+    std::vector<uint8_t> memory_;
+    uint32_t loader_head_ = 0, chain_head_ = 0;
+    bool fail_allocation_ = false;
+    int critical_depth_ = 0;
+    std::set<void*> scratch_;
+    std::vector<std::string> faults_;
 };
 
 #endif

@@ -18,16 +18,18 @@
 namespace version_block {
 
 struct Node {
-  size_t start = 0;          // where the node begins
-  uint16_t length = 0;
-  uint16_t value_length = 0;
-  std::string key;
-  size_t value = 0;          // where its value begins
-  size_t end = 0;            // start + length
+    size_t start = 0;   // where the node begins
+    uint16_t length = 0;
+    uint16_t value_length = 0;
+    std::string key;
+    size_t value = 0;   // where its value begins
+    size_t end = 0;     // start + length
 };
 
 // The next 32-bit boundary at or after offset.
-inline size_t Aligned(size_t offset) { return (offset + 3) / 4 * 4; }
+inline size_t Aligned(size_t offset) {
+    return (offset + 3) / 4 * 4;
+}
 
 // The node at `at` of `block`; false when its header, key or length run past the block.
 bool ReadNode(const std::vector<uint8_t>& block, size_t at, Node* node);
@@ -36,6 +38,6 @@ bool ReadNode(const std::vector<uint8_t>& block, size_t at, Node* node);
 // False when one of them cannot be read or runs past its parent.
 bool ReadChildren(const std::vector<uint8_t>& block, const Node& parent, std::vector<Node>* children);
 
-}  // namespace version_block
+}   // namespace version_block
 
 #endif
