@@ -11,7 +11,8 @@ DWORD StampRows(DriverTable& table, VersionCache& cache) {
             continue;
         }
         FILETIME lastWrite;
-        const int read = ReadFileStamp(item.fullPath, item.versionStamp, &lastWrite);
+        const FILETIME listed = {item.lastWriteLow, item.lastWriteHigh};
+        const int read = ReadFileStamp(item.fullPath, listed, item.versionStamp, &lastWrite);
         if (read == kVersionStampNoMemory) {
             // A file lost to memory leaves the table short of a row it should hold.
             table.MarkShortOfMemory();

@@ -28,14 +28,15 @@ const int kFileStampReadAttempts = 3;
 
 // Reads the stamp of the file at `path` as ReadVersionStamp does, holding no handle while the
 // platform's version functions open the file (on Windows 95/98 they open it in compatibility
-// mode, which fails while any other program holds it open in a sharing mode). The file's
-// last-write time is taken before and after the read, without opening the file; when the two
-// differ, the file was changed meanwhile and the read is made again, up to
-// kFileStampReadAttempts reads. A short open before each read, and the version functions' last
-// error, tell a file that cannot be read now (gone, access denied, held by another program
-// against this one) from one that has no version.
-// Returns kFileStampOfOneState when both times of a read agree: the stamp, empty or not, is that
-// of the file at that time, and `lastWrite` gets that time. kFileStampTimeChanged when they
-// differed in every read, 0 when the file could not be read now, kVersionStampNoMemory when
-// memory ran out; in those the stamp is empty and says nothing about the file.
-int ReadFileStamp(const char* path, char* stamp, FILETIME* lastWrite);
+// mode, which fails while any other program holds it open in a sharing mode). `listed` is the
+// last-write time the directory search gave; after the read, a short open with full sharing
+// takes the time the file has then. When the two differ, the file was changed meanwhile and
+// it is read again, between that later time and the next, up to kFileStampReadAttempts reads.
+// The open after the read also tells a file that cannot be read now (gone, access denied, held
+// by another program against this one) from one that has no version.
+// Returns kFileStampOfOneState when the times before and after a read agree: the stamp, empty
+// or not, is that of the file at that time, and `lastWrite` gets that time.
+// kFileStampTimeChanged when they differed in every read, 0 when the file could not be read
+// now, kVersionStampNoMemory when memory ran out; in those the stamp is empty and says nothing
+// about the file.
+int ReadFileStamp(const char* path, const FILETIME& listed, char* stamp, FILETIME* lastWrite);
