@@ -24,10 +24,6 @@ bool IsPassingReadFailure(DWORD error) {
     }
 }
 
-bool SameTime(const FILETIME& a, const FILETIME& b) {
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
 }   // namespace
 
 int ReadVersionStamp(const char* path, char* stamp) {
@@ -72,50 +68,10 @@ int ReadVersionStamp(const char* path, char* stamp) {
     return 1;
 }
 
-namespace {
-
-// The last-write time of the file now, through a short open with read access and full sharing,
-// so that the open itself conflicts with as few other programs as possible. Refused when the
-// file is gone, its access is denied, or another program holds it against readers: then the
-// file cannot be read now.
 bool LastWriteTimeNow(const char* path, FILETIME* lastWrite) {
+    // Read access with full sharing, so that the open itself conflicts with as few other
+    // programs as possible.
     FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     return file && GetFileTime(file.get(), nullptr, nullptr, lastWrite);
-}
-
-// One read of the stamp, between the time the file had before (`before`) and the time it has
-// after; no handle of ours is open while the version functions open the file.
-int ReadStampAfterTime(const char* path, const FILETIME& before, char* stamp, FILETIME* lastWrite) {
-    stamp[0] = '\0';
-    const int read = ReadVersionStamp(path, stamp);
-    if (read == kVersionStampNoMemory) return kVersionStampNoMemory;
-    if (read == kVersionStampNotNow) return 0;
-    // Also what tells a file without a version from one that could not be opened: the version
-    // functions say "not found" for both.
-    FILETIME after;
-    if (!LastWriteTimeNow(path, &after)) {
-        stamp[0] = '\0';
-        return 0;
-    }
-    *lastWrite = after;
-    return SameTime(before, after) ? kFileStampOfOneState : kFileStampTimeChanged;
-}
-
-}   // namespace
-
-int ReadFileStamp(const char* path, const FILETIME& listed, char* stamp, FILETIME* lastWrite) {
-    FILETIME before = listed;
-    for (int attempt = 0; attempt < kFileStampReadAttempts; ++attempt) {
-        FILETIME after;
-        const int read = ReadStampAfterTime(path, before, stamp, &after);
-        if (read != kFileStampTimeChanged) {
-            if (read == kFileStampOfOneState) *lastWrite = after;
-            return read;
-        }
-        before = after;
-    }
-    // Changed during every read: what was read may belong to any of the file's states.
-    stamp[0] = '\0';
-    return kFileStampTimeChanged;
 }

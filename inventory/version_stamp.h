@@ -19,24 +19,8 @@ const DWORD kLargestVersionInfo = 0x10000;
 // two the stamp stays empty and says nothing about the file.
 int ReadVersionStamp(const char* path, char* stamp);
 
-// How the reading of a whole file ended (ReadFileStamp):
-const int kFileStampOfOneState = 1;    // stamp and time belong together: list it, keep the entry
-const int kFileStampTimeChanged = 2;   // the time changed during every read: nothing to list
-
-// How often ReadFileStamp reads a file whose time keeps changing while it is read.
-const int kFileStampReadAttempts = 3;
-
-// Reads the stamp of the file at `path` as ReadVersionStamp does, holding no handle while the
-// platform's version functions open the file (on Windows 95/98 they open it in compatibility
-// mode, which fails while any other program holds it open in a sharing mode). `listed` is the
-// last-write time the directory search gave; after the read, a short open with full sharing
-// takes the time the file has then. When the two differ, the file was changed meanwhile and
-// it is read again, between that later time and the next, up to kFileStampReadAttempts reads.
-// The open after the read also tells a file that cannot be read now (gone, access denied, held
-// by another program against this one) from one that has no version.
-// Returns kFileStampOfOneState when the times before and after a read agree: the stamp, empty
-// or not, is that of the file at that time, and `lastWrite` gets that time.
-// kFileStampTimeChanged when they differed in every read, 0 when the file could not be read
-// now, kVersionStampNoMemory when memory ran out; in those the stamp is empty and says nothing
-// about the file.
-int ReadFileStamp(const char* path, const FILETIME& listed, char* stamp, FILETIME* lastWrite);
+// The last-write time of the file at `path` now, through a short open with read access and full
+// sharing, closed before it returns. False when the file cannot be opened now: it is gone, its
+// access is denied, or another program holds it against readers. Also what tells a file without
+// a version from one that could not be read: the version functions say "not found" for both.
+bool LastWriteTimeNow(const char* path, FILETIME* lastWrite);

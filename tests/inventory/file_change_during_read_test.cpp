@@ -2,8 +2,11 @@
 // gives the file's time, and its version is read a little later. Whatever lands in between, the
 // version cache entry the run records holds a stamp and a time that the file had together; and
 // a file that another program has open for writing when its version is read is read again by
-// the next run, not remembered as one without a version. Also under the sharing rules of
-// Windows 95/98, where the version functions are refused while any other handle holds the file.
+// the next run, not remembered as one without a version. The file sits alone in its directory,
+// or among more driver files than a run times by short opens after their reads (it then
+// searches the directory again); the others must be listed and recorded as ever. Also under the
+// sharing rules of Windows 95/98, where the version functions are refused while any other
+// handle holds the file.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -17,8 +20,9 @@
 #include "driver_file_image.h"
 #include "driver_inventory.h"
 #include "driver_machine.h"
+#include "file_aside.h"
 #include "import_patch.h"
-#include "version_stamp.h"
+#include "row_stamps.h"
 
 namespace {
 
@@ -75,11 +79,24 @@ bool SameTime(const FILETIME& a, const FILETIME& b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
-class FileChangeDuringRead : public ::testing::Test {
+// The parameter: how many other driver files share the file's directory ("IoSubSys", emptied of
+// what the machine keeps there for the test).
+class FileChangeDuringRead : public ::testing::TestWithParam<DWORD> {
 protected:
     void SetUp() override {
         driver_fixtures::DeleteCacheKey();
-        path_ = files_.Place(driver_fixtures::GetDriverDirectories().system, kName, before_, timeBefore_);
+        aside_.Take(directory_);
+        for (const auto& listed : driver_fixtures::ListDriverFiles()) {
+            ASSERT_NE(0, lstrcmpiA(listed.directory.c_str(), directory_.c_str()))
+                << "IoSubSys still holds " << listed.name;
+        }
+        for (DWORD other = 0; other < GetParam(); ++other) {
+            const driver_fixtures::FileVersion version = {4, 10, 5, static_cast<uint16_t>(3000 + other)};
+            const std::string name = "BVXOTHER" + std::to_string(other) + ".SYS";
+            ASSERT_FALSE(files_.Place(directory_, name, BuildVersionedPe(version), timeBefore_).empty());
+            others_.emplace_back(directory_ + "\\" + name, "04.10.05." + std::to_string(3000 + other));
+        }
+        path_ = files_.Place(directory_, kName, before_, timeBefore_);
         ASSERT_FALSE(path_.empty());
         g_realInfoSize = reinterpret_cast<decltype(&GetFileVersionInfoSizeA)>(patch_.previous());
         ASSERT_TRUE(g_realInfoSize);
@@ -90,12 +107,20 @@ protected:
         g_change = nullptr;
     }
 
+    // The other files, untouched, are recorded with their own stamps and time.
+    void ExpectOthersRecorded() {
+        for (const auto& other : others_) {
+            const Entry entry = CachedEntry(other.first);
+            EXPECT_TRUE(entry.found && entry.stamp == other.second && SameTime(timeBefore_, entry.time))
+                << other.first << " is not recorded with " << other.second;
+        }
+    }
+
     // A file written whole beside the driver file, then moved over it in one step.
     bool Replace() {
         const std::string beside = path_ + ".new";
         driver_fixtures::PlacedFiles temporary;
-        if (temporary.Place(driver_fixtures::GetDriverDirectories().system, std::string(kName) + ".new", after_,
-                            timeAfter_) != beside) {
+        if (temporary.Place(directory_, std::string(kName) + ".new", after_, timeAfter_) != beside) {
             return false;
         }
         return MoveFileExA(beside.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
@@ -112,7 +137,10 @@ protected:
     }
 
     driver_fixtures::CacheKeyBackup backup_;   // declared first: restored last
+    const std::string directory_ = driver_fixtures::GetDriverDirectories().ioSubSys;
+    DirectoryAside aside_;   // declared before the files placed there
     driver_fixtures::PlacedFiles files_;
+    std::vector<std::pair<std::string, std::string>> others_;   // path, stamp
     ScopedImportPatch patch_{"version.dll", "GetFileVersionInfoSizeA", reinterpret_cast<void*>(&InfoSizeAfterChange)};
     const Bytes before_ = BuildVersionedPe({4, 10, 0, 1111});
     const Bytes after_ = BuildVersionedPe({4, 20, 0, 2222}, 64);
@@ -124,7 +152,7 @@ protected:
 // A change between the search and the read: replaced by another version, given another time,
 // deleted. The platform may refuse the change while the file is being read; either way the
 // entry recorded is true to the file.
-TEST_F(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) {
+TEST_P(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) {
     struct Case {
         const char* change;
         std::function<bool()> make;
@@ -139,7 +167,7 @@ TEST_F(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.change);
         driver_fixtures::DeleteCacheKey();
-        ASSERT_EQ(path_, files_.Place(driver_fixtures::GetDriverDirectories().system, kName, before_, timeBefore_));
+        ASSERT_EQ(path_, files_.Place(directory_, kName, before_, timeBefore_));
         bool made = false;
         g_change = [&] { made = c.make(); };
         g_changesLeft = 1;
@@ -151,6 +179,7 @@ TEST_F(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
         for (const auto& pair : c.had) had = had || (entry.stamp == pair.first && SameTime(entry.time, pair.second));
         EXPECT_TRUE(had) << "recorded \"" << entry.stamp << "\" for a time the file had "
                          << (made ? "before or after the change" : "(the change was refused)") << " with another stamp";
+        ExpectOthersRecorded();
     }
 }
 
@@ -158,7 +187,7 @@ TEST_F(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
 // the platform lets the version be read then depends on how it opens the file (Windows 95/98
 // deny writers when they read a version, Wine does not); if the run cannot read it, it must not
 // remember the file as one without a version.
-TEST_F(FileChangeDuringRead, FileOpenForWritingIsReadAgainByTheNextRun) {
+TEST_P(FileChangeDuringRead, FileOpenForWritingIsReadAgainByTheNextRun) {
     HANDLE writer = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, writer);
     { DriverInventory whileOpen(0); }
@@ -168,6 +197,7 @@ TEST_F(FileChangeDuringRead, FileOpenForWritingIsReadAgainByTheNextRun) {
     ASSERT_TRUE(entry.found);
     EXPECT_EQ(kStampBefore, entry.stamp);
     EXPECT_TRUE(SameTime(timeBefore_, entry.time));
+    ExpectOthersRecorded();
 }
 
 // The time changes while the version is read, once or during every read. The run reads the file
@@ -175,7 +205,7 @@ TEST_F(FileChangeDuringRead, FileOpenForWritingIsReadAgainByTheNextRun) {
 // time's date and records it. A file whose time changed during every read is not listed by that
 // run, nor recorded: nothing tells which of its states the stamp read belongs to. The next run
 // reads it again.
-TEST_F(FileChangeDuringRead, TimeChangedDuringTheReadIsReadAgain) {
+TEST_P(FileChangeDuringRead, TimeChangedDuringTheReadIsReadAgain) {
     device_tree_fixture::DeviceTree tree;
     tree.AddChain("0000", "0000");
     tree.SetClassValue("0000", "DeviceVxDs", kName);
@@ -187,7 +217,7 @@ TEST_F(FileChangeDuringRead, TimeChangedDuringTheReadIsReadAgain) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.changes) + " reads met a change");
         driver_fixtures::DeleteCacheKey();
-        ASSERT_EQ(path_, files_.Place(driver_fixtures::GetDriverDirectories().system, kName, before_, timeBefore_));
+        ASSERT_EQ(path_, files_.Place(directory_, kName, before_, timeBefore_));
         // Each change gives the file a time of its own, a minute after the one before.
         ULARGE_INTEGER next = {{timeAfter_.dwLowDateTime, timeAfter_.dwHighDateTime}};
         FILETIME given = {};
@@ -211,6 +241,7 @@ TEST_F(FileChangeDuringRead, TimeChangedDuringTheReadIsReadAgain) {
                 listedDate = date;
             }
         }
+        ExpectOthersRecorded();
         const Entry recorded = CachedEntry(path_);
         if (c.listed) {
             EXPECT_EQ(c.listed, listedDate);
@@ -228,6 +259,12 @@ TEST_F(FileChangeDuringRead, TimeChangedDuringTheReadIsReadAgain) {
         EXPECT_TRUE(SameTime(given, entry.time));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(OthersInTheDirectory, FileChangeDuringRead,
+                         ::testing::Values(0, kRowsWorthADirectorySearch + 1),
+                         [](const ::testing::TestParamInfo<DWORD>& info) {
+                             return info.param == 0 ? std::string("Alone") : "Among" + std::to_string(info.param);
+                         });
 
 // The same file with the Windows 95/98 sharing rules in force, and named in the device tree so
 // that a run lists it whenever it has its stamp.

@@ -191,35 +191,6 @@ private:
     std::vector<std::vector<std::pair<uint32_t, FileState>>> states_;
 };
 
-// The driver files of one directory, moved to a folder of their own outside every scanned
-// directory for the scope of a test and put back afterwards.
-class DirectoryAside {
-public:
-    DirectoryAside() = default;
-    DirectoryAside(const DirectoryAside&) = delete;
-    DirectoryAside& operator=(const DirectoryAside&) = delete;
-    ~DirectoryAside() {
-        for (const auto& moved : moved_) MoveFileA(moved.second.c_str(), moved.first.c_str());
-        if (!folder_.empty()) RemoveDirectoryA(folder_.c_str());
-    }
-    void Take(const std::string& directory) {
-        char temporary[MAX_PATH];
-        GetTempPathA(MAX_PATH, temporary);
-        folder_ = std::string(temporary) + "brantovix_load_aside_" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder_.c_str(), nullptr);
-        for (const auto& listed : driver_fixtures::ListDriverFiles()) {
-            if (lstrcmpiA(listed.directory.c_str(), directory.c_str()) != 0) continue;
-            const std::string from = directory + "\\" + listed.name;
-            const std::string to = folder_ + "\\" + listed.name;
-            if (MoveFileA(from.c_str(), to.c_str())) moved_.emplace_back(from, to);
-        }
-    }
-
-private:
-    std::string folder_;
-    std::vector<std::pair<std::string, std::string>> moved_;
-};
-
 class ConcurrentLoad : public testing::Test {
 protected:
     void SetUp() override {
