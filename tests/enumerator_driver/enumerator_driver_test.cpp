@@ -32,8 +32,8 @@ protected:
     }
     static void TearDownTestSuite() { Kernel::Instance().UnloadDriver(); }
     void SetUp() override {
-        ASSERT_TRUE(kernel.loaded());
-        kernel.set_heap_exhausted(false);
+        ASSERT_TRUE(kernel.Loaded());
+        kernel.SetHeapExhausted(false);
         kernel.TakeFaults();
     }
     // The kernel's own watch over every call: lists read only inside the critical section,
@@ -42,13 +42,13 @@ protected:
     void ExpectNoFault() {
         std::vector<std::string> faults = kernel.TakeFaults();
         EXPECT_TRUE(faults.empty()) << faults.front();
-        EXPECT_EQ(kernel.outstanding_allocations(), 0u);
+        EXPECT_EQ(kernel.OutstandingAllocations(), 0u);
     }
     void SetLists(const SystemLists& system) {
         std::vector<LoadedModule> modules;
         for (const auto& m : system.modules) modules.push_back({m.name, m.load_count, m.has_name});
         kernel.SetLists(modules, system.devices);
-        kernel.set_heap_exhausted(system.heap_exhausted);
+        kernel.SetHeapExhausted(system.heap_exhausted);
     }
     // Sends the case's request with its output between guard bytes, the output and the byte
     // count set to sentinels first. The carry flag goes with a status other than 0.
@@ -88,8 +88,8 @@ TEST_F(EnumeratorDriver, ImageIsMappedWithItsDescriptorBlock) {
     std::string error;
     ASSERT_TRUE(kernel.LoadDriver(ORV_DE_IMAGE, &error)) << error;
     std::set<uint32_t> services;
-    const uint8_t* code = kernel.object_base(0);
-    for (uint32_t at = 0; at + 6 <= kernel.object_size(0); ++at) {
+    const uint8_t* code = kernel.ObjectBase(0);
+    for (uint32_t at = 0; at + 6 <= kernel.ObjectSize(0); ++at) {
         uint32_t id;
         std::memcpy(&id, code + at + 2, 4);
         if (code[at] == 0xCD && code[at + 1] == 0x20 && (id >> 16) != 0 && (id >> 16) < 0x100) services.insert(id);
@@ -97,15 +97,15 @@ TEST_F(EnumeratorDriver, ImageIsMappedWithItsDescriptorBlock) {
     EXPECT_EQ(services, (std::set<uint32_t>{0x0001001F, 0x00010020, 0x0001004F, 0x00010051, 0x0001013F, 0x00270005}));
     SetUp();
 
-    EXPECT_EQ(kernel.module_name(), "ORV_DE");
-    EXPECT_EQ(kernel.ddb_name(), "ORV_DE  ");
-    ASSERT_EQ(kernel.object_count(), 2u);
-    const uint8_t* ddb = kernel.descriptor_block();
+    EXPECT_EQ(kernel.ModuleName(), "ORV_DE");
+    EXPECT_EQ(kernel.DdbName(), "ORV_DE  ");
+    ASSERT_EQ(kernel.ObjectCount(), 2u);
+    const uint8_t* ddb = kernel.DescriptorBlock();
     auto in_object = [&](uint32_t field, uint32_t object) {
         uint32_t address;
         std::memcpy(&address, ddb + field, 4);
-        uint32_t base = reinterpret_cast<uint32_t>(kernel.object_base(object));
-        return address >= base && address < base + kernel.object_size(object);
+        uint32_t base = reinterpret_cast<uint32_t>(kernel.ObjectBase(object));
+        return address >= base && address < base + kernel.ObjectSize(object);
     };
     // After the fixups, the procedures and the service table are addresses in object 1.
     for (uint32_t field : {0x18u, 0x1Cu, 0x20u, 0x30u}) EXPECT_TRUE(in_object(field, 0)) << field;
@@ -138,7 +138,7 @@ TEST_F(EnumeratorDriver, ControlMessagesAnswerInEaxAndCarry) {
         in.edx = 0x55555555;
         Registers out = kernel.Control(in);
         EXPECT_EQ(out.eax, c.eax);
-        EXPECT_EQ(out.carry(), c.carry);
+        EXPECT_EQ(out.Carry(), c.carry);
         EXPECT_EQ(out.ebx, in.ebx);
         EXPECT_EQ(out.esi, in.esi);
         EXPECT_EQ(out.edi, in.edi);
@@ -152,16 +152,16 @@ TEST_F(EnumeratorDriver, ControlMessagesAnswerInEaxAndCarry) {
 // afterwards: a second round patches none.
 TEST_F(EnumeratorDriver, AnswersEveryRequestCase) {
     SendEveryCase();
-    const uint32_t patched = kernel.patched_call_sites();
+    const uint32_t patched = kernel.PatchedCallSites();
     EXPECT_GT(patched, 0u);
     SendEveryCase();
-    EXPECT_EQ(kernel.patched_call_sites(), patched);
+    EXPECT_EQ(kernel.PatchedCallSites(), patched);
 }
 
 // The kernel's own watch: a list read outside the critical section is caught.
 TEST_F(EnumeratorDriver, KernelCatchesListReadsOutsideTheCriticalSection) {
     SetLists({"VPOWERD then ORV_DE", {{"VPOWERD", 3}, {"ORV_DE", 1}}, {"ORV_DE  "}});
-    volatile const uint8_t* record = reinterpret_cast<const uint8_t*>(kernel.loader_head());
+    volatile const uint8_t* record = reinterpret_cast<const uint8_t*>(kernel.LoaderHead());
     uint8_t load_count = record[4];
     EXPECT_EQ(load_count, 3);
     std::vector<std::string> faults = kernel.TakeFaults();
@@ -188,7 +188,7 @@ TEST(EmulatedKernelLoader, RefusesADescriptorBlockWithoutItsSignature) {
         std::string error;
         EXPECT_FALSE(kernel.LoadDriver(copy, &error));
         EXPECT_NE(error.find("signature 'Prev'"), std::string::npos) << error;
-        EXPECT_FALSE(kernel.loaded());
+        EXPECT_FALSE(kernel.Loaded());
     }
     DeleteFileA(copy.c_str());
 
