@@ -13,6 +13,7 @@
 #include "elf_input.h"
 #include "le_image.h"
 #include "version_block.h"
+#include "version_block_checks.h"
 
 namespace {
 
@@ -270,26 +271,13 @@ TEST(LePackerVersion, BuildsTheSixteenBitBlock) {
     info.strings = {{"ProductVersion", "Version 1.00"}, {"InternalName", "HA"}};
     std::vector<uint8_t> block = le::BuildVersionBlock(info);
 
-    using version_block::Node;
-    Node root;
-    ASSERT_TRUE(version_block::ReadNode(block, 0, &root));
-    EXPECT_EQ(root.key, "VS_VERSION_INFO");
-    EXPECT_EQ(root.length, block.size());
-    EXPECT_EQ(root.value_length, 52);
-    EXPECT_EQ(root.value, 20u);
-    const uint32_t fixed[] = {0xFEEF04BD, 0x00010000, 0x00040000, 0x3B6, 0x00040000, 0x3B6, 0x3F,
-                              0,          0x00010001, 5,          0,     0,          0};
-    for (size_t i = 0; i < std::size(fixed); ++i) EXPECT_EQ(Dword(block, root.value + 4 * i), fixed[i]) << i;
-
-    std::vector<Node> infos, tables, entries, variables;
-    ASSERT_TRUE(version_block::ReadChildren(block, root, &infos));
-    ASSERT_EQ(infos.size(), 2u);
-    EXPECT_EQ(infos[0].key, "StringFileInfo");
-    ASSERT_TRUE(version_block::ReadChildren(block, infos[0], &tables));
-    ASSERT_EQ(tables.size(), 1u);
-    EXPECT_EQ(tables[0].key, "040904E4");
-    EXPECT_EQ(tables[0].end, infos[0].end);
-    ASSERT_TRUE(version_block::ReadChildren(block, tables[0], &entries));
+    version_block::PackedBlock read;
+    ASSERT_NO_FATAL_FAILURE(version_block::ReadPackedBlock(
+        block, {0xFEEF04BD, 0x00010000, 0x00040000, 0x3B6, 0x00040000, 0x3B6, 0x3F, 0, 0x00010001, 5, 0, 0, 0}, &read));
+    EXPECT_EQ(read.root.value, 20u);
+    const std::vector<version_block::Node>& tables = read.tables;
+    const std::vector<version_block::Node>& entries = read.entries;
+    EXPECT_EQ(tables[0].end, read.infos[0].end);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].key, "ProductVersion");
     EXPECT_EQ(entries[0].value_length, 13);
@@ -298,10 +286,7 @@ TEST(LePackerVersion, BuildsTheSixteenBitBlock) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[entries[1].value])), "HA");
     EXPECT_EQ(entries[1].end, tables[0].end);
 
-    EXPECT_EQ(infos[1].key, "VarFileInfo");
-    ASSERT_TRUE(version_block::ReadChildren(block, infos[1], &variables));
-    ASSERT_EQ(variables.size(), 1u);
-    EXPECT_EQ(variables[0].key, "Translation");
+    const std::vector<version_block::Node>& variables = read.variables;
     EXPECT_EQ(variables[0].value_length, 4);
     EXPECT_EQ(Dword(block, variables[0].value), 0x04E40409u);
     EXPECT_EQ(variables[0].end, block.size());
