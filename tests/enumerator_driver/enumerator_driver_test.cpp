@@ -54,20 +54,16 @@ protected:
     // count set to sentinels first. The carry flag goes with a status other than 0.
     RequestOutcome Send(const RequestCase& c) {
         std::vector<uint8_t> input(c.input.begin(), c.input.end());
-        std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
+        enumerator_cases::GuardedOutput output(c.output_size, c.null_output);
         uint32_t count = enumerator_cases::kByteCountUntouched;
         bool carry = false;
         RequestOutcome outcome;
-        outcome.status = kernel.DeviceIoControl(
-            c.code, c.null_input || input.empty() ? nullptr : input.data(), static_cast<uint32_t>(input.size()),
-            c.null_output ? nullptr : buffer.data() + kGuard, c.output_size, &count, &carry);
+        outcome.status = kernel.DeviceIoControl(c.code, c.null_input || input.empty() ? nullptr : input.data(),
+                                                static_cast<uint32_t>(input.size()), output.Pointer(), c.output_size,
+                                                &count, &carry);
         EXPECT_EQ(carry, outcome.status != 0) << "the carry flag goes with a status other than 0";
         outcome.byte_count = count;
-        if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
-            if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
-        }
+        output.Read(&outcome);
         return outcome;
     }
     void SendEveryCase() {
@@ -79,7 +75,6 @@ protected:
         }
     }
 
-    static constexpr size_t kGuard = 16;
     Kernel& kernel = Kernel::Instance();
 };
 

@@ -21,8 +21,6 @@ using enumerator_cases::RequestCase;
 using enumerator_cases::RequestOutcome;
 using enumerator_cases::SystemLists;
 
-constexpr size_t kGuard = 16;
-
 class EnumeratorLogic : public ::testing::Test {
 protected:
     void SetUp() override { MemoryKernel::Use(&kernel); }
@@ -46,22 +44,18 @@ protected:
     // count set to sentinels first.
     RequestOutcome Send(const RequestCase& c) {
         std::vector<uint8_t> input(c.input.begin(), c.input.end());
-        std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
+        enumerator_cases::GuardedOutput output(c.output_size, c.null_output);
         uint32_t count = enumerator_cases::kByteCountUntouched;
         EnumeratorRequest request{c.code,
                                   c.null_input ? nullptr : input.data(),
                                   static_cast<uint32_t>(input.size()),
-                                  c.null_output ? nullptr : buffer.data() + kGuard,
+                                  output.Pointer(),
                                   c.output_size,
                                   &count};
         RequestOutcome outcome;
         outcome.status = EnumeratorHandleRequest(&request);
         outcome.byte_count = count;
-        if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
-            if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
-        }
+        output.Read(&outcome);
         return outcome;
     }
 

@@ -216,6 +216,16 @@ std::string Mismatch(const RequestCase& c, const RequestOutcome& outcome) {
     return what;
 }
 
+GuardedOutput::GuardedOutput(uint32_t size, bool null) : bytes_(kGuard + size + kGuard, kUnwritten), null_(null) {}
+
+void GuardedOutput::Read(RequestOutcome* outcome) const {
+    if (!null_) outcome->output.assign(bytes_.begin() + kGuard, bytes_.end() - kGuard);
+    for (size_t i = 0; i < bytes_.size(); ++i) {
+        const bool inside = !null_ && i >= kGuard && i < bytes_.size() - kGuard;
+        if (!inside && bytes_[i] != kUnwritten) outcome->outside_written = true;
+    }
+}
+
 std::string RequestLine(const RequestCase& c) {
     std::string line = Hex32(c.code) + " " + Hex(c.input);
     if (c.null_input) line += " null-input";

@@ -75,6 +75,23 @@ struct RequestOutcome {
 // Empty when the outcome is the one the case gives, else what differs.
 std::string Mismatch(const RequestCase& c, const RequestOutcome& outcome);
 
+// The output space a sender hands a request: `size` bytes between guard bytes, all kUnwritten
+// before the request, or a null pointer that comes with `size` bytes.
+class GuardedOutput {
+public:
+    GuardedOutput(uint32_t size, bool null);
+    // What the request gets as its output pointer.
+    uint8_t* Pointer() { return null_ ? nullptr : bytes_.data() + kGuard; }
+    // The outcome's output (the whole space as the request left it; empty for a null pointer)
+    // and whether any byte outside the space was written.
+    void Read(RequestOutcome* outcome) const;
+
+private:
+    static constexpr size_t kGuard = 16;
+    std::vector<uint8_t> bytes_;
+    bool null_;
+};
+
 // A request as one line of text and an outcome as one line of text, for a client program that
 // sends the requests in a process of its own (the kernel stand-in's):
 //   request: CODE INPUTHEX|- [null-input] OUTPUTSIZE [null-output]     (hex bytes, '-' for none)
