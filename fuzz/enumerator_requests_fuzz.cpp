@@ -71,8 +71,8 @@ Machine ReadMachine(Reader& in) {
     const uint32_t modules = in.Byte();
     for (uint32_t i = 0; i < modules; ++i) {
         KernelModule module;
-        module.has_name = (in.Byte() & 1) == 0;
-        module.load_count = static_cast<uint8_t>(in.Byte());
+        module.hasName = (in.Byte() & 1) == 0;
+        module.loadCount = static_cast<uint8_t>(in.Byte());
         std::string name = in.Bytes(in.Byte());
         module.name = name.substr(0, name.find('\0'));
         machine.modules.push_back(module);
@@ -125,10 +125,10 @@ Expected Answer(const Machine& machine, uint32_t code, uint32_t index, uint32_t 
         } else {
             const KernelModule& module = machine.modules[index];
             e.count = ENUMDRV_MODULE_RECORD_SIZE;
-            e.reply = std::string(1, static_cast<char>(module.load_count));
+            e.reply = std::string(1, static_cast<char>(module.loadCount));
             // The name with its terminator, 16 bytes at most; the bytes after a terminator carry
             // no meaning and are not compared.
-            const std::string name = module.has_name ? module.name : std::string();
+            const std::string name = module.hasName ? module.name : std::string();
             e.reply += std::string(name.c_str(), name.size() + 1).substr(0, ENUMDRV_MODULE_NAME_BYTES);
         }
         return e;

@@ -59,10 +59,10 @@ TEST(OrvDeImage, EntryOrdinalOnePointsAtTheDescriptorBlock) {
 
     // The four pointers of the block (control procedure, two API entry points, service
     // table) each have an absolute fixup into object 1.
-    const size_t page_table = kHeader + Dword(image, kHeader + 0x68);
+    const size_t pageTable = kHeader + Dword(image, kHeader + 0x68);
     const size_t records = kHeader + Dword(image, kHeader + 0x6C);
     std::map<uint32_t, uint32_t> absolute;   // source offset in object 1 -> target offset
-    for (size_t at = records + Dword(image, page_table); at < records + Dword(image, page_table + 4);) {
+    for (size_t at = records + Dword(image, pageTable); at < records + Dword(image, pageTable + 4);) {
         uint8_t source = image[at], flags = image[at + 1];
         int16_t offset = static_cast<int16_t>(Word(image, at + 2));
         uint8_t object = image[at + 4];
@@ -100,7 +100,7 @@ TEST(OrvDeImage, CarriesItsVersionResource) {
     std::vector<std::pair<std::string, std::string>> strings;
     for (const Node& entry : read.entries) {
         strings.emplace_back(entry.key, reinterpret_cast<const char*>(&block[entry.value]));
-        EXPECT_EQ(entry.value_length, strings.back().second.size() + 1);
+        EXPECT_EQ(entry.valueLength, strings.back().second.size() + 1);
     }
     ASSERT_EQ(strings.size(), 8u);
     const std::pair<std::string, std::string> required[] = {{"ProductVersion", "Version 1.00"},

@@ -26,14 +26,14 @@ int SendRequests(HANDLE device, const char* path) {
             return 1;
         }
         std::vector<char> input(request.input.begin(), request.input.end());
-        GuardedOutput output(request.output_size, request.null_output);
+        GuardedOutput output(request.outputSize, request.nullOutput);
         DWORD count = kByteCountUntouched;
         const BOOL ok =
-            DeviceIoControl(device, request.code, request.null_input || input.empty() ? nullptr : input.data(),
-                            static_cast<DWORD>(input.size()), output.Pointer(), request.output_size, &count, nullptr);
+            DeviceIoControl(device, request.code, request.nullInput || input.empty() ? nullptr : input.data(),
+                            static_cast<DWORD>(input.size()), output.Pointer(), request.outputSize, &count, nullptr);
         RequestOutcome outcome;
         outcome.status = ok ? 0 : GetLastError();
-        outcome.byte_count = count;
+        outcome.byteCount = count;
         output.Read(&outcome);
         std::printf("%s\n", OutcomeLine(outcome).c_str());
     }

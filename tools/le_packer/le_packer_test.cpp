@@ -280,14 +280,14 @@ TEST(LePackerVersion, BuildsTheSixteenBitBlock) {
     EXPECT_EQ(tables[0].end, read.infos[0].end);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].key, "ProductVersion");
-    EXPECT_EQ(entries[0].value_length, 13);
+    EXPECT_EQ(entries[0].valueLength, 13);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[entries[0].value])), "Version 1.00");
     EXPECT_EQ(entries[1].key, "InternalName");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[entries[1].value])), "HA");
     EXPECT_EQ(entries[1].end, tables[0].end);
 
     const std::vector<version_block::Node>& variables = read.variables;
-    EXPECT_EQ(variables[0].value_length, 4);
+    EXPECT_EQ(variables[0].valueLength, 4);
     EXPECT_EQ(Dword(block, variables[0].value), 0x04E40409u);
     EXPECT_EQ(variables[0].end, block.size());
 }

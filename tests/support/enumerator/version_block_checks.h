@@ -33,7 +33,7 @@ inline void ReadPackedBlock(const std::vector<uint8_t>& block, const std::vector
     ASSERT_TRUE(ReadNode(block, 0, &read->root));
     EXPECT_EQ(read->root.key, "VS_VERSION_INFO");
     EXPECT_EQ(read->root.length, block.size());
-    ASSERT_EQ(read->root.value_length, 52);
+    ASSERT_EQ(read->root.valueLength, 52);
     for (size_t i = 0; i < fixed.size(); ++i) {
         const size_t at = read->root.value + 4 * i;
         const uint32_t value =
