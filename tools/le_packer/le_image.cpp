@@ -22,7 +22,7 @@ public:
     void Text(const std::string& s) { out_->insert(out_->end(), s.begin(), s.end()); }
     void Append(const std::vector<uint8_t>& v) { out_->insert(out_->end(), v.begin(), v.end()); }
     void PadTo(uint32_t size) {
-        if (size > this->Size()) out_->resize(size, 0);
+        if (size > Size()) out_->resize(size, 0);
     }
     void Align(uint32_t n) { PadTo((Size() + n - 1) / n * n); }
     void PutDword(uint32_t at, uint32_t v) {
