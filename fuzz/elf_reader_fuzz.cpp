@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     le::Module module;
     module.name = "ORV_DE";
     module.description = "Virtual Device Driver ORV_DE";
-    module.entry_name = "_The_DDB";
+    module.entryName = "_The_DDB";
     std::string error;
     if (!le::ReadLinkedElf(elf, plan, &module, &error)) {
         Check(!error.empty());

@@ -71,8 +71,8 @@ Machine ReadMachine(Reader& in) {
     const uint32_t modules = in.Byte();
     for (uint32_t i = 0; i < modules; ++i) {
         KernelModule module;
-        module.has_name = (in.Byte() & 1) == 0;
-        module.load_count = static_cast<uint8_t>(in.Byte());
+        module.hasName = (in.Byte() & 1) == 0;
+        module.loadCount = static_cast<uint8_t>(in.Byte());
         std::string name = in.Bytes(in.Byte());
         module.name = name.substr(0, name.find('\0'));
         machine.modules.push_back(module);
@@ -88,25 +88,25 @@ Machine ReadMachine(Reader& in) {
     return machine;
 }
 
-// The reply the request contract gives; `input_room` and `output_room` are the sizes of
+// The reply the request contract gives; `inputRoom` and `outputRoom` are the sizes of
 // buffers that are there (a null pointer has none).
 struct Expected {
     uint32_t status = 0;
-    bool touches_count = true;
+    bool touchesCount = true;
     uint32_t count = 0;
     std::string reply;
 };
 
-Expected Answer(const Machine& machine, uint32_t code, uint32_t index, uint32_t input_room, uint32_t output_room,
-                bool no_memory) {
+Expected Answer(const Machine& machine, uint32_t code, uint32_t index, uint32_t inputRoom, uint32_t outputRoom,
+                bool noMemory) {
     Expected e;
     switch (code) {
     case ENUMDRV_DIOC_OPEN:
     case ENUMDRV_DIOC_CLOSEHANDLE:
-        e.touches_count = false;
+        e.touchesCount = false;
         return e;
     case ENUMDRV_GET_VERSION:
-        if (output_room < ENUMDRV_VERSION_SIZE) {
+        if (outputRoom < ENUMDRV_VERSION_SIZE) {
             e.status = ENUMDRV_STATUS_VERSION_NO_ROOM;
             return e;
         }
@@ -114,9 +114,9 @@ Expected Answer(const Machine& machine, uint32_t code, uint32_t index, uint32_t 
         e.reply = std::string("\x00\x01\x00\x00", 4);
         return e;
     case ENUMDRV_GET_MODULE: {
-        if (input_room < ENUMDRV_MODULE_INDEX_SIZE || output_room < ENUMDRV_MODULE_RECORD_SIZE) {
+        if (inputRoom < ENUMDRV_MODULE_INDEX_SIZE || outputRoom < ENUMDRV_MODULE_RECORD_SIZE) {
             e.status = ENUMDRV_STATUS_BAD_BUFFERS;
-        } else if (no_memory) {
+        } else if (noMemory) {
             e.status = ENUMDRV_STATUS_NO_MEMORY;
         } else if (machine.modules.empty()) {
             e.status = ENUMDRV_STATUS_NO_LIST;
@@ -125,21 +125,21 @@ Expected Answer(const Machine& machine, uint32_t code, uint32_t index, uint32_t 
         } else {
             const KernelModule& module = machine.modules[index];
             e.count = ENUMDRV_MODULE_RECORD_SIZE;
-            e.reply = std::string(1, static_cast<char>(module.load_count));
+            e.reply = std::string(1, static_cast<char>(module.loadCount));
             // The name with its terminator, 16 bytes at most; the bytes after a terminator carry
             // no meaning and are not compared.
-            const std::string name = module.has_name ? module.name : std::string();
+            const std::string name = module.hasName ? module.name : std::string();
             e.reply += std::string(name.c_str(), name.size() + 1).substr(0, ENUMDRV_MODULE_NAME_BYTES);
         }
         return e;
     }
     case ENUMDRV_GET_DEVICE_NAMES: {
         const uint32_t needed = static_cast<uint32_t>(machine.devices.size()) * ENUMDRV_DEVICE_ENTRY_SIZE;
-        if (no_memory) {
+        if (noMemory) {
             e.status = ENUMDRV_STATUS_NO_MEMORY;
         } else if (machine.devices.empty() || machine.devices.size() > ENUMDRV_MAX_DEVICES) {
             e.status = ENUMDRV_STATUS_NO_LIST;
-        } else if (needed > output_room) {
+        } else if (needed > outputRoom) {
             e.status = needed;
         } else {
             e.count = needed;
@@ -155,60 +155,60 @@ Expected Answer(const Machine& machine, uint32_t code, uint32_t index, uint32_t 
 void SendRequest(Reader& in, const Machine& machine, MemoryKernel& kernel) {
     const uint32_t selector = in.Byte() % 8;
     const uint32_t buffers = in.Byte();
-    const uint32_t input_kind = buffers & 3;
-    const uint32_t output_kind = buffers >> 2 & 3;
+    const uint32_t inputKind = buffers & 3;
+    const uint32_t outputKind = buffers >> 2 & 3;
     const uint32_t code = selector == kAnyCode ? in.Dword() : kCodes[selector];
-    const uint32_t input_size = input_kind == kShort ? in.Dword() : in.Word();
-    uint32_t output_size;
-    if (output_kind == kLarge) {
-        output_size = in.Dword();
-    } else if (output_kind == kBoundary) {
-        output_size = kBoundarySizes[in.Byte() % 16];
+    const uint32_t inputSize = inputKind == kShort ? in.Dword() : in.Word();
+    uint32_t outputSize;
+    if (outputKind == kLarge) {
+        outputSize = in.Dword();
+    } else if (outputKind == kBoundary) {
+        outputSize = kBoundarySizes[in.Byte() % 16];
     } else {
-        output_size = in.Word();
+        outputSize = in.Word();
     }
     const uint32_t index = in.Dword();
-    const bool no_memory = (buffers & kNoMemory) != 0;
+    const bool noMemory = (buffers & kNoMemory) != 0;
 
     // The output: a block of its stated size, or of kLargeBuffer bytes at most for a large size
     // (no reply is longer than 2304 bytes), or none at all.
     std::unique_ptr<Block> output;
-    if (output_kind != kOutNull) {
-        const uint32_t real = output_kind == kLarge && output_size > kLargeBuffer ? kLargeBuffer : output_size;
+    if (outputKind != kOutNull) {
+        const uint32_t real = outputKind == kLarge && outputSize > kLargeBuffer ? kLargeBuffer : outputSize;
         output.reset(new Block(real));
         memset(output->bytes.get(), 0xCC, real);
     }
     // The input: its own block with the index in its first bytes, the output block itself, or
     // a block of at most 4 bytes (all a request ever reads) whatever its stated size.
-    std::unique_ptr<Block> input_block;
+    std::unique_ptr<Block> inputBlock;
     const uint8_t* input = nullptr;
-    uint32_t stated_input = input_size;
-    uint8_t index_bytes[4] = {static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8),
-                              static_cast<uint8_t>(index >> 16), static_cast<uint8_t>(index >> 24)};
-    if (input_kind == kExact || input_kind == kShort) {
-        const uint32_t real = input_kind == kShort && input_size > 4 ? 4 : input_size;
-        input_block.reset(new Block(real));
-        memset(input_block->bytes.get(), 0xEE, real);
-        memcpy(input_block->bytes.get(), index_bytes, real < 4 ? real : 4);
-        input = input_block->bytes.get();
-    } else if (input_kind == kAliased && output) {
-        if (stated_input > output->size) stated_input = static_cast<uint32_t>(output->size);
-        memcpy(output->bytes.get(), index_bytes, output->size < 4 ? output->size : 4);
+    uint32_t statedInput = inputSize;
+    uint8_t indexBytes[4] = {static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8),
+                             static_cast<uint8_t>(index >> 16), static_cast<uint8_t>(index >> 24)};
+    if (inputKind == kExact || inputKind == kShort) {
+        const uint32_t real = inputKind == kShort && inputSize > 4 ? 4 : inputSize;
+        inputBlock.reset(new Block(real));
+        memset(inputBlock->bytes.get(), 0xEE, real);
+        memcpy(inputBlock->bytes.get(), indexBytes, real < 4 ? real : 4);
+        input = inputBlock->bytes.get();
+    } else if (inputKind == kAliased && output) {
+        if (statedInput > output->size) statedInput = static_cast<uint32_t>(output->size);
+        memcpy(output->bytes.get(), indexBytes, output->size < 4 ? output->size : 4);
         input = output->bytes.get();
     } else {
-        stated_input = input_size;   // a null pointer with whatever size came with it
+        statedInput = inputSize;   // a null pointer with whatever size came with it
     }
-    uint32_t read_index = 0;
-    if (input) memcpy(&read_index, index_bytes, 4);
+    uint32_t readIndex = 0;
+    if (input) memcpy(&readIndex, indexBytes, 4);
 
     const std::vector<uint8_t> before =
         output ? std::vector<uint8_t>(output->bytes.get(), output->bytes.get() + output->size) : std::vector<uint8_t>();
     uint32_t count = 0xA5A5A5A5u;
-    EnumeratorRequest request{code,         input,
-                              stated_input, output ? output->bytes.get() : nullptr,
-                              output_size,  (buffers & kNoByteCount) ? nullptr : &count};
+    EnumeratorRequest request{code,        input,
+                              statedInput, output ? output->bytes.get() : nullptr,
+                              outputSize,  (buffers & kNoByteCount) ? nullptr : &count};
 
-    kernel.FailAllocations(no_memory);
+    kernel.FailAllocations(noMemory);
     const uint32_t status = EnumeratorHandleRequest(&request);
     const std::string fault = kernel.Fault();
     if (!fault.empty()) {
@@ -216,10 +216,10 @@ void SendRequest(Reader& in, const Machine& machine, MemoryKernel& kernel) {
         abort();
     }
 
-    const Expected e = Answer(machine, code, read_index, input ? stated_input : 0, output ? output_size : 0, no_memory);
+    const Expected e = Answer(machine, code, readIndex, input ? statedInput : 0, output ? outputSize : 0, noMemory);
     Check(status == e.status, "status other than the contract's");
     if (request.bytes_returned) {
-        Check(count == (e.touches_count ? e.count : 0xA5A5A5A5u), "byte count other than the contract's");
+        Check(count == (e.touchesCount ? e.count : 0xA5A5A5A5u), "byte count other than the contract's");
     }
     if (!output) return;
     const uint8_t* after = output->bytes.get();
@@ -227,8 +227,8 @@ void SendRequest(Reader& in, const Machine& machine, MemoryKernel& kernel) {
           "reply other than the contract's");
     if (code == ENUMDRV_GET_MODULE && !e.reply.empty()) {
         Check(after[0] == static_cast<uint8_t>(e.reply[0]), "module record with another load count");
-        const size_t name_bytes = e.reply.size() - 1;
-        Check(memcmp(after + 1, e.reply.data() + 1, name_bytes) == 0, "module record with another name");
+        const size_t nameBytes = e.reply.size() - 1;
+        Check(memcmp(after + 1, e.reply.data() + 1, nameBytes) == 0, "module record with another name");
     }
     // Nothing past the reply: the bytes after the byte count are as they were.
     Check(std::equal(after + e.count, after + output->size, before.begin() + e.count), "output written past the reply");

@@ -64,20 +64,20 @@ public:
         }
         Word(0);
     }
-    void Module(const std::string& name, uint8_t load_count, bool has_name = true) {
-        Byte(has_name ? 0 : 1);
-        Byte(load_count);
+    void Module(const std::string& name, uint8_t loadCount, bool hasName = true) {
+        Byte(hasName ? 0 : 1);
+        Byte(loadCount);
         Byte(static_cast<uint32_t>(name.size()));
         bytes_ += name;
     }
     // A request whose buffers are exact heap buffers of the sizes given, or null pointers
     // that come with those sizes.
-    void Request(uint32_t code_index, uint32_t input_size, uint32_t output_size, uint32_t index,
+    void Request(uint32_t codeIndex, uint32_t inputSize, uint32_t outputSize, uint32_t index,
                  InputBuffer input = kExact, OutputBuffer output = kOutExact) {
-        Byte(code_index);
+        Byte(codeIndex);
         Byte(input | output << 2);
-        Word(input_size);
-        Word(output_size);
+        Word(inputSize);
+        Word(outputSize);
         Dword(index);
     }
     const std::string& Bytes() const { return bytes_; }

@@ -38,12 +38,12 @@ void CheckMachineFile(const std::string& text) {
     }
     for (const provisioner::DriverFile& file : machine.files) {
         Check(!file.name.empty() && file.name.size() <= 255 && !HasControlCharacter(file.name));
-        Check(file.last_write.month >= 1 && file.last_write.month <= 12);
-        Check(file.last_write.day >= 1 && file.last_write.day <= 31);
+        Check(file.lastWrite.month >= 1 && file.lastWrite.month <= 12);
+        Check(file.lastWrite.day >= 1 && file.lastWrite.day <= 31);
     }
     for (const provisioner::DeviceNode& node : machine.nodes) Check(!node.name.empty());
-    for (const provisioner::HardwareKey& key : machine.hardware_keys) Check(!key.path.empty());
-    for (const provisioner::ClassValue& value : machine.class_values) Check(!value.key.empty());
+    for (const provisioner::HardwareKey& key : machine.hardwareKeys) Check(!key.path.empty());
+    for (const provisioner::ClassValue& value : machine.classValues) Check(!value.key.empty());
     CheckLists(machine);
     Check(machine.image.empty());
 }
@@ -56,8 +56,8 @@ void CheckStandinDescription(const std::string& text) {
         Check(description.modules.empty() && description.devices.empty() && description.image.empty());
         return;
     }
-    Check(description.files.empty() && description.nodes.empty() && description.hardware_keys.empty() &&
-          description.class_values.empty() && !description.has_enumerator_time);
+    Check(description.files.empty() && description.nodes.empty() && description.hardwareKeys.empty() &&
+          description.classValues.empty() && !description.hasEnumeratorTime);
     CheckLists(description);
 }
 

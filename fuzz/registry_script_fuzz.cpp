@@ -48,12 +48,12 @@ void Populate(MemoryRegistry& registry) {
 }
 
 const std::string& PopulatedDump() {
-    static const std::string dump = [] {
+    static const std::string kDump = [] {
         MemoryRegistry registry;
         Populate(registry);
         return registry.Dump();
     }();
-    return dump;
+    return kDump;
 }
 
 // The lines of a dump. A value may hold line ends of its own, so a line is not always a whole
@@ -81,12 +81,12 @@ std::set<std::string> FoldedKeyPaths(const MemoryRegistry& registry) {
 }
 
 const std::set<std::string>& PopulatedKeys() {
-    static const std::set<std::string> keys = [] {
+    static const std::set<std::string> kKeys = [] {
         MemoryRegistry registry;
         Populate(registry);
         return FoldedKeyPaths(registry);
     }();
-    return keys;
+    return kKeys;
 }
 
 const ReplacementMap& Replacements() {
@@ -203,8 +203,8 @@ bool BlankNoRemove(std::string& text) {
 }   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const HostCodePage singleByte(false);
-    static const HostCodePage doubleByte(true);
+    static const HostCodePage kSingleByte(false);
+    static const HostCodePage kDoubleByte(true);
     // The interpreter reads a zero-terminated text: a zero byte in the input ends the script.
     std::string script(reinterpret_cast<const char*>(data), size);
     script.resize(strlen(script.c_str()));
@@ -216,8 +216,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool highBytes = false;
     for (char c : script) highBytes = highBytes || static_cast<unsigned char>(c) >= 0x81;
 
-    for (const HostCodePage* codePage : {&singleByte, &doubleByte}) {
-        if (codePage == &doubleByte && !highBytes) break;
+    for (const HostCodePage* codePage : {&kSingleByte, &kDoubleByte}) {
+        if (codePage == &kDoubleByte && !highBytes) break;
         RegisterAndUnregister(*codePage, script, keeps, failureChoice);
         if (keeps) RegisterAndUnregister(*codePage, withoutNoRemove, false, failureChoice);
         UnregisterWithoutRegistering(*codePage, script, failureChoice);

@@ -57,11 +57,11 @@ std::string DeviceListsInput(bool replies, uint32_t reported, const std::string&
 }
 
 // The enumerator driver's answer to one request on `kernel`.
-std::string Ask(uint32_t code, uint32_t index, uint32_t output_size) {
-    std::vector<uint8_t> output(output_size);
+std::string Ask(uint32_t code, uint32_t index, uint32_t outputSize) {
+    std::vector<uint8_t> output(outputSize);
     const std::string input = Dword(index);
     uint32_t count = 0;
-    EnumeratorRequest request{code,  reinterpret_cast<const uint8_t*>(input.data()), 4, output.data(), output_size,
+    EnumeratorRequest request{code,  reinterpret_cast<const uint8_t*>(input.data()), 4, output.data(), outputSize,
                               &count};
     if (EnumeratorHandleRequest(&request) != ENUMDRV_STATUS_SUCCESS) return std::string();
     return std::string(output.begin(), output.begin() + count);
@@ -74,16 +74,16 @@ void WriteDeviceLists(const provisioner::Machine& machine) {
     const std::set<std::string> listValues = {"Driver", "DeviceVxDs", "PortDriver", "MTD", "MouseDriver"};
     std::vector<std::string> values;
     std::string allNames;
-    for (const provisioner::ClassValue& value : machine.class_values) {
+    for (const provisioner::ClassValue& value : machine.classValues) {
         if (!listValues.count(value.name)) continue;
         values.push_back(value.data);
         allNames += (allNames.empty() ? "" : ",") + value.data;
     }
     values.push_back(allNames);   // one class key naming every file at once
-    for (const provisioner::HardwareKey& key : machine.hardware_keys) {
-        if (key.has_driver) values.push_back(key.driver);
+    for (const provisioner::HardwareKey& key : machine.hardwareKeys) {
+        if (key.hasDriver) values.push_back(key.driver);
     }
-    for (const provisioner::DeviceNode& node : machine.nodes) values.push_back(node.hardware_key);
+    for (const provisioner::DeviceNode& node : machine.nodes) values.push_back(node.hardwareKey);
     std::set<std::string> written;
     int n = 0;
     for (const std::string& value : values) {
@@ -124,7 +124,7 @@ uint64_t FileTime(const provisioner::FileTime& t) {
 // The version stamp text: four numbers, the third and fourth exchanged when the build number
 // was stored first.
 std::string Stamp(const provisioner::DriverFile& file) {
-    if (!file.has_version) return std::string();
+    if (!file.hasVersion) return std::string();
     unsigned c = file.version[2], d = file.version[3];
     if (c > 99 && d <= 99) std::swap(c, d);
     char text[32];
@@ -155,13 +155,13 @@ void WriteCacheImages(const provisioner::Machine& machine) {
                                                    provisioner::DriverDirectory::kIoSubSys};
     const char* const kPatterns[] = {".VXD", ".DRV", ".SYS", ".386", ".WDM", ".PDR"};
     std::vector<provisioner::DriverFile> files = machine.files;
-    if (machine.has_enumerator_time) {
+    if (machine.hasEnumeratorTime) {
         provisioner::DriverFile enumerator;
         enumerator.name = "ORV_DE.VXD";
-        enumerator.has_version = true;
+        enumerator.hasVersion = true;
         const uint16_t version[4] = {4, 0, 0, 950};
         memcpy(enumerator.version, version, sizeof version);
-        enumerator.last_write = machine.enumerator_written;
+        enumerator.lastWrite = machine.enumeratorWritten;
         files.push_back(enumerator);
     }
     std::string image;
@@ -175,7 +175,7 @@ void WriteCacheImages(const provisioner::Machine& machine) {
                 if (upper.size() < 4 || upper.compare(upper.size() - 4, 4, pattern) != 0) continue;
                 const std::string path = kDirectories[d] + file.name;
                 paths.push_back(path);
-                image += CacheEntry(path, Stamp(file), FileTime(file.last_write));
+                image += CacheEntry(path, Stamp(file), FileTime(file.lastWrite));
             }
         }
     }
@@ -193,7 +193,7 @@ void WriteRequestRuns(const provisioner::Machine& lists) {
     using namespace enumerator_requests;
     auto machine = [&lists](InputWriter& w) {
         w.Byte(static_cast<uint32_t>(lists.modules.size()));
-        for (const provisioner::ListedModule& m : lists.modules) w.Module(m.name, m.load_count);
+        for (const provisioner::ListedModule& m : lists.modules) w.Module(m.name, m.loadCount);
         w.Devices(lists.devices);
     };
     // The inventory's client: module records by index until the list ends, then the device
@@ -221,13 +221,13 @@ void WriteRequestRuns(const provisioner::Machine& lists) {
 
     // Buffers given as null pointers with sizes that would fit the replies: nothing may be
     // read or written through them (a fault found by this driver).
-    InputWriter null_buffers;
-    machine(null_buffers);
-    null_buffers.Request(0, 4, 17, 0, kNull, kOutExact);
-    null_buffers.Request(0, 4, 17, 0, kExact, kOutNull);
-    null_buffers.Request(2, 0, 4, 0, kExact, kOutNull);
-    null_buffers.Request(1, 0, 2304, 0, kExact, kOutNull);
-    Write("enumerator_requests", "null_buffers", null_buffers.Bytes());
+    InputWriter nullBuffers;
+    machine(nullBuffers);
+    nullBuffers.Request(0, 4, 17, 0, kNull, kOutExact);
+    nullBuffers.Request(0, 4, 17, 0, kExact, kOutNull);
+    nullBuffers.Request(2, 0, 4, 0, kExact, kOutNull);
+    nullBuffers.Request(1, 0, 2304, 0, kExact, kOutNull);
+    Write("enumerator_requests", "null_buffers", nullBuffers.Bytes());
 
     // The same client on a machine with no loaded device at all.
     InputWriter empty;
@@ -261,7 +261,7 @@ int main(int argc, char** argv) {
 
     MemoryKernel kernel;
     std::vector<KernelModule> modules;
-    for (const provisioner::ListedModule& m : lists.modules) modules.push_back({true, m.name, m.load_count});
+    for (const provisioner::ListedModule& m : lists.modules) modules.push_back({true, m.name, m.loadCount});
     kernel.SetModules(modules);
     kernel.SetDevices(lists.devices);
     MemoryKernel::Use(&kernel);

@@ -32,42 +32,38 @@ protected:
     }
     static void TearDownTestSuite() { Kernel::Instance().UnloadDriver(); }
     void SetUp() override {
-        ASSERT_TRUE(kernel.loaded());
-        kernel.set_heap_exhausted(false);
-        kernel.TakeFaults();
+        ASSERT_TRUE(kernel_.Loaded());
+        kernel_.SetHeapExhausted(false);
+        kernel_.TakeFaults();
     }
     // The kernel's own watch over every call: lists read only inside the critical section,
     // which the driver always left again; every scratch record freed once.
     void TearDown() override { ExpectNoFault(); }
     void ExpectNoFault() {
-        std::vector<std::string> faults = kernel.TakeFaults();
+        std::vector<std::string> faults = kernel_.TakeFaults();
         EXPECT_TRUE(faults.empty()) << faults.front();
-        EXPECT_EQ(kernel.outstanding_allocations(), 0u);
+        EXPECT_EQ(kernel_.OutstandingAllocations(), 0u);
     }
     void SetLists(const SystemLists& system) {
         std::vector<LoadedModule> modules;
-        for (const auto& m : system.modules) modules.push_back({m.name, m.load_count, m.has_name});
-        kernel.SetLists(modules, system.devices);
-        kernel.set_heap_exhausted(system.heap_exhausted);
+        for (const auto& m : system.modules) modules.push_back({m.name, m.loadCount, m.hasName});
+        kernel_.SetLists(modules, system.devices);
+        kernel_.SetHeapExhausted(system.heapExhausted);
     }
     // Sends the case's request with its output between guard bytes, the output and the byte
     // count set to sentinels first. The carry flag goes with a status other than 0.
     RequestOutcome Send(const RequestCase& c) {
         std::vector<uint8_t> input(c.input.begin(), c.input.end());
-        std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
+        enumerator_cases::GuardedOutput output(c.outputSize, c.nullOutput);
         uint32_t count = enumerator_cases::kByteCountUntouched;
         bool carry = false;
         RequestOutcome outcome;
-        outcome.status = kernel.DeviceIoControl(
-            c.code, c.null_input || input.empty() ? nullptr : input.data(), static_cast<uint32_t>(input.size()),
-            c.null_output ? nullptr : buffer.data() + kGuard, c.output_size, &count, &carry);
+        outcome.status = kernel_.DeviceIoControl(c.code, c.nullInput || input.empty() ? nullptr : input.data(),
+                                                 static_cast<uint32_t>(input.size()), output.Pointer(), c.outputSize,
+                                                 &count, &carry);
         EXPECT_EQ(carry, outcome.status != 0) << "the carry flag goes with a status other than 0";
-        outcome.byte_count = count;
-        if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
-            if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
-        }
+        outcome.byteCount = count;
+        output.Read(&outcome);
         return outcome;
     }
     void SendEveryCase() {
@@ -79,17 +75,16 @@ protected:
         }
     }
 
-    static constexpr size_t kGuard = 16;
-    Kernel& kernel = Kernel::Instance();
+    Kernel& kernel_ = Kernel::Instance();
 };
 
 TEST_F(EnumeratorDriver, ImageIsMappedWithItsDescriptorBlock) {
     // A fresh copy, before any call site is patched: its dynamic links name the six services.
     std::string error;
-    ASSERT_TRUE(kernel.LoadDriver(ORV_DE_IMAGE, &error)) << error;
+    ASSERT_TRUE(kernel_.LoadDriver(ORV_DE_IMAGE, &error)) << error;
     std::set<uint32_t> services;
-    const uint8_t* code = kernel.object_base(0);
-    for (uint32_t at = 0; at + 6 <= kernel.object_size(0); ++at) {
+    const uint8_t* code = kernel_.ObjectBase(0);
+    for (uint32_t at = 0; at + 6 <= kernel_.ObjectSize(0); ++at) {
         uint32_t id;
         std::memcpy(&id, code + at + 2, 4);
         if (code[at] == 0xCD && code[at + 1] == 0x20 && (id >> 16) != 0 && (id >> 16) < 0x100) services.insert(id);
@@ -97,18 +92,18 @@ TEST_F(EnumeratorDriver, ImageIsMappedWithItsDescriptorBlock) {
     EXPECT_EQ(services, (std::set<uint32_t>{0x0001001F, 0x00010020, 0x0001004F, 0x00010051, 0x0001013F, 0x00270005}));
     SetUp();
 
-    EXPECT_EQ(kernel.module_name(), "ORV_DE");
-    EXPECT_EQ(kernel.ddb_name(), "ORV_DE  ");
-    ASSERT_EQ(kernel.object_count(), 2u);
-    const uint8_t* ddb = kernel.descriptor_block();
-    auto in_object = [&](uint32_t field, uint32_t object) {
+    EXPECT_EQ(kernel_.ModuleName(), "ORV_DE");
+    EXPECT_EQ(kernel_.DdbName(), "ORV_DE  ");
+    ASSERT_EQ(kernel_.ObjectCount(), 2u);
+    const uint8_t* ddb = kernel_.DescriptorBlock();
+    auto inObject = [&](uint32_t field, uint32_t object) {
         uint32_t address;
         std::memcpy(&address, ddb + field, 4);
-        uint32_t base = reinterpret_cast<uint32_t>(kernel.object_base(object));
-        return address >= base && address < base + kernel.object_size(object);
+        uint32_t base = reinterpret_cast<uint32_t>(kernel_.ObjectBase(object));
+        return address >= base && address < base + kernel_.ObjectSize(object);
     };
     // After the fixups, the procedures and the service table are addresses in object 1.
-    for (uint32_t field : {0x18u, 0x1Cu, 0x20u, 0x30u}) EXPECT_TRUE(in_object(field, 0)) << field;
+    for (uint32_t field : {0x18u, 0x1Cu, 0x20u, 0x30u}) EXPECT_TRUE(inObject(field, 0)) << field;
     uint16_t sdk;
     std::memcpy(&sdk, ddb + 4, 2);
     EXPECT_EQ(sdk, 0x0400);
@@ -136,9 +131,9 @@ TEST_F(EnumeratorDriver, ControlMessagesAnswerInEaxAndCarry) {
         in.ebp = 0x33333333;
         in.ecx = 0x44444444;
         in.edx = 0x55555555;
-        Registers out = kernel.Control(in);
+        Registers out = kernel_.Control(in);
         EXPECT_EQ(out.eax, c.eax);
-        EXPECT_EQ(out.carry(), c.carry);
+        EXPECT_EQ(out.Carry(), c.carry);
         EXPECT_EQ(out.ebx, in.ebx);
         EXPECT_EQ(out.esi, in.esi);
         EXPECT_EQ(out.edi, in.edi);
@@ -152,19 +147,19 @@ TEST_F(EnumeratorDriver, ControlMessagesAnswerInEaxAndCarry) {
 // afterwards: a second round patches none.
 TEST_F(EnumeratorDriver, AnswersEveryRequestCase) {
     SendEveryCase();
-    const uint32_t patched = kernel.patched_call_sites();
+    const uint32_t patched = kernel_.PatchedCallSites();
     EXPECT_GT(patched, 0u);
     SendEveryCase();
-    EXPECT_EQ(kernel.patched_call_sites(), patched);
+    EXPECT_EQ(kernel_.PatchedCallSites(), patched);
 }
 
 // The kernel's own watch: a list read outside the critical section is caught.
 TEST_F(EnumeratorDriver, KernelCatchesListReadsOutsideTheCriticalSection) {
     SetLists({"VPOWERD then ORV_DE", {{"VPOWERD", 3}, {"ORV_DE", 1}}, {"ORV_DE  "}});
-    volatile const uint8_t* record = reinterpret_cast<const uint8_t*>(kernel.loader_head());
-    uint8_t load_count = record[4];
-    EXPECT_EQ(load_count, 3);
-    std::vector<std::string> faults = kernel.TakeFaults();
+    volatile const uint8_t* record = reinterpret_cast<const uint8_t*>(kernel_.LoaderHead());
+    uint8_t loadCount = record[4];
+    EXPECT_EQ(loadCount, 3);
+    std::vector<std::string> faults = kernel_.TakeFaults();
     ASSERT_EQ(faults.size(), 1u);
     EXPECT_EQ(faults[0], "system list read outside the critical section");
 }
@@ -188,7 +183,7 @@ TEST(EmulatedKernelLoader, RefusesADescriptorBlockWithoutItsSignature) {
         std::string error;
         EXPECT_FALSE(kernel.LoadDriver(copy, &error));
         EXPECT_NE(error.find("signature 'Prev'"), std::string::npos) << error;
-        EXPECT_FALSE(kernel.loaded());
+        EXPECT_FALSE(kernel.Loaded());
     }
     DeleteFileA(copy.c_str());
 

@@ -21,51 +21,45 @@ using enumerator_cases::RequestCase;
 using enumerator_cases::RequestOutcome;
 using enumerator_cases::SystemLists;
 
-constexpr size_t kGuard = 16;
-
 class EnumeratorLogic : public ::testing::Test {
 protected:
-    void SetUp() override { MemoryKernel::Use(&kernel); }
+    void SetUp() override { MemoryKernel::Use(&kernel_); }
     void TearDown() override { MemoryKernel::Use(nullptr); }
 
     void SetLists(const SystemLists& system) {
         std::vector<KernelModule> modules;
         for (const auto& m : system.modules) {
             KernelModule module;
-            module.has_name = m.has_name;
+            module.hasName = m.hasName;
             module.name = m.name;
-            module.load_count = m.load_count;
+            module.loadCount = m.loadCount;
             modules.push_back(module);
         }
-        kernel.SetModules(modules);
-        kernel.SetDevices(system.devices);
-        kernel.FailAllocations(system.heap_exhausted);
+        kernel_.SetModules(modules);
+        kernel_.SetDevices(system.devices);
+        kernel_.FailAllocations(system.heapExhausted);
     }
 
     // Sends the case's request with its output between guard bytes, the output and the byte
     // count set to sentinels first.
     RequestOutcome Send(const RequestCase& c) {
         std::vector<uint8_t> input(c.input.begin(), c.input.end());
-        std::vector<uint8_t> buffer(kGuard + c.output_size + kGuard, enumerator_cases::kUnwritten);
+        enumerator_cases::GuardedOutput output(c.outputSize, c.nullOutput);
         uint32_t count = enumerator_cases::kByteCountUntouched;
         EnumeratorRequest request{c.code,
-                                  c.null_input ? nullptr : input.data(),
+                                  c.nullInput ? nullptr : input.data(),
                                   static_cast<uint32_t>(input.size()),
-                                  c.null_output ? nullptr : buffer.data() + kGuard,
-                                  c.output_size,
+                                  output.Pointer(),
+                                  c.outputSize,
                                   &count};
         RequestOutcome outcome;
         outcome.status = EnumeratorHandleRequest(&request);
-        outcome.byte_count = count;
-        if (!c.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            const bool inside = !c.null_output && i >= kGuard && i < kGuard + c.output_size;
-            if (!inside && buffer[i] != enumerator_cases::kUnwritten) outcome.outside_written = true;
-        }
+        outcome.byteCount = count;
+        output.Read(&outcome);
         return outcome;
     }
 
-    MemoryKernel kernel;
+    MemoryKernel kernel_;
 };
 
 TEST_F(EnumeratorLogic, AnswersEveryRequestCase) {
@@ -73,19 +67,19 @@ TEST_F(EnumeratorLogic, AnswersEveryRequestCase) {
         SCOPED_TRACE(c.name + " (" + c.system->name + ")");
         SetLists(*c.system);
         EXPECT_EQ(enumerator_cases::Mismatch(c, Send(c)), "");
-        EXPECT_EQ(kernel.Fault(), "");
-        kernel.ClearFaults();
+        EXPECT_EQ(kernel_.Fault(), "");
+        kernel_.ClearFaults();
     }
 }
 
 // A request without a byte count address is answered all the same.
 TEST_F(EnumeratorLogic, RequestWithoutAByteCount) {
-    kernel.SetDevices({"VMM     "});
+    kernel_.SetDevices({"VMM     "});
     uint8_t reply[9];
     EnumeratorRequest request{ENUMDRV_GET_DEVICE_NAMES, nullptr, 0, reply, 9, nullptr};
     EXPECT_EQ(EnumeratorHandleRequest(&request), 0u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), 9), std::string("VMM     \0", 9));
-    EXPECT_EQ(kernel.Fault(), "");
+    EXPECT_EQ(kernel_.Fault(), "");
 }
 
 TEST_F(EnumeratorLogic, ControlMessages) {
@@ -102,24 +96,24 @@ TEST_F(EnumeratorLogic, ControlMessages) {
 
 // The kernel's own watch catches what a faulty walk would do.
 TEST_F(EnumeratorLogic, KernelCatchesListReadsOutOfTurn) {
-    kernel.SetDevices({"VMM     "});
+    kernel_.SetDevices({"VMM     "});
     EnumeratorDeviceChainHead();
-    EXPECT_EQ(kernel.Fault(), "device chain read outside the critical section");
-    kernel.ClearFaults();
+    EXPECT_EQ(kernel_.Fault(), "device chain read outside the critical section");
+    kernel_.ClearFaults();
 
     uint8_t record[ENUMDRV_DDB_SIZE];
     EnumeratorEnterCriticalSection();
     EnumeratorCopyRecord(record, EnumeratorDeviceChainHead() + 1, ENUMDRV_DDB_SIZE);   // one byte past the block
     EnumeratorLeaveCriticalSection();
-    EXPECT_EQ(kernel.Fault().rfind("read outside the system's records", 0), 0u) << kernel.Fault();
-    kernel.ClearFaults();
+    EXPECT_EQ(kernel_.Fault().rfind("read outside the system's records", 0), 0u) << kernel_.Fault();
+    kernel_.ClearFaults();
 
     void* scratch = EnumeratorAllocate(ENUMDRV_DDB_SIZE);
-    EXPECT_EQ(kernel.Fault(), "scratch memory not freed");
+    EXPECT_EQ(kernel_.Fault(), "scratch memory not freed");
     EnumeratorEnterCriticalSection();
     EnumeratorFree(scratch);
     EnumeratorLeaveCriticalSection();
-    EXPECT_EQ(kernel.Fault(), "");
+    EXPECT_EQ(kernel_.Fault(), "");
 }
 
 }   // namespace

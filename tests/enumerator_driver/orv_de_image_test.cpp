@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "version_block.h"
+#include "version_block_checks.h"
 
 namespace {
 
@@ -58,10 +59,10 @@ TEST(OrvDeImage, EntryOrdinalOnePointsAtTheDescriptorBlock) {
 
     // The four pointers of the block (control procedure, two API entry points, service
     // table) each have an absolute fixup into object 1.
-    const size_t page_table = kHeader + Dword(image, kHeader + 0x68);
+    const size_t pageTable = kHeader + Dword(image, kHeader + 0x68);
     const size_t records = kHeader + Dword(image, kHeader + 0x6C);
     std::map<uint32_t, uint32_t> absolute;   // source offset in object 1 -> target offset
-    for (size_t at = records + Dword(image, page_table); at < records + Dword(image, page_table + 4);) {
+    for (size_t at = records + Dword(image, pageTable); at < records + Dword(image, pageTable + 4);) {
         uint8_t source = image[at], flags = image[at + 1];
         int16_t offset = static_cast<int16_t>(Word(image, at + 2));
         uint8_t object = image[at + 4];
@@ -92,27 +93,14 @@ TEST(OrvDeImage, CarriesItsVersionResource) {
     EXPECT_EQ(Dword(image, resource + 8), length - 12);
 
     const std::vector<uint8_t> block(image.begin() + resource + 12, image.begin() + resource + length);
-    Node root;
-    ASSERT_TRUE(version_block::ReadNode(block, 0, &root));
-    EXPECT_EQ(root.key, "VS_VERSION_INFO");
-    EXPECT_EQ(root.length, block.size());
-    ASSERT_EQ(root.value_length, 52);
-    const uint32_t fixed[] = {0xFEEF04BD, 0x00010000, 0x00040000, 0x000003B6, 0x00040000, 0x000003B6,
-                              0x3F,       0,          0x00010001, 5,          0};
-    for (size_t i = 0; i < std::size(fixed); ++i) EXPECT_EQ(Dword(block, root.value + 4 * i), fixed[i]) << i;
-
-    std::vector<Node> infos, tables, entries, variables;
-    ASSERT_TRUE(version_block::ReadChildren(block, root, &infos));
-    ASSERT_EQ(infos.size(), 2u);
-    EXPECT_EQ(infos[0].key, "StringFileInfo");
-    ASSERT_TRUE(version_block::ReadChildren(block, infos[0], &tables));
-    ASSERT_EQ(tables.size(), 1u);
-    EXPECT_EQ(tables[0].key, "040904E4");
-    ASSERT_TRUE(version_block::ReadChildren(block, tables[0], &entries));
+    version_block::PackedBlock read;
+    ASSERT_NO_FATAL_FAILURE(version_block::ReadPackedBlock(
+        block, {0xFEEF04BD, 0x00010000, 0x00040000, 0x000003B6, 0x00040000, 0x000003B6, 0x3F, 0, 0x00010001, 5, 0},
+        &read));
     std::vector<std::pair<std::string, std::string>> strings;
-    for (const Node& entry : entries) {
+    for (const Node& entry : read.entries) {
         strings.emplace_back(entry.key, reinterpret_cast<const char*>(&block[entry.value]));
-        EXPECT_EQ(entry.value_length, strings.back().second.size() + 1);
+        EXPECT_EQ(entry.valueLength, strings.back().second.size() + 1);
     }
     ASSERT_EQ(strings.size(), 8u);
     const std::pair<std::string, std::string> required[] = {{"ProductVersion", "Version 1.00"},
@@ -122,12 +110,8 @@ TEST(OrvDeImage, CarriesItsVersionResource) {
                                                             {"FileDescription", "Win95/98 Driver Enumerator"}};
     for (size_t i = 0; i < std::size(required); ++i) EXPECT_EQ(strings[i], required[i]);
 
-    EXPECT_EQ(infos[1].key, "VarFileInfo");
-    ASSERT_TRUE(version_block::ReadChildren(block, infos[1], &variables));
-    ASSERT_EQ(variables.size(), 1u);
-    EXPECT_EQ(variables[0].key, "Translation");
-    EXPECT_EQ(Word(block, variables[0].value), 0x0409);
-    EXPECT_EQ(Word(block, variables[0].value + 2), 0x04E4);
+    EXPECT_EQ(Word(block, read.variables[0].value), 0x0409);
+    EXPECT_EQ(Word(block, read.variables[0].value + 2), 0x04E4);
 }
 
 }   // namespace

@@ -84,20 +84,6 @@ std::string ModulePath(HMODULE module) {
     return std::string(path, length);
 }
 
-// Removes a key with everything below it (the platform's RegDeleteKeyA leaves subtrees).
-void DeleteTree(HKEY parent, const std::string& name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    char child[256];
-    DWORD size = sizeof child;
-    while (RegEnumKeyExA(key, 0, child, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-        DeleteTree(key, child);
-        size = sizeof child;
-    }
-    RegCloseKey(key);
-    RegDeleteKeyA(parent, name.c_str());
-}
-
 void DumpKey(HKEY key, const std::string& path, std::vector<std::string>& lines) {
     lines.push_back(path);
     for (DWORD index = 0;; ++index) {
@@ -201,13 +187,13 @@ HRESULT Apply(UINT id, BOOL registering, const ScriptReplacement* extra = nullpt
 class OwnScripts : public ::testing::Test {
 protected:
     void SetUp() override {
-        DeleteTree(HKEY_CURRENT_USER, kTestKey);
+        DeleteKeyTree(HKEY_CURRENT_USER, kTestKey);
         path = ModulePath(nullptr);
         wchar_t wide[MAX_PATH];
         ASSERT_NE(0, MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH));
         ASSERT_EQ(S_OK, replacements.AddQuoted(L"Module", wide));
     }
-    void TearDown() override { DeleteTree(HKEY_CURRENT_USER, kTestKey); }
+    void TearDown() override { DeleteKeyTree(HKEY_CURRENT_USER, kTestKey); }
 
     HRESULT Run(UINT id, BOOL registering) {
         HandleRecording recording;
@@ -244,7 +230,7 @@ TEST_F(OwnScripts, WritesEveryValueTypeAndTakesItBack) {
                   "\\Outer\\Inner\\Foreign\n",
               TestKey());
 
-    DeleteTree(HKEY_CURRENT_USER, key + "\\Outer\\Inner\\Foreign");
+    DeleteKeyTree(HKEY_CURRENT_USER, key + "\\Outer\\Inner\\Foreign");
     EXPECT_EQ(S_OK, Run(kValuesScript, FALSE));
     EXPECT_EQ("", TestKey());
     // Nothing registered: every entry is read in recovery mode, nothing changes.
@@ -343,12 +329,12 @@ protected:
         module.Initialize(nullptr, dll);
         // Whatever an earlier run may have left.
         ApplyRegistryScript(101, FALSE);
-        DeleteTree(HKEY_CLASSES_ROOT, kClassKey);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey);
     }
     void TearDown() override {
         if (dll) {
             ApplyRegistryScript(101, FALSE);
-            DeleteTree(HKEY_CLASSES_ROOT, kClassKey);
+            DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey);
             module.Terminate();
             FreeLibrary(dll);
         }
@@ -408,7 +394,7 @@ TEST_F(ModuleScriptOnTheRegistry, RegistersTheTableAndRemovesIt) {
               Registration());
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
 
-    DeleteTree(HKEY_CLASSES_ROOT, classKey + "\\Implemented Categories");
+    DeleteKeyTree(HKEY_CLASSES_ROOT, classKey + "\\Implemented Categories");
     EXPECT_EQ(S_OK, Apply(101, FALSE));
     EXPECT_EQ("", Registration());
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));

@@ -87,21 +87,6 @@ std::string ReadString(HKEY root, const std::string& path, const std::string& na
     return std::string(data);
 }
 
-void DeleteKeyTree(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    char name[256];
-    for (;;) {
-        DWORD length = sizeof(name);
-        if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        DeleteKeyTree(root, path + "\\" + name);
-    }
-    RegCloseKey(key);
-    RegDeleteKeyA(root, path.c_str());
-}
-
 namespace {
 
 void SnapshotInto(HKEY root, const std::string& path, const std::string& label,

@@ -49,7 +49,5 @@ DWORD RunProgram(const std::string& commandLine);
 
 // The string value (name "" for the default); present is false when the key or value is missing.
 std::string ReadString(HKEY root, const std::string& path, const std::string& name, bool* present = nullptr);
-// Deletes a key with all its subkeys (the platform's RegDeleteKeyA may not do subtrees).
-void DeleteKeyTree(HKEY root, const std::string& path);
 // Every key below (and including) path, as "key" -> "", and every value as "key|name" -> data.
 std::map<std::string, std::string> SnapshotKey(HKEY root, const std::string& path);

@@ -12,6 +12,7 @@
 #include "handle_ledger.h"
 #include "import_patch.h"
 #include "ledger_hooks.h"
+#include "orv_service_checks.h"
 #include "prepared_rows.h"
 #include "test_files.h"
 #include "windows_version.h"
@@ -203,11 +204,7 @@ TEST_F(DriversRowsTest, ChangingMethodsAreNotImplementedAndChangeNothing) {
     Create();
 
     BSTR text = SysAllocString(L"C:\\WINDOWS\\TEMP\\DRIVERS.LOG");
-    EXPECT_EQ(E_NOTIMPL, drivers_->AddDataElement(text, text));
-    EXPECT_EQ(E_NOTIMPL, drivers_->RemoveDataElementByIndex(0));
-    EXPECT_EQ(E_NOTIMPL, drivers_->RemoveDataElementByName(text));
-    EXPECT_EQ(E_NOTIMPL, drivers_->SetDataListValue(0, text));
-    EXPECT_EQ(E_NOTIMPL, drivers_->LogDataListToFile(text));
+    ExpectChangingMethodsNotImplemented(drivers_.get(), text);
     SysFreeString(text);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\WINDOWS\\TEMP\\DRIVERS.LOG"));
     EXPECT_EQ((std::vector<std::wstring>{rows_.WideName("A.VXD"), Date("A.VXD")}), Names());

@@ -20,21 +20,6 @@ const char kDeviceTree[] = "Config Manager\\Enum";
 const char kEnum[] = "Enum";
 const char kClassRoot[] = "System\\CurrentControlSet\\Services\\Class";
 
-// The platform's key deletion does not take subkeys with it.
-inline void DeleteTree(HKEY root, const std::string& path) {
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        char name[1024];
-        for (;;) {
-            DWORD length = sizeof(name);
-            if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            DeleteTree(key, name);
-        }
-        RegCloseKey(key);
-    }
-    RegDeleteKeyA(root, path.c_str());
-}
-
 // Removes a key on destruction if it was not there at construction and holds nothing then.
 class CreatedIfMissing {
 public:
@@ -59,9 +44,9 @@ public:
           enumKey_(HKEY_LOCAL_MACHINE, kEnum),
           classKey_(HKEY_LOCAL_MACHINE, kClassRoot) {}
     ~DeviceTree() {
-        for (const std::string& node : nodes_) DeleteTree(HKEY_DYN_DATA, NodePath(node));
-        DeleteTree(HKEY_LOCAL_MACHINE, std::string(kEnum) + "\\" + tag_);
-        DeleteTree(HKEY_LOCAL_MACHINE, std::string(kClassRoot) + "\\" + tag_);
+        for (const std::string& node : nodes_) DeleteKeyTree(HKEY_DYN_DATA, NodePath(node));
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(kEnum) + "\\" + tag_);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(kClassRoot) + "\\" + tag_);
     }
 
     std::string NodePath(const std::string& node) const { return std::string(kDeviceTree) + "\\" + tag_ + "_" + node; }

@@ -1,5 +1,7 @@
 #include "driver_machine.h"
 
+#include "registry_keys.h"
+
 namespace driver_fixtures {
 
 const char kCacheKey[] = "SOFTWARE\\Orvane\\Service\\DCOM\\Cache";
@@ -120,27 +122,6 @@ bool CacheKeyExists() {
 
 namespace {
 
-// The platform's key deletion does not take subkeys with it.
-void DeleteTree(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        char name[1024];
-        for (;;) {
-            DWORD length = sizeof(name);
-            if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            const std::string before = name;
-            DeleteTree(key, name);
-            length = sizeof(name);
-            if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-                before == name) {
-                break;   // it could not be deleted
-            }
-        }
-        RegCloseKey(key);
-    }
-    RegDeleteKeyA(root, path.c_str());
-}
-
 void ReadTree(HKEY key, const std::string& below, std::vector<CacheTreeValue>* values, std::vector<std::string>* keys) {
     if (keys) keys->push_back(below);
     std::vector<char> name(16384);
@@ -172,7 +153,7 @@ void ReadTree(HKEY key, const std::string& below, std::vector<CacheTreeValue>* v
 }   // namespace
 
 void DeleteCacheKey() {
-    DeleteTree(HKEY_LOCAL_MACHINE, kCacheKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kCacheKey);
 }
 
 bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>* keys) {

@@ -20,6 +20,15 @@ const void* AsValue(ScriptKey key) {
     return reinterpret_cast<const void*>(key);
 }
 
+// The first name of a key's subkeys or values (null: it has none) as the enumeration calls hand
+// it out: with its terminator, and only when the whole of it fits the caller's buffer.
+long CopyFirstName(const std::string* first, char* name, uint32_t capacity) {
+    if (!first) return kRegistryNoMoreItems;
+    if (first->size() + 1 > capacity) return kRegistryMoreData;
+    memcpy(name, first->c_str(), first->size() + 1);
+    return kRegistrySuccess;
+}
+
 bool TakeAllocation() {
     ++g_allocationCount;
     if (g_allocationsLeft == 0) return false;
@@ -159,6 +168,21 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Resolve(ScriptKey key, boo
     return handle->second.node;
 }
 
+std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::LiveNode(ScriptKey key, bool* writable, long* error) const {
+    bool canWrite = false;
+    auto node = Resolve(key, &canWrite);
+    if (!node) {
+        *error = kInvalidHandle;
+        return nullptr;
+    }
+    if (node->deleted) {
+        *error = kRegistryKeyDeleted;
+        return nullptr;
+    }
+    if (writable) *writable = canWrite;
+    return node;
+}
+
 std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindChild(const Node& node, const char* name) const {
     std::string folded = Fold(name);
     for (const auto& child : node.subKeys) {
@@ -175,10 +199,9 @@ ScriptKey MemoryRegistry::NewHandle(const std::shared_ptr<Node>& node, bool writ
 }
 
 long MemoryRegistry::OpenKey(ScriptKey parent, const char* name, RegistryAccess access, ScriptKey* key) {
-    bool writable = false;
-    auto node = Resolve(parent, &writable);
-    if (!node) return kInvalidHandle;
-    if (node->deleted) return kRegistryKeyDeleted;
+    long error = kRegistrySuccess;
+    auto node = LiveNode(parent, nullptr, &error);
+    if (!node) return error;
     auto child = FindChild(*node, name);
     if (!child) return kRegistryFileNotFound;
     if (child->readOnly && access != RegistryAccess::kRead) return kRegistryAccessDenied;
@@ -188,9 +211,9 @@ long MemoryRegistry::OpenKey(ScriptKey parent, const char* name, RegistryAccess 
 
 long MemoryRegistry::CreateKey(ScriptKey parent, const char* name, ScriptKey* key) {
     bool writable = false;
-    auto node = Resolve(parent, &writable);
-    if (!node) return kInvalidHandle;
-    if (node->deleted) return kRegistryKeyDeleted;
+    long error = kRegistrySuccess;
+    auto node = LiveNode(parent, &writable, &error);
+    if (!node) return error;
     if (!*name) return kInvalidParameter;
     if (failCreate.count(Fold(name))) return kRegistryAccessDenied;
     auto child = FindChild(*node, name);
@@ -220,9 +243,9 @@ long MemoryRegistry::CloseKey(ScriptKey key) {
 
 long MemoryRegistry::SetValue(ScriptKey key, const char* name, uint32_t type, const uint8_t* data, uint32_t size) {
     bool writable = false;
-    auto node = Resolve(key, &writable);
-    if (!node) return kInvalidHandle;
-    if (node->deleted) return kRegistryKeyDeleted;
+    long error = kRegistrySuccess;
+    auto node = LiveNode(key, &writable, &error);
+    if (!node) return error;
     if (!writable) return kRegistryAccessDenied;
     std::string valueName = name ? name : "";
     Value value{valueName, type, std::vector<uint8_t>(data, data + size)};
@@ -237,10 +260,9 @@ long MemoryRegistry::SetValue(ScriptKey key, const char* name, uint32_t type, co
 }
 
 long MemoryRegistry::DeleteValue(ScriptKey key, const char* name) {
-    bool writable = false;
-    auto node = Resolve(key, &writable);
-    if (!node) return kInvalidHandle;
-    if (node->deleted) return kRegistryKeyDeleted;
+    long error = kRegistrySuccess;
+    auto node = LiveNode(key, nullptr, &error);
+    if (!node) return error;
     std::string valueName = name ? name : "";
     for (auto it = node->values.begin(); it != node->values.end(); ++it) {
         if (Fold(it->name) == Fold(valueName)) {
@@ -253,10 +275,9 @@ long MemoryRegistry::DeleteValue(ScriptKey key, const char* name) {
 }
 
 long MemoryRegistry::DeleteKey(ScriptKey parent, const char* name) {
-    bool writable = false;
-    auto node = Resolve(parent, &writable);
-    if (!node) return kInvalidHandle;
-    if (node->deleted) return kRegistryKeyDeleted;
+    long error = kRegistrySuccess;
+    auto node = LiveNode(parent, nullptr, &error);
+    if (!node) return error;
     auto child = FindChild(*node, name);
     if (!child) return kRegistryFileNotFound;
     if (!child->subKeys.empty()) return kRegistryAccessDenied;
@@ -267,37 +288,26 @@ long MemoryRegistry::DeleteKey(ScriptKey parent, const char* name) {
 }
 
 long MemoryRegistry::QueryKeyCounts(ScriptKey key, uint32_t* subKeys, uint32_t* values) {
-    bool writable = false;
-    auto node = Resolve(key, &writable);
-    if (!node) return kInvalidHandle;
-    if (node->deleted) return kRegistryKeyDeleted;
+    long error = kRegistrySuccess;
+    auto node = LiveNode(key, nullptr, &error);
+    if (!node) return error;
     *subKeys = static_cast<uint32_t>(node->subKeys.size());
     *values = static_cast<uint32_t>(node->values.size());
     return kRegistrySuccess;
 }
 
 long MemoryRegistry::EnumFirstSubKey(ScriptKey key, char* name, uint32_t capacity) {
-    bool writable = false;
-    auto node = Resolve(key, &writable);
-    if (!node) return kInvalidHandle;
-    if (node->deleted) return kRegistryKeyDeleted;
-    if (node->subKeys.empty()) return kRegistryNoMoreItems;
-    const std::string& first = node->subKeys.front()->name;
-    if (first.size() + 1 > capacity) return kRegistryMoreData;
-    memcpy(name, first.c_str(), first.size() + 1);
-    return kRegistrySuccess;
+    long error = kRegistrySuccess;
+    auto node = LiveNode(key, nullptr, &error);
+    if (!node) return error;
+    return CopyFirstName(node->subKeys.empty() ? nullptr : &node->subKeys.front()->name, name, capacity);
 }
 
 long MemoryRegistry::EnumFirstValueName(ScriptKey key, char* name, uint32_t capacity) {
-    bool writable = false;
-    auto node = Resolve(key, &writable);
-    if (!node) return kInvalidHandle;
-    if (node->deleted) return kRegistryKeyDeleted;
-    if (node->values.empty()) return kRegistryNoMoreItems;
-    const std::string& first = node->values.front().name;
-    if (first.size() + 1 > capacity) return kRegistryMoreData;
-    memcpy(name, first.c_str(), first.size() + 1);
-    return kRegistrySuccess;
+    long error = kRegistrySuccess;
+    auto node = LiveNode(key, nullptr, &error);
+    if (!node) return error;
+    return CopyFirstName(node->values.empty() ? nullptr : &node->values.front().name, name, capacity);
 }
 
 std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Walk(const std::string& path, bool create) {

@@ -105,6 +105,10 @@ private:
 
     static std::string Fold(const std::string& text);
     std::shared_ptr<Node> Resolve(ScriptKey key, bool* writable) const;
+    // The node behind a key the calls may work on, and whether it was opened for writing
+    // (writable may be null); null with the platform's error for a handle never handed out or
+    // already closed (ERROR_INVALID_HANDLE) and for a key deleted since (ERROR_KEY_DELETED).
+    std::shared_ptr<Node> LiveNode(ScriptKey key, bool* writable, long* error) const;
     std::shared_ptr<Node> FindChild(const Node& node, const char* name) const;
     std::shared_ptr<Node> Walk(const std::string& path, bool create);
     ScriptKey NewHandle(const std::shared_ptr<Node>& node, bool writable);

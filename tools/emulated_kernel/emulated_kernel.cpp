@@ -57,7 +57,7 @@ const Service kServices[] = {
     {0x0001013F, EmuStubGetDdbList},             // VMM_GetDDBList
     {0x00270005, EmuStubGetDeviceList},          // VXDLDR_GetDeviceList
 };
-void* service_slots[std::size(kServices) + 1];   // the last one: unknown services
+void* g_serviceSlots[std::size(kServices) + 1];   // the last one: unknown services
 
 LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* pointers) {
     return Kernel::Instance().HandleException(pointers);
@@ -71,12 +71,12 @@ Kernel& Kernel::Instance() {
 }
 
 Kernel::Kernel() {
-    for (size_t i = 0; i < std::size(kServices); ++i) service_slots[i] = reinterpret_cast<void*>(kServices[i].stub);
-    service_slots[std::size(kServices)] = reinterpret_cast<void*>(EmuStubUnknown);
+    for (size_t i = 0; i < std::size(kServices); ++i) g_serviceSlots[i] = reinterpret_cast<void*>(kServices[i].stub);
+    g_serviceSlots[std::size(kServices)] = reinterpret_cast<void*>(EmuStubUnknown);
     AddVectoredExceptionHandler(1, VectoredHandler);
 }
 
-std::string Kernel::ddb_name() const {
+std::string Kernel::DdbName() const {
     return ddb_ ? std::string(reinterpret_cast<const char*>(ddb_ + kDdbName), 8) : std::string();
 }
 
@@ -85,19 +85,19 @@ void Kernel::UnloadDriver() {
     for (Object& object : objects_) VirtualFree(object.base, 0, MEM_RELEASE);
     objects_.clear();
     ddb_ = nullptr;
-    module_name_.clear();
+    moduleName_.clear();
 }
 
 void Kernel::FreeLists() {
     if (lists_) VirtualFree(lists_, 0, MEM_RELEASE);
     lists_ = nullptr;
-    lists_size_ = 0;
-    loader_head_ = chain_head_ = 0;
+    listsSize_ = 0;
+    loaderHead_ = chainHead_ = 0;
 }
 
 void Kernel::ProtectLists(bool readable) {
     DWORD old;
-    if (lists_) VirtualProtect(lists_, lists_size_, readable ? PAGE_READONLY : PAGE_NOACCESS, &old);
+    if (lists_) VirtualProtect(lists_, listsSize_, readable ? PAGE_READONLY : PAGE_NOACCESS, &old);
 }
 
 void Kernel::SetLists(const std::vector<LoadedModule>& modules, const std::vector<std::string>& devices) {
@@ -105,34 +105,34 @@ void Kernel::SetLists(const std::vector<LoadedModule>& modules, const std::vecto
     uint32_t size = 16;
     for (const LoadedModule& m : modules) size += kDeviceInfoSize + static_cast<uint32_t>(m.name.size()) + 1;
     size += kDdbSize * static_cast<uint32_t>(devices.size());
-    lists_size_ = (size + 4095) / 4096 * 4096;
-    lists_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, lists_size_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    uint8_t* free_at = lists_;
+    listsSize_ = (size + 4095) / 4096 * 4096;
+    lists_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, listsSize_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    uint8_t* freeAt = lists_;
     auto take = [&](uint32_t n) {
-        uint8_t* p = free_at;
-        free_at += n;
+        uint8_t* p = freeAt;
+        freeAt += n;
         return p;
     };
     auto address = [](const void* p) { return reinterpret_cast<uint32_t>(p); };
 
     // The loader's list, head first; the records are laid out last to first so that each
     // can point at the next.
-    std::vector<uint32_t> name_at;
+    std::vector<uint32_t> nameAt;
     for (const LoadedModule& m : modules) {
         uint8_t* name = take(static_cast<uint32_t>(m.name.size()) + 1);
         std::memcpy(name, m.name.c_str(), m.name.size() + 1);
-        name_at.push_back(m.has_name ? address(name) : 0);
+        nameAt.push_back(m.hasName ? address(name) : 0);
     }
     uint32_t next = 0;
     for (size_t i = modules.size(); i-- > 0;) {
         uint8_t* record = take(kDeviceInfoSize);
         std::memset(record, 0xEE, kDeviceInfoSize);   // the fields the driver does not read
         std::memcpy(record + 0, &next, 4);
-        record[4] = modules[i].load_count;
-        std::memcpy(record + 11, &name_at[i], 4);
+        record[4] = modules[i].loadCount;
+        std::memcpy(record + 11, &nameAt[i], 4);
         next = address(record);
     }
-    loader_head_ = next;
+    loaderHead_ = next;
 
     // The chain of descriptor blocks, with the driver's own linked in at its place.
     next = 0;
@@ -140,7 +140,7 @@ void Kernel::SetLists(const std::vector<LoadedModule>& modules, const std::vecto
         std::string name = devices[i];
         name.resize(8, ' ');
         uint8_t* block;
-        if (ddb_ && name == ddb_name()) {
+        if (ddb_ && name == DdbName()) {
             block = ddb_;
         } else {
             block = take(kDdbSize);
@@ -150,7 +150,7 @@ void Kernel::SetLists(const std::vector<LoadedModule>& modules, const std::vecto
         std::memcpy(block, &next, 4);
         next = address(block);
     }
-    chain_head_ = next;
+    chainHead_ = next;
     ProtectLists(false);
 }
 
@@ -159,33 +159,33 @@ Registers Kernel::Control(const Registers& in) {
     const void* procedure;
     std::memcpy(&procedure, ddb_ + kDdbControlProc, 4);
     EmuCallWithRegisters(procedure, &r);
-    if (critical_depth_ != 0) {
+    if (criticalDepth_ != 0) {
         Fault("the control procedure returned inside the critical section");
-        critical_depth_ = 0;
+        criticalDepth_ = 0;
         ProtectLists(false);
     }
     if (!allocations_.empty()) Fault(std::to_string(allocations_.size()) + " scratch record(s) not freed");
     return r;
 }
 
-uint32_t Kernel::DeviceIoControl(uint32_t code, const void* input, uint32_t input_size, void* output,
-                                 uint32_t output_size, uint32_t* bytes_returned, bool* carry) {
+uint32_t Kernel::DeviceIoControl(uint32_t code, const void* input, uint32_t inputSize, void* output,
+                                 uint32_t outputSize, uint32_t* bytesReturned, bool* carry) {
     DIOCParams params{};
     params.VMHandle = kVmHandle;
     params.Internal2 = reinterpret_cast<uint32_t>(ddb_);
     params.dwIoControlCode = code;
     params.lpvInBuffer = reinterpret_cast<uint32_t>(input);
-    params.cbInBuffer = input_size;
+    params.cbInBuffer = inputSize;
     params.lpvOutBuffer = reinterpret_cast<uint32_t>(output);
-    params.cbOutBuffer = output_size;
-    params.lpcbBytesReturned = reinterpret_cast<uint32_t>(bytes_returned);
+    params.cbOutBuffer = outputSize;
+    params.lpcbBytesReturned = reinterpret_cast<uint32_t>(bytesReturned);
     params.hDevice = 0x42;
     Registers r;
     r.eax = kW32DeviceIoControl;
     r.ebx = kVmHandle;
     r.esi = reinterpret_cast<uint32_t>(&params);
     Registers out = Control(r);
-    if (carry) *carry = out.carry();
+    if (carry) *carry = out.Carry();
     return out.eax;
 }
 
@@ -201,21 +201,21 @@ void Kernel::Fault(const std::string& what) {
 
 void Kernel::BeginCriticalSection(uint32_t flags) {
     if (flags != 0) Fault("Begin_Critical_Section with flags " + Hex(flags));
-    if (critical_depth_++ == 0) ProtectLists(true);
+    if (criticalDepth_++ == 0) ProtectLists(true);
 }
 
 void Kernel::EndCriticalSection() {
-    if (critical_depth_ == 0) {
+    if (criticalDepth_ == 0) {
         Fault("End_Critical_Section outside the critical section");
         return;
     }
-    if (--critical_depth_ == 0) ProtectLists(false);
+    if (--criticalDepth_ == 0) ProtectLists(false);
 }
 
 uint32_t Kernel::HeapAllocate(uint32_t size, uint32_t flags) {
     if (flags != 0) Fault("_HeapAllocate with flags " + Hex(flags));
-    if (critical_depth_ != 0) Fault("scratch record allocated inside the critical section");
-    if (heap_exhausted_) return 0;
+    if (criticalDepth_ != 0) Fault("scratch record allocated inside the critical section");
+    if (heapExhausted_) return 0;
     void* block = HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
     std::memset(block, 0xAB, size);
     allocations_.emplace_back(reinterpret_cast<uint32_t>(block), size);
@@ -224,7 +224,7 @@ uint32_t Kernel::HeapAllocate(uint32_t size, uint32_t flags) {
 
 bool Kernel::HeapFree(uint32_t address, uint32_t flags) {
     if (flags != 0) Fault("_HeapFree with flags " + Hex(flags));
-    if (critical_depth_ != 1) Fault("scratch record freed outside the critical section");
+    if (criticalDepth_ != 1) Fault("scratch record freed outside the critical section");
     for (auto it = allocations_.begin(); it != allocations_.end(); ++it) {
         if (it->first == address) {
             allocations_.erase(it);
@@ -237,21 +237,21 @@ bool Kernel::HeapFree(uint32_t address, uint32_t flags) {
 }
 
 uint32_t Kernel::GetDdbList() {
-    if (critical_depth_ == 0) Fault("VMM_GetDDBList outside the critical section");
-    return chain_head_;
+    if (criticalDepth_ == 0) Fault("VMM_GetDDBList outside the critical section");
+    return chainHead_;
 }
 
 uint32_t Kernel::GetDeviceList() {
-    if (critical_depth_ == 0) Fault("VXDLDR_GetDeviceList outside the critical section");
-    return loader_head_;
+    if (criticalDepth_ == 0) Fault("VXDLDR_GetDeviceList outside the critical section");
+    return loaderHead_;
 }
 
 void Kernel::UnknownService(uint32_t id) {
     Fault("call of unknown service " + Hex(id));
 }
 
-long Kernel::HandleException(void* exception_pointers) {
-    auto* pointers = static_cast<EXCEPTION_POINTERS*>(exception_pointers);
+long Kernel::HandleException(void* exceptionPointers) {
+    auto* pointers = static_cast<EXCEPTION_POINTERS*>(exceptionPointers);
     const DWORD code = pointers->ExceptionRecord->ExceptionCode;
     if (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_PRIV_INSTRUCTION) return EXCEPTION_CONTINUE_SEARCH;
     uint8_t* at = reinterpret_cast<uint8_t*>(pointers->ContextRecord->Eip);
@@ -269,8 +269,8 @@ long Kernel::HandleException(void* exception_pointers) {
         if (slot == std::size(kServices)) UnknownService(id);
         at[0] = 0xFF;
         at[1] = jump ? 0x25 : 0x15;   // jmp / call dword ptr [slot]
-        const uint32_t slot_address = reinterpret_cast<uint32_t>(&service_slots[slot]);
-        std::memcpy(at + 2, &slot_address, 4);
+        const uint32_t slotAddress = reinterpret_cast<uint32_t>(&g_serviceSlots[slot]);
+        std::memcpy(at + 2, &slotAddress, 4);
         FlushInstructionCache(GetCurrentProcess(), at, 6);
         ++patched_;
         return EXCEPTION_CONTINUE_EXECUTION;
@@ -281,10 +281,10 @@ long Kernel::HandleException(void* exception_pointers) {
         const uintptr_t address = pointers->ExceptionRecord->ExceptionInformation[1];
         const bool write = pointers->ExceptionRecord->ExceptionInformation[0] == 1;
         if (address >= reinterpret_cast<uintptr_t>(lists_) &&
-            address < reinterpret_cast<uintptr_t>(lists_) + lists_size_) {
+            address < reinterpret_cast<uintptr_t>(lists_) + listsSize_) {
             Fault(write ? "the driver wrote to a system list" : "system list read outside the critical section");
             DWORD old;
-            VirtualProtect(lists_, lists_size_, PAGE_READWRITE, &old);
+            VirtualProtect(lists_, listsSize_, PAGE_READWRITE, &old);
             return EXCEPTION_CONTINUE_EXECUTION;
         }
     }

@@ -23,14 +23,14 @@ namespace emulated_kernel {
 // Registers for and from a call of the control procedure.
 struct Registers {
     uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0, ebp = 0, eflags = 0;
-    bool carry() const { return eflags & 1; }
+    bool Carry() const { return eflags & 1; }
 };
 
 // One entry of the loader's list of dynamically loaded devices.
 struct LoadedModule {
     std::string name;
-    uint8_t load_count = 1;
-    bool has_name = true;   // false: the record's DI_ModuleName is null
+    uint8_t loadCount = 1;
+    bool hasName = true;   // false: the record's DI_ModuleName is null
 };
 
 // The request parameters the system passes with W32_DEVICEIOCONTROL.
@@ -57,15 +57,15 @@ public:
     // driver loaded before.
     bool LoadDriver(const std::string& path, std::string* error);
     void UnloadDriver();
-    bool loaded() const { return !objects_.empty(); }
+    bool Loaded() const { return !objects_.empty(); }
 
     // The loaded driver.
-    std::string module_name() const { return module_name_; }   // resident name table entry 0
-    uint8_t* descriptor_block() const { return ddb_; }
-    std::string ddb_name() const;   // the 8 bytes of DDB_Name
-    uint32_t object_count() const { return static_cast<uint32_t>(objects_.size()); }
-    uint8_t* object_base(uint32_t i) const { return objects_[i].base; }
-    uint32_t object_size(uint32_t i) const { return objects_[i].size; }
+    std::string ModuleName() const { return moduleName_; }   // resident name table entry 0
+    uint8_t* DescriptorBlock() const { return ddb_; }
+    std::string DdbName() const;   // the 8 bytes of DDB_Name
+    uint32_t ObjectCount() const { return static_cast<uint32_t>(objects_.size()); }
+    uint8_t* ObjectBase(uint32_t i) const { return objects_[i].base; }
+    uint32_t ObjectSize(uint32_t i) const { return objects_[i].size; }
 
     // Sets the system's lists. A device whose 8-byte name is the loaded driver's DDB_Name is
     // the driver's own descriptor block, linked into the chain at that place; every other
@@ -73,8 +73,8 @@ public:
     void SetLists(const std::vector<LoadedModule>& modules, const std::vector<std::string>& devices);
 
     // Where the lists begin (for tests of the kernel's own checks).
-    uint32_t loader_head() const { return loader_head_; }
-    uint32_t chain_head() const { return chain_head_; }
+    uint32_t LoaderHead() const { return loaderHead_; }
+    uint32_t ChainHead() const { return chainHead_; }
 
     // Calls the control procedure with the given registers; returns them as it left them.
     Registers Control(const Registers& in);
@@ -86,11 +86,11 @@ public:
     }
     // Sends W32_DEVICEIOCONTROL with a DIOCParams for the request; returns EAX, and the carry
     // flag through *carry when given.
-    uint32_t DeviceIoControl(uint32_t code, const void* input, uint32_t input_size, void* output, uint32_t output_size,
-                             uint32_t* bytes_returned, bool* carry = nullptr);
+    uint32_t DeviceIoControl(uint32_t code, const void* input, uint32_t inputSize, void* output, uint32_t outputSize,
+                             uint32_t* bytesReturned, bool* carry = nullptr);
 
     // Makes _HeapAllocate fail (return 0) while set.
-    void set_heap_exhausted(bool exhausted) { heap_exhausted_ = exhausted; }
+    void SetHeapExhausted(bool exhausted) { heapExhausted_ = exhausted; }
 
     // What the driver did wrong since the last call (cleared by reading it): a list read
     // outside the critical section, a scratch record allocated inside it or freed outside it,
@@ -98,9 +98,9 @@ public:
     // section or with scratch records still allocated, an unknown service.
     std::vector<std::string> TakeFaults();
     // Scratch records allocated and not freed.
-    size_t outstanding_allocations() const { return allocations_.size(); }
+    size_t OutstandingAllocations() const { return allocations_.size(); }
     // Dynamic-link call sites patched so far, and service identifiers the kernel does not know.
-    uint32_t patched_call_sites() const { return patched_; }
+    uint32_t PatchedCallSites() const { return patched_; }
 
     static constexpr uint32_t kVmHandle = 0xC1001000;
 
@@ -112,7 +112,7 @@ public:
     uint32_t GetDdbList();
     uint32_t GetDeviceList();
     void UnknownService(uint32_t id);
-    long HandleException(void* exception_pointers);
+    long HandleException(void* exceptionPointers);
 
 private:
     Kernel();
@@ -125,13 +125,13 @@ private:
     void FreeLists();
 
     std::vector<Object> objects_;
-    std::string module_name_;
+    std::string moduleName_;
     uint8_t* ddb_ = nullptr;
     uint8_t* lists_ = nullptr;   // the records, names and blocks of the lists
-    uint32_t lists_size_ = 0;
-    uint32_t loader_head_ = 0, chain_head_ = 0;
-    int critical_depth_ = 0;
-    bool heap_exhausted_ = false;
+    uint32_t listsSize_ = 0;
+    uint32_t loaderHead_ = 0, chainHead_ = 0;
+    int criticalDepth_ = 0;
+    bool heapExhausted_ = false;
     std::vector<std::pair<uint32_t, uint32_t>> allocations_;   // address, size
     std::vector<std::string> faults_;
     uint32_t patched_ = 0;

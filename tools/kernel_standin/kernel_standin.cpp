@@ -23,9 +23,9 @@ using emulated_kernel::Kernel;
 constexpr char kDescriptionName[] = "ORV_DE.MACHINE";
 constexpr char kDefaultImageName[] = "ORV_DE.LE";
 
-bool driver_open = false;
+bool g_driverOpen = false;
 // Requests may come from any thread; the emulated kernel serves one at a time.
-CRITICAL_SECTION request_lock;
+CRITICAL_SECTION g_requestLock;
 
 std::string DirectoryOf(HMODULE module) {
     char path[MAX_PATH];
@@ -79,12 +79,12 @@ bool OpenDriver(HMODULE self) {
         Report(error);
         return false;
     }
-    provisioner::AddLoadedDriver(&description, kernel.module_name(), kernel.ddb_name());
+    provisioner::AddLoadedDriver(&description, kernel.ModuleName(), kernel.DdbName());
     std::vector<emulated_kernel::LoadedModule> modules;
-    for (const auto& m : description.modules) modules.push_back({m.name, m.load_count, true});
+    for (const auto& m : description.modules) modules.push_back({m.name, m.loadCount, true});
     kernel.SetLists(modules, description.devices);
 
-    if (kernel.Control(emulated_kernel::kSysDynamicDeviceInit).carry()) {
+    if (kernel.Control(emulated_kernel::kSysDynamicDeviceInit).Carry()) {
         Report("the driver refused SYS_DYNAMIC_DEVICE_INIT");
         kernel.UnloadDriver();
         return false;
@@ -96,34 +96,34 @@ bool OpenDriver(HMODULE self) {
         return false;
     }
     for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
-    driver_open = true;
+    g_driverOpen = true;
     return true;
 }
 
 void CloseDriver() {
-    if (!driver_open) return;
+    if (!g_driverOpen) return;
     Kernel& kernel = Kernel::Instance();
     kernel.DeviceIoControl(ENUMDRV_DIOC_CLOSEHANDLE, nullptr, 0, nullptr, 0, nullptr);
     kernel.Control(emulated_kernel::kSysDynamicDeviceExit);
     kernel.UnloadDriver();
-    driver_open = false;
+    g_driverOpen = false;
 }
 
 }   // namespace
 
-extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD input_size, LPVOID output,
-                                              DWORD output_size, LPDWORD bytes_returned, LPOVERLAPPED) {
-    if (!driver_open) {
+extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD inputSize, LPVOID output,
+                                              DWORD outputSize, LPDWORD bytesReturned, LPOVERLAPPED) {
+    if (!g_driverOpen) {
         SetLastError(ERROR_NOT_READY);
         return FALSE;
     }
-    EnterCriticalSection(&request_lock);
+    EnterCriticalSection(&g_requestLock);
     Kernel& kernel = Kernel::Instance();
-    uint32_t status = kernel.DeviceIoControl(code, input, input_size, output, output_size,
-                                             reinterpret_cast<uint32_t*>(bytes_returned));
+    uint32_t status =
+        kernel.DeviceIoControl(code, input, inputSize, output, outputSize, reinterpret_cast<uint32_t*>(bytesReturned));
     // What the driver did wrong is reported.
     for (const std::string& fault : kernel.TakeFaults()) Report("driver fault: " + fault);
-    LeaveCriticalSection(&request_lock);
+    LeaveCriticalSection(&g_requestLock);
     if (status == ENUMDRV_STATUS_SUCCESS) return TRUE;
     SetLastError(status);
     return FALSE;
@@ -132,14 +132,14 @@ extern "C" BOOL WINAPI StandinDeviceIoControl(DWORD code, LPVOID input, DWORD in
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(instance);
-        InitializeCriticalSection(&request_lock);
+        InitializeCriticalSection(&g_requestLock);
         if (OpenDriver(instance)) return TRUE;
-        DeleteCriticalSection(&request_lock);
+        DeleteCriticalSection(&g_requestLock);
         return FALSE;
     }
     if (reason == DLL_PROCESS_DETACH) {
         CloseDriver();
-        DeleteCriticalSection(&request_lock);
+        DeleteCriticalSection(&g_requestLock);
     }
     return TRUE;
 }

@@ -17,7 +17,6 @@ namespace {
 
 int SendRequests(HANDLE device, const char* path) {
     using namespace enumerator_cases;
-    const size_t kGuard = 16;
     std::ifstream lines(path);
     std::string line;
     while (std::getline(lines, line)) {
@@ -27,20 +26,15 @@ int SendRequests(HANDLE device, const char* path) {
             return 1;
         }
         std::vector<char> input(request.input.begin(), request.input.end());
-        std::vector<unsigned char> buffer(kGuard + request.output_size + kGuard, kUnwritten);
+        GuardedOutput output(request.outputSize, request.nullOutput);
         DWORD count = kByteCountUntouched;
         const BOOL ok =
-            DeviceIoControl(device, request.code, request.null_input || input.empty() ? nullptr : input.data(),
-                            static_cast<DWORD>(input.size()), request.null_output ? nullptr : buffer.data() + kGuard,
-                            request.output_size, &count, nullptr);
+            DeviceIoControl(device, request.code, request.nullInput || input.empty() ? nullptr : input.data(),
+                            static_cast<DWORD>(input.size()), output.Pointer(), request.outputSize, &count, nullptr);
         RequestOutcome outcome;
         outcome.status = ok ? 0 : GetLastError();
-        outcome.byte_count = count;
-        if (!request.null_output) outcome.output.assign(buffer.begin() + kGuard, buffer.end() - kGuard);
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            const bool inside = !request.null_output && i >= kGuard && i < kGuard + request.output_size;
-            if (!inside && buffer[i] != kUnwritten) outcome.outside_written = true;
-        }
+        outcome.byteCount = count;
+        output.Read(&outcome);
         std::printf("%s\n", OutcomeLine(outcome).c_str());
     }
     return 0;

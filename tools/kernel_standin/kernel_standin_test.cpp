@@ -41,28 +41,28 @@ protected:
         char temp[MAX_PATH];
         ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
         static int serial = 0;
-        directory = std::string(temp) + "orv_de_standin_" + std::to_string(GetCurrentProcessId()) + "_" +
-                    std::to_string(++serial) + "\\";
-        ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
-        ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_CLIENT, (directory + "client.exe").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA(INVENTORY_CLIENT_PROBE, (directory + "inventory.exe").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_DLL, (directory + "ORV_DE.VXD").c_str(), FALSE));
+        directory_ = std::string(temp) + "orv_de_standin_" + std::to_string(GetCurrentProcessId()) + "_" +
+                     std::to_string(++serial) + "\\";
+        ASSERT_TRUE(CreateDirectoryA(directory_.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_CLIENT, (directory_ + "client.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(INVENTORY_CLIENT_PROBE, (directory_ + "inventory.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(KERNEL_STANDIN_DLL, (directory_ + "ORV_DE.VXD").c_str(), FALSE));
     }
     void TearDown() override {
         for (const char* name :
              {"client.exe", "inventory.exe", "ORV_DE.VXD", "ORV_DE.LE", "ORV_DE.MACHINE", "output.txt", "requests.txt"})
-            DeleteFileA((directory + name).c_str());
-        EXPECT_TRUE(RemoveDirectoryA(directory.c_str())) << "left behind: " << directory;
+            DeleteFileA((directory_ + name).c_str());
+        EXPECT_TRUE(RemoveDirectoryA(directory_.c_str())) << "left behind: " << directory_;
     }
-    void PlaceImage() { ASSERT_TRUE(CopyFileA(ORV_DE_IMAGE, (directory + "ORV_DE.LE").c_str(), FALSE)); }
-    void Describe(const std::string& text) { ASSERT_TRUE(WriteText(directory + "ORV_DE.MACHINE", text)); }
+    void PlaceImage() { ASSERT_TRUE(CopyFileA(ORV_DE_IMAGE, (directory_ + "ORV_DE.LE").c_str(), FALSE)); }
+    void Describe(const std::string& text) { ASSERT_TRUE(WriteText(directory_ + "ORV_DE.MACHINE", text)); }
 
     // Runs a client program in the directory; returns its output lines.
     std::vector<std::string> RunClient(const char* program = "client.exe", const std::string& arguments = "") {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        std::string output_path = directory + "output.txt";
+        std::string outputPath = directory_ + "output.txt";
         HANDLE output =
-            CreateFileA(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+            CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
         EXPECT_NE(output, INVALID_HANDLE_VALUE);
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -70,21 +70,21 @@ protected:
         startup.hStdOutput = output;
         startup.hStdError = output;
         PROCESS_INFORMATION process{};
-        std::string command = "\"" + directory + program + "\"" + (arguments.empty() ? "" : " " + arguments);
-        BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(),
+        std::string command = "\"" + directory_ + program + "\"" + (arguments.empty() ? "" : " " + arguments);
+        BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, directory_.c_str(),
                                       &startup, &process);
         CloseHandle(output);
         EXPECT_TRUE(started) << GetLastError();
         if (!started) return {};
         EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-        DWORD exit_code = 1;
-        GetExitCodeProcess(process.hProcess, &exit_code);
-        EXPECT_EQ(exit_code, 0u);
+        DWORD exitCode = 1;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        EXPECT_EQ(exitCode, 0u);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
 
         std::vector<std::string> lines;
-        std::string text = ReadText(output_path), line;
+        std::string text = ReadText(outputPath), line;
         for (char c : text) {
             if (c == '\r') continue;
             if (c == '\n') {
@@ -98,7 +98,7 @@ protected:
         return lines;
     }
 
-    std::string directory;
+    std::string directory_;
 };
 
 TEST_F(KernelStandin, ClientReadsTheDescribedListsWithTheDriverItselfAppended) {
@@ -140,7 +140,7 @@ TEST_F(KernelStandin, AnswersEveryRequestCaseItCanShow) {
             requests += RequestLine(c) + "\n";
         }
         Describe(MachineDescription(*system));
-        ASSERT_TRUE(WriteText(directory + "requests.txt", requests));
+        ASSERT_TRUE(WriteText(directory_ + "requests.txt", requests));
         std::vector<std::string> lines = RunClient("client.exe", "requests.txt");
         ASSERT_EQ(lines.size(), cases.size());
         for (size_t i = 0; i < cases.size(); ++i) {
@@ -216,7 +216,7 @@ TEST_F(KernelStandin, OpenFailsWithoutAnImageOrWithABadDescription) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description);
-        DeleteFileA((directory + "ORV_DE.LE").c_str());
+        DeleteFileA((directory_ + "ORV_DE.LE").c_str());
         if (c.image) PlaceImage();
         Describe(c.description);
         std::vector<std::string> lines = RunClient();
@@ -233,7 +233,7 @@ TEST_F(KernelStandin, OpenFailsForAnImageWhoseDescriptorBlockLacksItsSignature) 
     ASSERT_NE(block, 0u);
     const char swapped[] = "Prev";   // the signature's characters in reading order
     std::copy(swapped, swapped + 4, image.begin() + block + driver_image_file::kDdbPrev);
-    ASSERT_TRUE(driver_image_file::Write(directory + "ORV_DE.LE", image));
+    ASSERT_TRUE(driver_image_file::Write(directory_ + "ORV_DE.LE", image));
     Describe("module IOS\n");
     std::vector<std::string> lines = RunClient();
     ASSERT_EQ(lines.size(), 1u);

@@ -22,7 +22,7 @@ constexpr uint32_t kRelocationPc32 = 2;
 
 struct Section {
     std::string name;
-    uint32_t type, flags, address, offset, size, link, info, entry_size;
+    uint32_t type, flags, address, offset, size, link, info, entrySize;
 };
 
 class Reader {
@@ -65,16 +65,16 @@ bool ReadLinkedElf(const std::vector<uint8_t>& elf, const std::vector<ObjectPlan
         *error = "not a linked i386 ELF executable";
         return false;
     }
-    uint32_t section_table = in.Dword(32);
-    uint16_t section_entry = in.Word(46), section_count = in.Word(48), names_index = in.Word(50);
-    if (section_entry < 40 || !in.Has(section_table, uint64_t{section_entry} * section_count) ||
-        names_index >= section_count) {
+    uint32_t sectionTable = in.Dword(32);
+    uint16_t sectionEntry = in.Word(46), sectionCount = in.Word(48), namesIndex = in.Word(50);
+    if (sectionEntry < 40 || !in.Has(sectionTable, uint64_t{sectionEntry} * sectionCount) ||
+        namesIndex >= sectionCount) {
         *error = "the section table is damaged";
         return false;
     }
-    std::vector<Section> sections(section_count);
-    for (uint16_t i = 0; i < section_count; ++i) {
-        uint64_t at = section_table + uint64_t{i} * section_entry;
+    std::vector<Section> sections(sectionCount);
+    for (uint16_t i = 0; i < sectionCount; ++i) {
+        uint64_t at = sectionTable + uint64_t{i} * sectionEntry;
         Section& s = sections[i];
         s.type = in.Dword(at + 4);
         s.flags = in.Dword(at + 8);
@@ -83,26 +83,26 @@ bool ReadLinkedElf(const std::vector<uint8_t>& elf, const std::vector<ObjectPlan
         s.size = in.Dword(at + 20);
         s.link = in.Dword(at + 24);
         s.info = in.Dword(at + 28);
-        s.entry_size = in.Dword(at + 36);
+        s.entrySize = in.Dword(at + 36);
         // Every section whose bytes may be read must lie in the file, whatever its type says.
         if (s.type != kSectionNobits && !in.Has(s.offset, s.size)) {
             *error = "section " + std::to_string(i) + " lies outside the file";
             return false;
         }
     }
-    const Section& names = sections[names_index];
-    for (uint16_t i = 0; i < section_count; ++i) {
-        uint32_t name = in.Dword(section_table + uint64_t{i} * section_entry);
+    const Section& names = sections[namesIndex];
+    for (uint16_t i = 0; i < sectionCount; ++i) {
+        uint32_t name = in.Dword(sectionTable + uint64_t{i} * sectionEntry);
         sections[i].name = in.String(uint64_t{names.offset} + name, uint64_t{names.offset} + names.size);
     }
 
     // Objects, in the order planned; every allocated section must be one of them.
-    std::vector<int> object_of(section_count, -1);
+    std::vector<int> objectOf(sectionCount, -1);
     module->objects.clear();
     module->fixups.clear();
     for (const ObjectPlan& p : plan) {
         int found = -1;
-        for (uint16_t i = 0; i < section_count; ++i)
+        for (uint16_t i = 0; i < sectionCount; ++i)
             if (sections[i].name == p.section && (sections[i].flags & kSectionAlloc)) found = i;
         if (found < 0) {
             *error = "section " + p.section + " is not in the linked file";
@@ -118,68 +118,68 @@ bool ReadLinkedElf(const std::vector<uint8_t>& elf, const std::vector<ObjectPlan
         object.name = p.section;
         object.base = s.address;
         object.flags = p.flags;
-        object.virtual_size = s.size;
+        object.virtualSize = s.size;
         if (s.type == kSectionNobits)
             object.data.assign(s.size, 0);
         else
             object.data.assign(elf.begin() + s.offset, elf.begin() + s.offset + s.size);
-        object_of[found] = static_cast<int>(module->objects.size());
+        objectOf[found] = static_cast<int>(module->objects.size());
         module->objects.push_back(std::move(object));
     }
-    for (uint16_t i = 0; i < section_count; ++i) {
-        if ((sections[i].flags & kSectionAlloc) && sections[i].size && object_of[i] < 0) {
+    for (uint16_t i = 0; i < sectionCount; ++i) {
+        if ((sections[i].flags & kSectionAlloc) && sections[i].size && objectOf[i] < 0) {
             *error = "section " + sections[i].name + " is not placed in any object";
             return false;
         }
     }
 
     // The symbol table.
-    int symbols_index = -1;
-    for (uint16_t i = 0; i < section_count; ++i)
-        if (sections[i].type == kSectionSymbols) symbols_index = i;
-    if (symbols_index < 0 || sections[symbols_index].entry_size < 16 || sections[symbols_index].link >= section_count) {
+    int symbolsIndex = -1;
+    for (uint16_t i = 0; i < sectionCount; ++i)
+        if (sections[i].type == kSectionSymbols) symbolsIndex = i;
+    if (symbolsIndex < 0 || sections[symbolsIndex].entrySize < 16 || sections[symbolsIndex].link >= sectionCount) {
         *error = "the file has no symbol table";
         return false;
     }
-    const Section& symbols = sections[symbols_index];
-    const Section& symbol_names = sections[symbols.link];
-    uint32_t symbol_count = symbols.size / symbols.entry_size;
-    auto symbol_at = [&](uint32_t index) { return uint64_t{symbols.offset} + uint64_t{index} * symbols.entry_size; };
+    const Section& symbols = sections[symbolsIndex];
+    const Section& symbolNames = sections[symbols.link];
+    uint32_t symbolCount = symbols.size / symbols.entrySize;
+    auto symbolAt = [&](uint32_t index) { return uint64_t{symbols.offset} + uint64_t{index} * symbols.entrySize; };
 
-    bool entry_found = false;
-    for (uint32_t i = 0; i < symbol_count; ++i) {
-        uint64_t at = symbol_at(i);
+    bool entryFound = false;
+    for (uint32_t i = 0; i < symbolCount; ++i) {
+        uint64_t at = symbolAt(i);
         std::string name =
-            in.String(uint64_t{symbol_names.offset} + in.Dword(at), uint64_t{symbol_names.offset} + symbol_names.size);
+            in.String(uint64_t{symbolNames.offset} + in.Dword(at), uint64_t{symbolNames.offset} + symbolNames.size);
         uint16_t index = in.Word(at + 14);
-        if (name != module->entry_name || index >= section_count || object_of[index] < 0) continue;
-        const Object& object = module->objects[object_of[index]];
-        module->entry_object = static_cast<uint32_t>(object_of[index]);
-        module->entry_offset = in.Dword(at + 4) - object.base;
-        entry_found = true;
+        if (name != module->entryName || index >= sectionCount || objectOf[index] < 0) continue;
+        const Object& object = module->objects[objectOf[index]];
+        module->entryObject = static_cast<uint32_t>(objectOf[index]);
+        module->entryOffset = in.Dword(at + 4) - object.base;
+        entryFound = true;
     }
-    if (!entry_found) {
-        *error = "the entry symbol " + module->entry_name + " is not defined in an object";
+    if (!entryFound) {
+        *error = "the entry symbol " + module->entryName + " is not defined in an object";
         return false;
     }
 
     // Relocations of the objects' contents.
-    for (uint16_t r = 0; r < section_count; ++r) {
+    for (uint16_t r = 0; r < sectionCount; ++r) {
         const Section& relocations = sections[r];
         if (relocations.type == kSectionRela) {
             *error = "section " + relocations.name + " holds relocations with addends, which i386 does not use";
             return false;
         }
         if (relocations.type != kSectionRel) continue;
-        if (relocations.info >= section_count || object_of[relocations.info] < 0) continue;
-        if (relocations.entry_size < 8) {
+        if (relocations.info >= sectionCount || objectOf[relocations.info] < 0) continue;
+        if (relocations.entrySize < 8) {
             *error = "section " + relocations.name + " is damaged";
             return false;
         }
-        uint32_t source_object = static_cast<uint32_t>(object_of[relocations.info]);
-        const Object& source = module->objects[source_object];
-        for (uint32_t k = 0; k < relocations.size / relocations.entry_size; ++k) {
-            uint64_t at = uint64_t{relocations.offset} + uint64_t{k} * relocations.entry_size;
+        uint32_t sourceObject = static_cast<uint32_t>(objectOf[relocations.info]);
+        const Object& source = module->objects[sourceObject];
+        for (uint32_t k = 0; k < relocations.size / relocations.entrySize; ++k) {
+            uint64_t at = uint64_t{relocations.offset} + uint64_t{k} * relocations.entrySize;
             uint32_t place = in.Dword(at), info = in.Dword(at + 4);
             uint32_t type = info & 0xFF, symbol = info >> 8;
             std::string where = source.name + "+" + Hex(place - source.base);
@@ -193,44 +193,43 @@ bool ReadLinkedElf(const std::vector<uint8_t>& elf, const std::vector<ObjectPlan
                 *error = "relocation at " + where + " lies outside its section";
                 return false;
             }
-            if (symbol >= symbol_count) {
+            if (symbol >= symbolCount) {
                 *error = "relocation at " + where + " names a symbol that does not exist";
                 return false;
             }
-            uint16_t symbol_section = in.Word(symbol_at(symbol) + 14);
+            uint16_t symbolSection = in.Word(symbolAt(symbol) + 14);
             uint32_t offset = place - source.base;
             const uint8_t* p = source.data.data() + offset;
             uint32_t value = p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
-            if (symbol_section == kSymbolAbsolute) {
+            if (symbolSection == kSymbolAbsolute) {
                 if (type == kRelocation32) continue;   // an absolute value moves with nothing
                 *error = "relocation at " + where + " is relative to an absolute address";
                 return false;
             }
-            if (symbol_section == kSymbolUndefined || symbol_section >= section_count ||
-                object_of[symbol_section] < 0) {
+            if (symbolSection == kSymbolUndefined || symbolSection >= sectionCount || objectOf[symbolSection] < 0) {
                 *error = "relocation at " + where + " refers to a symbol outside the objects";
                 return false;
             }
-            uint32_t target_object = static_cast<uint32_t>(object_of[symbol_section]);
-            const Object& target = module->objects[target_object];
+            uint32_t targetObject = static_cast<uint32_t>(objectOf[symbolSection]);
+            const Object& target = module->objects[targetObject];
             Fixup fixup;
-            fixup.object = source_object;
+            fixup.object = sourceObject;
             fixup.offset = offset;
-            fixup.target_object = target_object;
-            uint32_t target_address;
+            fixup.targetObject = targetObject;
+            uint32_t targetAddress;
             if (type == kRelocation32) {
                 fixup.kind = FixupKind::kOffset32;
-                target_address = value;
+                targetAddress = value;
             } else {
-                if (target_object == source_object) continue;   // moves with its object
+                if (targetObject == sourceObject) continue;   // moves with its object
                 fixup.kind = FixupKind::kSelfRelative32;
-                target_address = value + place + 4;
+                targetAddress = value + place + 4;
             }
-            if (target_address < target.base || target_address - target.base > target.virtual_size) {
+            if (targetAddress < target.base || targetAddress - target.base > target.virtualSize) {
                 *error = "relocation at " + where + " points outside object " + target.name;
                 return false;
             }
-            fixup.target_offset = target_address - target.base;
+            fixup.targetOffset = targetAddress - target.base;
             module->fixups.push_back(fixup);
         }
     }

@@ -17,7 +17,7 @@ struct ObjectPlan {
 };
 
 // Fills module->objects (in plan order) and module->fixups from the ELF image, and the
-// entry point from the symbol named module->entry_name. Refuses relocations it cannot
+// entry point from the symbol named module->entryName. Refuses relocations it cannot
 // express as LE fixups, sections it was not told to place, and objects larger than
 // kMaxObjectSize. Returns false with a message in *error.
 bool ReadLinkedElf(const std::vector<uint8_t>& elf, const std::vector<ObjectPlan>& plan, Module* module,

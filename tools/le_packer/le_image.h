@@ -35,35 +35,35 @@ struct Object {
     std::string name;    // for messages only
     uint32_t base = 0;   // the address the object was linked at
     uint32_t flags = 0;
-    uint32_t virtual_size = 0;   // at least data.size()
+    uint32_t virtualSize = 0;   // at least data.size()
     std::vector<uint8_t> data;
 };
 
 enum class FixupKind { kOffset32, kSelfRelative32 };
 
 // A 32-bit location in object `object` (0-based) at `offset` that must hold the address of
-// `target_offset` in object `target_object` (kOffset32), or the distance to it from the end
+// `targetOffset` in object `targetObject` (kOffset32), or the distance to it from the end
 // of the location (kSelfRelative32).
 struct Fixup {
     uint32_t object = 0;
     uint32_t offset = 0;
     FixupKind kind = FixupKind::kOffset32;
-    uint32_t target_object = 0;
-    uint32_t target_offset = 0;
+    uint32_t targetObject = 0;
+    uint32_t targetOffset = 0;
 };
 
 struct Module {
     std::string name;          // resident name table, ordinal 0
     std::string description;   // non-resident name table, ordinal 0
-    std::string entry_name;    // resident name of ordinal 1
-    uint32_t entry_object = 0;
-    uint32_t entry_offset = 0;
-    uint32_t module_flags = 0x00038000;   // dynamically loadable virtual device driver
-    uint16_t device_id = 0;
-    uint16_t ddk_version = 0x0400;
+    std::string entryName;     // resident name of ordinal 1
+    uint32_t entryObject = 0;
+    uint32_t entryOffset = 0;
+    uint32_t moduleFlags = 0x00038000;   // dynamically loadable virtual device driver
+    uint16_t deviceId = 0;
+    uint16_t ddkVersion = 0x0400;
     std::vector<Object> objects;
     std::vector<Fixup> fixups;
-    std::vector<uint8_t> version_resource;   // the 16-bit version block; empty: none
+    std::vector<uint8_t> versionResource;   // the 16-bit version block; empty: none
 };
 
 // Writes the image; on failure returns false with a message in *error and leaves *image
@@ -72,13 +72,13 @@ bool WriteImage(const Module& module, std::vector<uint8_t>* image, std::string* 
 
 // The 16-bit VS_VERSION_INFO block of a virtual device driver.
 struct VersionInfo {
-    uint32_t file_version_ms = 0, file_version_ls = 0;
-    uint32_t product_version_ms = 0, product_version_ls = 0;
-    uint32_t file_flags_mask = 0, file_flags = 0;
-    uint32_t file_os = 0, file_type = 0, file_subtype = 0;
-    std::string string_table = "040904E4";
+    uint32_t fileVersionMs = 0, fileVersionLs = 0;
+    uint32_t productVersionMs = 0, productVersionLs = 0;
+    uint32_t fileFlagsMask = 0, fileFlags = 0;
+    uint32_t fileOs = 0, fileType = 0, fileSubtype = 0;
+    std::string stringTable = "040904E4";
     std::vector<std::pair<std::string, std::string>> strings;   // in this order
-    uint16_t language = 0x0409, code_page = 0x04E4;
+    uint16_t language = 0x0409, codePage = 0x04E4;
 };
 std::vector<uint8_t> BuildVersionBlock(const VersionInfo& info);
 

@@ -13,6 +13,7 @@
 #include "elf_input.h"
 #include "le_image.h"
 #include "version_block.h"
+#include "version_block_checks.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ le::Module ReadGood() {
     le::Module module;
     module.name = "FIXTURE";
     module.description = "Fixture module";
-    module.entry_name = "entry";
+    module.entryName = "entry";
     std::string error;
     EXPECT_TRUE(le::ReadLinkedElf(ReadFile(Fixture("good")), kTwoObjects, &module, &error)) << error;
     return module;
@@ -52,13 +53,13 @@ TEST(LePackerElf, TurnsRelocationsIntoFixupsOfTheRightObjects) {
     EXPECT_EQ(module.objects[0].flags, 0x2047u);
     EXPECT_EQ(module.objects[1].base, 0x100000u);
     EXPECT_EQ(module.objects[1].data.size(), 10u);
-    EXPECT_EQ(module.entry_object, 0u);
-    EXPECT_EQ(module.entry_offset, 0u);
+    EXPECT_EQ(module.entryObject, 0u);
+    EXPECT_EQ(module.entryOffset, 0u);
 
     struct Expected {
         uint32_t object, offset;
         le::FixupKind kind;
-        uint32_t target_object, target_offset;
+        uint32_t targetObject, targetOffset;
     };
     const Expected expected[] = {
         {0, 0x001, le::FixupKind::kSelfRelative32, 1, 0},   // call init_code
@@ -74,8 +75,8 @@ TEST(LePackerElf, TurnsRelocationsIntoFixupsOfTheRightObjects) {
         EXPECT_EQ(module.fixups[i].object, expected[i].object);
         EXPECT_EQ(module.fixups[i].offset, expected[i].offset);
         EXPECT_EQ(module.fixups[i].kind, expected[i].kind);
-        EXPECT_EQ(module.fixups[i].target_object, expected[i].target_object);
-        EXPECT_EQ(module.fixups[i].target_offset, expected[i].target_offset);
+        EXPECT_EQ(module.fixups[i].targetObject, expected[i].targetObject);
+        EXPECT_EQ(module.fixups[i].targetOffset, expected[i].targetOffset);
     }
 }
 
@@ -99,7 +100,7 @@ TEST(LePackerElf, RefusesWhatItCannotRepresent) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fixture);
         le::Module module;
-        module.entry_name = c.entry;
+        module.entryName = c.entry;
         std::string error;
         EXPECT_FALSE(le::ReadLinkedElf(ReadFile(Fixture(c.fixture)), c.plan, &module, &error));
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
@@ -116,15 +117,15 @@ TEST(LePackerElf, RefusesASectionOfAnyTypeWhoseBytesLieOutsideTheFile) {
     std::vector<uint8_t> elf = ReadFile(Fixture("good"));
     ASSERT_GE(elf.size(), 52u);
     const uint32_t table = Dword(elf, 32);
-    const uint16_t entry_size = Word(elf, 46), count = Word(elf, 48), names = Word(elf, 50);
-    const uint32_t names_offset = Dword(elf, table + names * entry_size + 16);
+    const uint16_t entrySize = Word(elf, 46), count = Word(elf, 48), names = Word(elf, 50);
+    const uint32_t namesOffset = Dword(elf, table + names * entrySize + 16);
     auto put = [&](size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i) elf.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
     };
     bool patched = false;
     for (uint16_t i = 0; i < count; ++i) {
-        const size_t header = table + size_t{i} * entry_size;
-        const char* name = reinterpret_cast<const char*>(&elf.at(names_offset + Dword(elf, header)));
+        const size_t header = table + size_t{i} * entrySize;
+        const char* name = reinterpret_cast<const char*>(&elf.at(namesOffset + Dword(elf, header)));
         if (std::string(name) != ".itext") continue;
         put(header + 4, 0);                                    // type: none
         put(header + 16, static_cast<uint32_t>(elf.size()));   // offset: the end of the file
@@ -133,7 +134,7 @@ TEST(LePackerElf, RefusesASectionOfAnyTypeWhoseBytesLieOutsideTheFile) {
     }
     ASSERT_TRUE(patched);
     le::Module module;
-    module.entry_name = "entry";
+    module.entryName = "entry";
     std::string error;
     EXPECT_FALSE(le::ReadLinkedElf(elf, kTwoObjects, &module, &error));
     EXPECT_NE(error.find("lies outside the file"), std::string::npos) << error;
@@ -141,7 +142,7 @@ TEST(LePackerElf, RefusesASectionOfAnyTypeWhoseBytesLieOutsideTheFile) {
 
 TEST(LePackerImage, LaysOutHeaderObjectsPagesNamesAndFixups) {
     le::Module module = ReadGood();
-    module.version_resource = {1, 2, 3, 4, 5};
+    module.versionResource = {1, 2, 3, 4, 5};
     std::vector<uint8_t> image;
     std::string error;
     ASSERT_TRUE(le::WriteImage(module, &image, &error)) << error;
@@ -173,9 +174,9 @@ TEST(LePackerImage, LaysOutHeaderObjectsPagesNamesAndFixups) {
     EXPECT_EQ(Dword(image, objects + 24 + 8), 0x2017u);
     EXPECT_EQ(Dword(image, objects + 24 + 12), 3u);
     EXPECT_EQ(Dword(image, objects + 24 + 16), 1u);
-    const size_t page_map = h + Dword(image, h + 0x48);
+    const size_t pageMap = h + Dword(image, h + 0x48);
     for (uint8_t page = 1; page <= 3; ++page)
-        EXPECT_EQ(Dword(image, page_map + 4 * (page - 1)), uint32_t{page} << 16);   // 00 00 nn 00
+        EXPECT_EQ(Dword(image, pageMap + 4 * (page - 1)), uint32_t{page} << 16);   // 00 00 nn 00
 
     // Names and the entry.
     const size_t names = h + Dword(image, h + 0x58);
@@ -197,18 +198,18 @@ TEST(LePackerImage, LaysOutHeaderObjectsPagesNamesAndFixups) {
     EXPECT_EQ(image.at(data + 2 * 4096), 0xB8);   // mov eax, 1
 
     // Fixups per page, the straddling one in pages 1 and 2.
-    const size_t page_table = h + Dword(image, h + 0x68);
+    const size_t pageTable = h + Dword(image, h + 0x68);
     const size_t records = h + Dword(image, h + 0x6C);
-    auto page_records = [&](int page) {
-        return std::vector<uint8_t>(image.begin() + records + Dword(image, page_table + 4 * page),
-                                    image.begin() + records + Dword(image, page_table + 4 * (page + 1)));
+    auto pageRecords = [&](int page) {
+        return std::vector<uint8_t>(image.begin() + records + Dword(image, pageTable + 4 * page),
+                                    image.begin() + records + Dword(image, pageTable + 4 * (page + 1)));
     };
-    EXPECT_EQ(page_records(0), (std::vector<uint8_t>{0x08, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00,   // self-relative to 2:0
-                                                     0x07, 0x00, 0x0C, 0x00, 0x01, 0x08, 0x00,   // 1:8
-                                                     0x07, 0x00, 0x10, 0x00, 0x02, 0x00, 0x00,   // 2:0
-                                                     0x07, 0x00, 0xFE, 0x0F, 0x01, 0x0B, 0x00}));   // 1:B
-    EXPECT_EQ(page_records(1), (std::vector<uint8_t>{0x07, 0x00, 0xFE, 0xFF, 0x01, 0x0B, 0x00}));
-    EXPECT_EQ(page_records(2), (std::vector<uint8_t>{0x07, 0x00, 0x06, 0x00, 0x01, 0x0C, 0x00}));
+    EXPECT_EQ(pageRecords(0), (std::vector<uint8_t>{0x08, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00,   // self-relative to 2:0
+                                                    0x07, 0x00, 0x0C, 0x00, 0x01, 0x08, 0x00,   // 1:8
+                                                    0x07, 0x00, 0x10, 0x00, 0x02, 0x00, 0x00,   // 2:0
+                                                    0x07, 0x00, 0xFE, 0x0F, 0x01, 0x0B, 0x00}));   // 1:B
+    EXPECT_EQ(pageRecords(1), (std::vector<uint8_t>{0x07, 0x00, 0xFE, 0xFF, 0x01, 0x0B, 0x00}));
+    EXPECT_EQ(pageRecords(2), (std::vector<uint8_t>{0x07, 0x00, 0x06, 0x00, 0x01, 0x0C, 0x00}));
 
     // The version resource: its 12-byte header, then the block.
     const size_t resource = Dword(image, h + 0xB8);
@@ -224,7 +225,7 @@ TEST(LePackerImage, RefusesAnObjectTooLargeAndBrokenFixups) {
 
     le::Module large = module;
     large.objects[1].data.assign(le::kMaxObjectSize + 1, 0x90);
-    large.objects[1].virtual_size = le::kMaxObjectSize + 1;
+    large.objects[1].virtualSize = le::kMaxObjectSize + 1;
     EXPECT_FALSE(le::WriteImage(large, &image, &error));
     EXPECT_EQ(error, "object .itext is 1048577 bytes; this packer writes objects of at most 1048576 bytes");
     EXPECT_TRUE(image.empty());
@@ -234,9 +235,9 @@ TEST(LePackerImage, RefusesAnObjectTooLargeAndBrokenFixups) {
     EXPECT_FALSE(le::WriteImage(outside, &image, &error));
     EXPECT_EQ(error, "fixup at .itext+0x8 lies outside the object's data");
 
-    le::Module bad_target = module;
-    bad_target.fixups.push_back({0, 0, le::FixupKind::kOffset32, 1, 11});
-    EXPECT_FALSE(le::WriteImage(bad_target, &image, &error));
+    le::Module badTarget = module;
+    badTarget.fixups.push_back({0, 0, le::FixupKind::kOffset32, 1, 11});
+    EXPECT_FALSE(le::WriteImage(badTarget, &image, &error));
     EXPECT_EQ(error, "fixup at .text+0x0 points outside its target object");
 }
 
@@ -260,49 +261,33 @@ TEST(LePackerTool, RefusesWithAClearMessageAndWritesNothing) {
 
 TEST(LePackerVersion, BuildsTheSixteenBitBlock) {
     le::VersionInfo info;
-    info.file_version_ms = 0x00040000;
-    info.file_version_ls = 0x000003B6;
-    info.product_version_ms = 0x00040000;
-    info.product_version_ls = 0x000003B6;
-    info.file_flags_mask = 0x3F;
-    info.file_os = 0x00010001;
-    info.file_type = 5;
+    info.fileVersionMs = 0x00040000;
+    info.fileVersionLs = 0x000003B6;
+    info.productVersionMs = 0x00040000;
+    info.productVersionLs = 0x000003B6;
+    info.fileFlagsMask = 0x3F;
+    info.fileOs = 0x00010001;
+    info.fileType = 5;
     info.strings = {{"ProductVersion", "Version 1.00"}, {"InternalName", "HA"}};
     std::vector<uint8_t> block = le::BuildVersionBlock(info);
 
-    using version_block::Node;
-    Node root;
-    ASSERT_TRUE(version_block::ReadNode(block, 0, &root));
-    EXPECT_EQ(root.key, "VS_VERSION_INFO");
-    EXPECT_EQ(root.length, block.size());
-    EXPECT_EQ(root.value_length, 52);
-    EXPECT_EQ(root.value, 20u);
-    const uint32_t fixed[] = {0xFEEF04BD, 0x00010000, 0x00040000, 0x3B6, 0x00040000, 0x3B6, 0x3F,
-                              0,          0x00010001, 5,          0,     0,          0};
-    for (size_t i = 0; i < std::size(fixed); ++i) EXPECT_EQ(Dword(block, root.value + 4 * i), fixed[i]) << i;
-
-    std::vector<Node> infos, tables, entries, variables;
-    ASSERT_TRUE(version_block::ReadChildren(block, root, &infos));
-    ASSERT_EQ(infos.size(), 2u);
-    EXPECT_EQ(infos[0].key, "StringFileInfo");
-    ASSERT_TRUE(version_block::ReadChildren(block, infos[0], &tables));
-    ASSERT_EQ(tables.size(), 1u);
-    EXPECT_EQ(tables[0].key, "040904E4");
-    EXPECT_EQ(tables[0].end, infos[0].end);
-    ASSERT_TRUE(version_block::ReadChildren(block, tables[0], &entries));
+    version_block::PackedBlock read;
+    ASSERT_NO_FATAL_FAILURE(version_block::ReadPackedBlock(
+        block, {0xFEEF04BD, 0x00010000, 0x00040000, 0x3B6, 0x00040000, 0x3B6, 0x3F, 0, 0x00010001, 5, 0, 0, 0}, &read));
+    EXPECT_EQ(read.root.value, 20u);
+    const std::vector<version_block::Node>& tables = read.tables;
+    const std::vector<version_block::Node>& entries = read.entries;
+    EXPECT_EQ(tables[0].end, read.infos[0].end);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].key, "ProductVersion");
-    EXPECT_EQ(entries[0].value_length, 13);
+    EXPECT_EQ(entries[0].valueLength, 13);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[entries[0].value])), "Version 1.00");
     EXPECT_EQ(entries[1].key, "InternalName");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&block[entries[1].value])), "HA");
     EXPECT_EQ(entries[1].end, tables[0].end);
 
-    EXPECT_EQ(infos[1].key, "VarFileInfo");
-    ASSERT_TRUE(version_block::ReadChildren(block, infos[1], &variables));
-    ASSERT_EQ(variables.size(), 1u);
-    EXPECT_EQ(variables[0].key, "Translation");
-    EXPECT_EQ(variables[0].value_length, 4);
+    const std::vector<version_block::Node>& variables = read.variables;
+    EXPECT_EQ(variables[0].valueLength, 4);
     EXPECT_EQ(Dword(block, variables[0].value), 0x04E40409u);
     EXPECT_EQ(variables[0].end, block.size());
 }

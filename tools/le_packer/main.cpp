@@ -53,13 +53,13 @@ int main(int argc, char** argv) {
     le::Module module;
     std::vector<le::ObjectPlan> plan;
     le::VersionInfo version;
-    bool has_version = false;
+    bool hasVersion = false;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (i + 1 >= argc) return Fail("option " + option + " needs a value");
         std::string value = argv[++i];
         uint32_t number = 0;
-        auto number_option = [&](uint32_t* field) {
+        auto numberOption = [&](uint32_t* field) {
             if (!ParseNumber(value, field)) return false;
             return true;
         };
@@ -72,29 +72,29 @@ int main(int argc, char** argv) {
         else if (option == "--description")
             module.description = value;
         else if (option == "--entry")
-            module.entry_name = value;
+            module.entryName = value;
         else if (option == "--object") {
             size_t eq = value.find('=');
             if (eq == std::string::npos || !ParseNumber(value.substr(eq + 1), &number))
                 return Fail("--object wants SECTION=FLAGS, not " + value);
             plan.push_back({value.substr(0, eq), number});
         } else if (option == "--file-version") {
-            if (!ParseVersion(value, &version.file_version_ms, &version.file_version_ls))
+            if (!ParseVersion(value, &version.fileVersionMs, &version.fileVersionLs))
                 return Fail("bad version " + value);
-            has_version = true;
+            hasVersion = true;
         } else if (option == "--product-version") {
-            if (!ParseVersion(value, &version.product_version_ms, &version.product_version_ls))
+            if (!ParseVersion(value, &version.productVersionMs, &version.productVersionLs))
                 return Fail("bad version " + value);
         } else if (option == "--file-flags-mask") {
-            if (!number_option(&version.file_flags_mask)) return Fail("bad number " + value);
+            if (!numberOption(&version.fileFlagsMask)) return Fail("bad number " + value);
         } else if (option == "--file-flags") {
-            if (!number_option(&version.file_flags)) return Fail("bad number " + value);
+            if (!numberOption(&version.fileFlags)) return Fail("bad number " + value);
         } else if (option == "--file-os") {
-            if (!number_option(&version.file_os)) return Fail("bad number " + value);
+            if (!numberOption(&version.fileOs)) return Fail("bad number " + value);
         } else if (option == "--file-type") {
-            if (!number_option(&version.file_type)) return Fail("bad number " + value);
+            if (!numberOption(&version.fileType)) return Fail("bad number " + value);
         } else if (option == "--file-subtype") {
-            if (!number_option(&version.file_subtype)) return Fail("bad number " + value);
+            if (!numberOption(&version.fileSubtype)) return Fail("bad number " + value);
         } else if (option == "--string") {
             size_t eq = value.find('=');
             if (eq == std::string::npos) return Fail("--string wants KEY=VALUE, not " + value);
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
         }
     }
     if (input.empty() || output.empty() || module.name.empty() || module.description.empty() ||
-        module.entry_name.empty() || plan.empty())
+        module.entryName.empty() || plan.empty())
         return Fail("--input, --output, --module-name, --description, --entry and --object are needed");
 
     std::ifstream in(input, std::ios::binary);
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
 
     std::string error;
     if (!le::ReadLinkedElf(elf, plan, &module, &error)) return Fail(input + ": " + error);
-    if (has_version) module.version_resource = le::BuildVersionBlock(version);
+    if (hasVersion) module.versionResource = le::BuildVersionBlock(version);
     std::vector<uint8_t> image;
     if (!le::WriteImage(module, &image, &error)) return Fail(input + ": " + error);
 

@@ -136,20 +136,20 @@ bool Refuse(std::string* problem, const std::string& what) {
 
 // "module NAME [COUNT]": the rest after the keyword.
 bool ParseModule(const std::string& rest, ListedModule* module, std::string* problem) {
-    std::string count_text;
-    module->name = FirstWord(rest, &count_text);
+    std::string countText;
+    module->name = FirstWord(rest, &countText);
     if (module->name.empty()) return Refuse(problem, "module needs a name");
     if (module->name.size() > 255) return Refuse(problem, "module name longer than 255 characters");
-    if (count_text.empty()) return true;
+    if (countText.empty()) return true;
     std::string extra;
-    const std::string number = FirstWord(count_text, &extra);
+    const std::string number = FirstWord(countText, &extra);
     if (!extra.empty()) return Refuse(problem, "module line has more than a name and a load count");
     unsigned value = 0;
     for (char c : number) {
         if (!std::isdigit(static_cast<unsigned char>(c)) || (value = value * 10 + (c - '0')) > 255)
             return Refuse(problem, "load count must be a number from 0 to 255, not " + number);
     }
-    module->load_count = static_cast<uint8_t>(value);
+    module->loadCount = static_cast<uint8_t>(value);
     return true;
 }
 
@@ -182,16 +182,16 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
     *machine = Machine();
     Machine result;
     const bool description = kind == MachineText::kStandinDescription;
-    size_t line_number = 0;
+    size_t lineNumber = 0;
     size_t at = 0;
     while (at <= text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
         std::string line = Trim(text.substr(at, end - at));
         at = end + 1;
-        ++line_number;
+        ++lineNumber;
         auto fail = [&](const std::string& what) {
-            *error = "line " + std::to_string(line_number) + ": " + what;
+            *error = "line " + std::to_string(lineNumber) + ": " + what;
             return false;
         };
         if (line.find('\0') != std::string::npos) return fail("a zero byte in the line");
@@ -204,13 +204,13 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
             if (!ParseModule(rest, &module, &problem)) return fail(problem);
             if (result.modules.size() >= kMaxListEntries) return fail("too many modules");
             result.modules.push_back(module);
-            result.kernel_lists += line + '\n';
+            result.kernelLists += line + '\n';
         } else if (keyword == "device") {
             std::string name;
             if (!ParseDevice(rest, &name, &problem)) return fail(problem);
             if (result.devices.size() >= kMaxListEntries) return fail("too many devices");
             result.devices.push_back(name);
-            result.kernel_lists += line + '\n';
+            result.kernelLists += line + '\n';
         } else if (keyword == "image" && description) {
             if (rest.empty()) return fail("image needs a path");
             if (!result.image.empty()) return fail("a second image line");
@@ -231,9 +231,9 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
             if (words[2] != "-") {
                 if (!ParseVersion(words[2], file.version))
                     return fail("not a file version a.b.c.d (each 0 to 65535): " + words[2]);
-                file.has_version = true;
+                file.hasVersion = true;
             }
-            if (!ParseTime(words[3], words[4], &file.last_write))
+            if (!ParseTime(words[3], words[4], &file.lastWrite))
                 return fail("not a UTC time YYYY-MM-DD HH:MM:SS from 1601: " + words[3] + " " + words[4]);
             for (const DriverFile& other : result.files)
                 if (other.directory == file.directory && EqualNoCase(other.name, file.name))
@@ -245,7 +245,7 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
             node.name = FirstWord(rest, &value);
             if (node.name.empty() || node.name.find('\\') != std::string::npos || !IsKeyPath(node.name))
                 return fail("a node line is: node NAME HARDWAREKEY");
-            if (!RestValue(value, &node.hardware_key, &problem)) return fail(problem);
+            if (!RestValue(value, &node.hardwareKey, &problem)) return fail(problem);
             for (const DeviceNode& other : result.nodes)
                 if (EqualNoCase(other.name, node.name)) return fail("a second node " + node.name);
             result.nodes.push_back(node);
@@ -256,11 +256,11 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
             if (!IsKeyPath(key.path)) return fail("a hardware line is: hardware KEYPATH [DRIVER]");
             if (!value.empty()) {
                 if (!RestValue(value, &key.driver, &problem)) return fail(problem);
-                key.has_driver = true;
+                key.hasDriver = true;
             }
-            for (const HardwareKey& other : result.hardware_keys)
+            for (const HardwareKey& other : result.hardwareKeys)
                 if (EqualNoCase(other.path, key.path)) return fail("a second hardware key " + key.path);
-            result.hardware_keys.push_back(key);
+            result.hardwareKeys.push_back(key);
         } else if (keyword == "class") {
             ClassValue value;
             std::string tail;
@@ -269,19 +269,19 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
             if (!IsKeyPath(value.key) || value.name.empty() || value.name.size() > 255)
                 return fail("a class line is: class KEYPATH VALUENAME DATA");
             if (!RestValue(tail, &value.data, &problem)) return fail(problem);
-            for (const ClassValue& other : result.class_values)
+            for (const ClassValue& other : result.classValues)
                 if (EqualNoCase(other.key, value.key) && EqualNoCase(other.name, value.name))
                     return fail("a second value " + value.name + " of class key " + value.key);
-            result.class_values.push_back(value);
+            result.classValues.push_back(value);
         } else if (keyword == "enumerator") {
             std::string date, time, tail;
             date = FirstWord(rest, &tail);
             time = FirstWord(tail, &tail);
             if (time.empty() || !tail.empty()) return fail("an enumerator line is: enumerator YYYY-MM-DD HH:MM:SS");
-            if (result.has_enumerator_time) return fail("a second enumerator line");
-            if (!ParseTime(date, time, &result.enumerator_written))
+            if (result.hasEnumeratorTime) return fail("a second enumerator line");
+            if (!ParseTime(date, time, &result.enumeratorWritten))
                 return fail("not a UTC time YYYY-MM-DD HH:MM:SS from 1601: " + date + " " + time);
-            result.has_enumerator_time = true;
+            result.hasEnumeratorTime = true;
         } else if (keyword == "image") {
             return fail("no image line here: the provisioner puts the built driver image in place");
         } else {
@@ -292,11 +292,11 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
     return true;
 }
 
-void AddLoadedDriver(Machine* machine, const std::string& module_name, const std::string& ddb_name) {
+void AddLoadedDriver(Machine* machine, const std::string& moduleName, const std::string& ddbName) {
     bool listed = false;
-    for (const ListedModule& m : machine->modules) listed = listed || EqualNoCase(m.name, module_name);
-    if (!listed) machine->modules.push_back({module_name, 1});
-    std::string padded = ddb_name;
+    for (const ListedModule& m : machine->modules) listed = listed || EqualNoCase(m.name, moduleName);
+    if (!listed) machine->modules.push_back({moduleName, 1});
+    std::string padded = ddbName;
     padded.resize(8, ' ');
     listed = false;
     for (const std::string& d : machine->devices) listed = listed || d == padded;

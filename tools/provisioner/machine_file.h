@@ -25,21 +25,21 @@ struct FileTime {   // UTC, as a SYSTEMTIME holds it
 struct DriverFile {
     DriverDirectory directory = DriverDirectory::kSystem;
     std::string name;
-    bool has_version = false;   // false: a file without a version resource
+    bool hasVersion = false;    // false: a file without a version resource
     uint16_t version[4] = {};   // a.b.c.d: dwFileVersionMS = a:b, dwFileVersionLS = c:d
-    FileTime last_write;
+    FileTime lastWrite;
 };
 
 // HKEY_DYN_DATA "Config Manager\Enum\<name>", value "HardWareKey".
 struct DeviceNode {
     std::string name;
-    std::string hardware_key;
+    std::string hardwareKey;
 };
 
-// HKEY_LOCAL_MACHINE "Enum\<path>", value "Driver" when has_driver.
+// HKEY_LOCAL_MACHINE "Enum\<path>", value "Driver" when hasDriver.
 struct HardwareKey {
     std::string path;
-    bool has_driver = false;
+    bool hasDriver = false;
     std::string driver;
 };
 
@@ -54,7 +54,7 @@ struct ClassValue {
 // keeps (no path, no extension, no blanks, up to 255 characters) and its load count.
 struct ListedModule {
     std::string name;
-    uint8_t load_count = 1;
+    uint8_t loadCount = 1;
 };
 
 constexpr size_t kMaxListEntries = 4096;   // modules, and devices
@@ -62,20 +62,20 @@ constexpr size_t kMaxListEntries = 4096;   // modules, and devices
 struct Machine {
     std::vector<DriverFile> files;
     std::vector<DeviceNode> nodes;
-    std::vector<HardwareKey> hardware_keys;
-    std::vector<ClassValue> class_values;
+    std::vector<HardwareKey> hardwareKeys;
+    std::vector<ClassValue> classValues;
     // The loader's list, head first, and the chain of descriptor blocks, head first (each name
     // blank-padded to the 8 bytes a descriptor block holds).
     std::vector<ListedModule> modules;
     std::vector<std::string> devices;
     // The "module" and "device" lines, in order, as they stand: the stand-in's description.
-    std::string kernel_lists;
+    std::string kernelLists;
     // The stand-in's "image" line: the LE image to host (empty: not given).
     std::string image;
     // When the component wrote the enumerator driver file ORV_DE.VXD into the system directory:
     // the last-write time that the kernel stand-in, in that file's place, is given.
-    bool has_enumerator_time = false;
-    FileTime enumerator_written;
+    bool hasEnumeratorTime = false;
+    FileTime enumeratorWritten;
 };
 
 // Which lines a text may hold.
@@ -93,7 +93,7 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
 // kernel stand-in does so with the driver it hosts): at the end of each list unless the
 // machine already places it (module names compare without regard to case, device names byte
 // for byte after padding).
-void AddLoadedDriver(Machine* machine, const std::string& module_name, const std::string& ddb_name);
+void AddLoadedDriver(Machine* machine, const std::string& moduleName, const std::string& ddbName);
 
 }   // namespace provisioner
 

@@ -31,13 +31,13 @@ TEST(MachineFile, ReadsEveryKindOfLine) {
     ASSERT_EQ(machine.files.size(), 3u);
     EXPECT_EQ(machine.files[0].directory, DriverDirectory::kSystem);
     EXPECT_EQ(machine.files[0].name, "VPOWERD.VXD");
-    EXPECT_TRUE(machine.files[0].has_version);
+    EXPECT_TRUE(machine.files[0].hasVersion);
     EXPECT_EQ(machine.files[0].version[1], 10);
     EXPECT_EQ(machine.files[0].version[3], 2222);
-    EXPECT_EQ(machine.files[0].last_write.hour, 22);
+    EXPECT_EQ(machine.files[0].lastWrite.hour, 22);
     EXPECT_EQ(machine.files[1].directory, DriverDirectory::kDrivers);
-    EXPECT_FALSE(machine.files[1].has_version);
-    EXPECT_EQ(machine.files[1].last_write.day, 29);
+    EXPECT_FALSE(machine.files[1].hasVersion);
+    EXPECT_EQ(machine.files[1].lastWrite.day, 29);
     EXPECT_EQ(machine.files[2].directory, DriverDirectory::kIoSubSys);
     EXPECT_EQ(machine.files[2].name, "esdi_506.pdr");   // as written: the scan upper-cases
     EXPECT_EQ(machine.files[2].version[0], 65535);
@@ -45,23 +45,23 @@ TEST(MachineFile, ReadsEveryKindOfLine) {
 
     ASSERT_EQ(machine.nodes.size(), 1u);
     EXPECT_EQ(machine.nodes[0].name, "C29A1080");
-    EXPECT_EQ(machine.nodes[0].hardware_key, "ROOT\\*PNP0C05\\0000");
-    ASSERT_EQ(machine.hardware_keys.size(), 2u);
-    EXPECT_TRUE(machine.hardware_keys[0].has_driver);
-    EXPECT_EQ(machine.hardware_keys[0].driver, "System\\0005");
-    EXPECT_FALSE(machine.hardware_keys[1].has_driver);
-    ASSERT_EQ(machine.class_values.size(), 3u);
-    EXPECT_EQ(machine.class_values[0].name, "DeviceVxDs");
-    EXPECT_EQ(machine.class_values[0].data, "vpowerd.vxd, pci.vxd");   // the blank stays
-    EXPECT_EQ(machine.class_values[1].data, "");
-    EXPECT_EQ(machine.class_values[2].data, " lpt.vxd ");
-    EXPECT_EQ(machine.kernel_lists, "module ORV_DE 1\ndevice IOS\n");
+    EXPECT_EQ(machine.nodes[0].hardwareKey, "ROOT\\*PNP0C05\\0000");
+    ASSERT_EQ(machine.hardwareKeys.size(), 2u);
+    EXPECT_TRUE(machine.hardwareKeys[0].hasDriver);
+    EXPECT_EQ(machine.hardwareKeys[0].driver, "System\\0005");
+    EXPECT_FALSE(machine.hardwareKeys[1].hasDriver);
+    ASSERT_EQ(machine.classValues.size(), 3u);
+    EXPECT_EQ(machine.classValues[0].name, "DeviceVxDs");
+    EXPECT_EQ(machine.classValues[0].data, "vpowerd.vxd, pci.vxd");   // the blank stays
+    EXPECT_EQ(machine.classValues[1].data, "");
+    EXPECT_EQ(machine.classValues[2].data, " lpt.vxd ");
+    EXPECT_EQ(machine.kernelLists, "module ORV_DE 1\ndevice IOS\n");
     ASSERT_EQ(machine.modules.size(), 1u);
     EXPECT_EQ(machine.modules[0].name, "ORV_DE");
     EXPECT_EQ(machine.devices, (std::vector<std::string>{"IOS     "}));
-    ASSERT_TRUE(machine.has_enumerator_time);
-    EXPECT_EQ(machine.enumerator_written.month, 11);
-    EXPECT_EQ(machine.enumerator_written.minute, 30);
+    ASSERT_TRUE(machine.hasEnumeratorTime);
+    EXPECT_EQ(machine.enumeratorWritten.month, 11);
+    EXPECT_EQ(machine.enumeratorWritten.minute, 30);
 }
 
 TEST(MachineFile, RefusesMalformedLinesWithTheirNumber) {
@@ -141,9 +141,9 @@ TEST(MachineFile, ReadsAStandinDescriptionsImageModulesAndDevicesInOrder) {
     ASSERT_EQ(d.modules.size(), 3u);
     EXPECT_EQ(d.modules[0].name, "VPOWERD");
     EXPECT_EQ(d.modules[1].name, "NDIS");
-    EXPECT_EQ(d.modules[1].load_count, 7);
+    EXPECT_EQ(d.modules[1].loadCount, 7);
     EXPECT_EQ(d.modules[2].name, "LONG_MODULE_NAME_OF_22");
-    EXPECT_EQ(d.modules[2].load_count, 1);
+    EXPECT_EQ(d.modules[2].loadCount, 1);
     EXPECT_EQ(d.devices, (std::vector<std::string>{"VMM     ", "IOS     ", "VCOMM   ", "ABCDEFGH"}));
 }
 
@@ -194,7 +194,7 @@ TEST(MachineFile, TheLoadedDriverJoinsBothListsOnce) {
     placed.devices = {"ORV_DE  ", "VMM     "};
     AddLoadedDriver(&placed, "ORV_DE", "ORV_DE");
     EXPECT_EQ(placed.modules.size(), 2u);
-    EXPECT_EQ(placed.modules[0].load_count, 2);
+    EXPECT_EQ(placed.modules[0].loadCount, 2);
     EXPECT_EQ(placed.devices.size(), 2u);
 }
 
@@ -207,17 +207,17 @@ TEST(MachineFile, BundledSampleMachineParses) {
     Machine machine;
     std::string error;
     ASSERT_TRUE(ParseMachineFile(text.str(), &machine, &error)) << error;
-    size_t unversioned = 0, in_iosubsys = 0;
+    size_t unversioned = 0, inIoSubsys = 0;
     for (const DriverFile& file : machine.files) {
-        unversioned += file.has_version ? 0 : 1;
-        in_iosubsys += file.directory == DriverDirectory::kIoSubSys ? 1 : 0;
+        unversioned += file.hasVersion ? 0 : 1;
+        inIoSubsys += file.directory == DriverDirectory::kIoSubSys ? 1 : 0;
     }
     EXPECT_EQ(machine.files.size(), 34u);
     EXPECT_EQ(unversioned, 3u);
-    EXPECT_EQ(in_iosubsys, 12u);
+    EXPECT_EQ(inIoSubsys, 12u);
     EXPECT_EQ(machine.nodes.size(), 16u);
-    EXPECT_EQ(machine.hardware_keys.size(), 15u);
-    EXPECT_EQ(machine.kernel_lists.rfind("module ORV_DE 1\n", 0), 0u);
+    EXPECT_EQ(machine.hardwareKeys.size(), 15u);
+    EXPECT_EQ(machine.kernelLists.rfind("module ORV_DE 1\n", 0), 0u);
 }
 
 }   // namespace

@@ -95,13 +95,13 @@ bool EnsureDirectory(const std::string& path, Record* record) {
 
 bool PlaceDriverFile(const std::string& path, const DriverFile& file, Record* record) {
     std::vector<uint8_t> bytes =
-        file.has_version
+        file.hasVersion
             ? driver_fixtures::BuildVersionedPe({file.version[0], file.version[1], file.version[2], file.version[3]})
             : UnversionedImage();
     if (!WriteNewFile(path, bytes.data(), bytes.size(), CREATE_NEW))
         return Fail("cannot create " + path + ": " + LastErrorText(GetLastError()));
     if (!record->Add({"file", path})) return false;
-    const provisioner::FileTime& t = file.last_write;
+    const provisioner::FileTime& t = file.lastWrite;
     if (!driver_fixtures::SetLastWriteTime(
             path, driver_fixtures::UtcFileTime(t.year, t.month, t.day, t.hour, t.minute, t.second)))
         return Fail("cannot set the last-write time of " + path + ": " + LastErrorText(GetLastError()));
@@ -118,8 +118,8 @@ bool PlaceStandin(const Machine& machine, const Sources& sources, const std::str
     if (!CopyFileA(sources.standin.c_str(), standin.c_str(), FALSE))
         return Fail("cannot copy the kernel stand-in " + sources.standin + " to " + standin + ": " +
                     LastErrorText(GetLastError()));
-    if (machine.has_enumerator_time) {
-        const provisioner::FileTime& t = machine.enumerator_written;
+    if (machine.hasEnumeratorTime) {
+        const provisioner::FileTime& t = machine.enumeratorWritten;
         if (!driver_fixtures::SetLastWriteTime(
                 standin, driver_fixtures::UtcFileTime(t.year, t.month, t.day, t.hour, t.minute, t.second)))
             return Fail("cannot set the last-write time of " + standin + ": " + LastErrorText(GetLastError()));
@@ -128,7 +128,7 @@ bool PlaceStandin(const Machine& machine, const Sources& sources, const std::str
         return Fail("cannot copy the driver image " + sources.image + " to " + image + ": " +
                     LastErrorText(GetLastError()));
     std::string text = std::string("# Written by the provisioner from the machine file.\r\nimage ") +
-                       kStandinImageName + "\r\n" + machine.kernel_lists;
+                       kStandinImageName + "\r\n" + machine.kernelLists;
     if (!WriteNewFile(description, text.data(), text.size(), CREATE_ALWAYS))
         return Fail("cannot write " + description + ": " + LastErrorText(GetLastError()));
     return true;
@@ -136,13 +136,13 @@ bool PlaceStandin(const Machine& machine, const Sources& sources, const std::str
 
 // *changed tells whether the prefix was touched before a failure (so that the caller knows to
 // take the half-made machine away again).
-bool Provision(const std::string& machine_path, const Sources& sources, bool* changed) {
+bool Provision(const std::string& machinePath, const Sources& sources, bool* changed) {
     *changed = false;
     std::string text;
-    if (!ReadWholeFile(machine_path, &text)) return Fail("cannot read the machine file " + machine_path);
+    if (!ReadWholeFile(machinePath, &text)) return Fail("cannot read the machine file " + machinePath);
     Machine machine;
     std::string error;
-    if (!provisioner::ParseMachineFile(text, &machine, &error)) return Fail(machine_path + ": " + error);
+    if (!provisioner::ParseMachineFile(text, &machine, &error)) return Fail(machinePath + ": " + error);
     if (!Exists(sources.standin)) return Fail("no kernel stand-in at " + sources.standin + " (--standin)");
     if (!Exists(sources.image)) return Fail("no enumerator driver image at " + sources.image + " (--image)");
 
@@ -156,7 +156,7 @@ bool Provision(const std::string& machine_path, const Sources& sources, bool* ch
     }
 
     Record record;
-    if (!record.Open() || !record.Add({"machine", machine_path})) return false;
+    if (!record.Open() || !record.Add({"machine", machinePath})) return false;
     if (!EnsureDirectory(directories.drivers, &record) || !EnsureDirectory(directories.ioSubSys, &record)) return false;
     for (const DriverFile& file : machine.files) {
         if (!PlaceDriverFile(DirectoryPath(directories, file.directory) + "\\" + file.name, file, &record))
@@ -164,12 +164,12 @@ bool Provision(const std::string& machine_path, const Sources& sources, bool* ch
     }
     for (const provisioner::DeviceNode& node : machine.nodes) {
         if (!SetStringValue(HKEY_DYN_DATA, kDynamicRootName, std::string(kDeviceNodeRoot) + "\\" + node.name,
-                            "HardWareKey", node.hardware_key, &record))
+                            "HardWareKey", node.hardwareKey, &record))
             return false;
     }
-    for (const provisioner::HardwareKey& key : machine.hardware_keys) {
+    for (const provisioner::HardwareKey& key : machine.hardwareKeys) {
         const std::string path = std::string(kHardwareRoot) + "\\" + key.path;
-        if (key.has_driver) {
+        if (key.hasDriver) {
             if (!SetStringValue(HKEY_LOCAL_MACHINE, kMachineRootName, path, "Driver", key.driver, &record))
                 return false;
         } else {
@@ -178,7 +178,7 @@ bool Provision(const std::string& machine_path, const Sources& sources, bool* ch
             RegCloseKey(handle);
         }
     }
-    for (const provisioner::ClassValue& value : machine.class_values) {
+    for (const provisioner::ClassValue& value : machine.classValues) {
         if (!SetStringValue(HKEY_LOCAL_MACHINE, kMachineRootName, std::string(kClassRoot) + "\\" + value.key,
                             value.name, value.data, &record))
             return false;
@@ -186,13 +186,13 @@ bool Provision(const std::string& machine_path, const Sources& sources, bool* ch
     if (!PlaceStandin(machine, sources, directories.system, &record)) return false;
 
     size_t versioned = 0;
-    for (const DriverFile& file : machine.files) versioned += file.has_version ? 1 : 0;
+    for (const DriverFile& file : machine.files) versioned += file.hasVersion ? 1 : 0;
     printf(
         "Provisioned %s: %u driver files (%u with a version resource), %u device nodes, %u hardware keys, "
         "%u class values, the kernel stand-in in %s\n",
-        machine_path.c_str(), static_cast<unsigned>(machine.files.size()), static_cast<unsigned>(versioned),
-        static_cast<unsigned>(machine.nodes.size()), static_cast<unsigned>(machine.hardware_keys.size()),
-        static_cast<unsigned>(machine.class_values.size()), directories.system.c_str());
+        machinePath.c_str(), static_cast<unsigned>(machine.files.size()), static_cast<unsigned>(versioned),
+        static_cast<unsigned>(machine.nodes.size()), static_cast<unsigned>(machine.hardwareKeys.size()),
+        static_cast<unsigned>(machine.classValues.size()), directories.system.c_str());
     return true;
 }
 
@@ -216,22 +216,22 @@ int main(int argc, char** argv) {
     }
     if (command != "provision" || argc < 3) return Usage();
     Sources sources = {BRANTOVIX_STANDIN_PATH, BRANTOVIX_IMAGE_PATH};
-    std::string machine_path;
+    std::string machinePath;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--standin" || arg == "--image") && i + 1 < argc) {
             (arg == "--standin" ? sources.standin : sources.image) = argv[++i];
-        } else if (machine_path.empty() && arg.compare(0, 2, "--") != 0) {
-            machine_path = arg;
+        } else if (machinePath.empty() && arg.compare(0, 2, "--") != 0) {
+            machinePath = arg;
         } else {
             return Usage();
         }
     }
-    if (machine_path.empty()) return Usage();
+    if (machinePath.empty()) return Usage();
     sources.standin = WindowsPath(sources.standin);
     sources.image = WindowsPath(sources.image);
     bool changed = false;
-    if (Provision(WindowsPath(machine_path), sources, &changed)) return 0;
+    if (Provision(WindowsPath(machinePath), sources, &changed)) return 0;
     if (changed) {
         fprintf(stderr, "provisioner: taking the half-provisioned machine away again\n");
         RemoveRecorded();

@@ -22,10 +22,10 @@ bool Fail(const std::string& what) {
 std::string WindowsPath(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;
     typedef WCHAR*(CDECL * ToDos)(const char*);
-    ToDos to_dos = reinterpret_cast<ToDos>(
+    ToDos toDos = reinterpret_cast<ToDos>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_dos_file_name")));
-    if (!to_dos) return path;
-    WCHAR* wide = to_dos(path.c_str());
+    if (!toDos) return path;
+    WCHAR* wide = toDos(path.c_str());
     if (!wide) return path;
     char ansi[MAX_PATH * 2] = {};
     WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, nullptr, nullptr);

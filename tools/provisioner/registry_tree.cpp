@@ -4,7 +4,7 @@
 
 namespace provisioner {
 
-bool CreateKeyPath(HKEY root, const char* root_name, const std::string& path, Record* record, HKEY* out) {
+bool CreateKeyPath(HKEY root, const char* rootName, const std::string& path, Record* record, HKEY* out) {
     HKEY current = root;
     std::string done;
     size_t at = 0;
@@ -20,9 +20,9 @@ bool CreateKeyPath(HKEY root, const char* root_name, const std::string& path, Re
             RegCreateKeyExA(current, part.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, &disposition);
         if (current != root) RegCloseKey(current);
         if (status != ERROR_SUCCESS)
-            return Fail(std::string("cannot create key ") + root_name + "\\" + done + ": " + LastErrorText(status));
+            return Fail(std::string("cannot create key ") + rootName + "\\" + done + ": " + LastErrorText(status));
         current = next;
-        if (record && disposition == REG_CREATED_NEW_KEY && !record->Add({"key", root_name, done})) {
+        if (record && disposition == REG_CREATED_NEW_KEY && !record->Add({"key", rootName, done})) {
             RegCloseKey(current);
             return false;
         }
@@ -31,21 +31,21 @@ bool CreateKeyPath(HKEY root, const char* root_name, const std::string& path, Re
     return true;
 }
 
-bool SetStringValue(HKEY root, const char* root_name, const std::string& path, const std::string& name,
+bool SetStringValue(HKEY root, const char* rootName, const std::string& path, const std::string& name,
                     const std::string& data, Record* record) {
     HKEY key = nullptr;
-    if (!CreateKeyPath(root, root_name, path, record, &key)) return false;
+    if (!CreateKeyPath(root, rootName, path, record, &key)) return false;
     bool done = true;
     if (record && RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-        done = Fail(std::string("value ") + name + " of " + root_name + "\\" + path +
+        done = Fail(std::string("value ") + name + " of " + rootName + "\\" + path +
                     " is already there: it was not put there by the provisioner");
-    } else if (record && !record->Add({"value", root_name, path, name, data})) {
+    } else if (record && !record->Add({"value", rootName, path, name, data})) {
         done = false;
     } else {
         LONG status = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                                      static_cast<DWORD>(data.size() + 1));
         if (status != ERROR_SUCCESS)
-            done = Fail("cannot set value " + name + " of " + root_name + "\\" + path + ": " + LastErrorText(status));
+            done = Fail("cannot set value " + name + " of " + rootName + "\\" + path + ": " + LastErrorText(status));
     }
     RegCloseKey(key);
     return done;

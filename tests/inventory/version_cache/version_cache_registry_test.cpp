@@ -24,6 +24,7 @@
 #include "driver_file_image.h"
 #include "driver_inventory.h"
 #include "driver_machine.h"
+#include "registry_keys.h"
 #include "strict_registry.h"
 #include "version_cache/version_cache_image.h"
 
@@ -196,7 +197,7 @@ void DeleteStored(const std::string& key, const std::string& name) {
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &handle));
     if (name.empty()) {
         RegCloseKey(handle);
-        device_tree_fixture::DeleteTree(HKEY_LOCAL_MACHINE, path);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
         return;
     }
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(handle, name.c_str()));

@@ -23,9 +23,9 @@ std::string Entry(std::string name) {
 }
 
 // A module record: the load count, then 16 name bytes, zero after a shorter name.
-std::string Record(uint8_t load_count, const std::string& name) {
+std::string Record(uint8_t loadCount, const std::string& name) {
     std::string record(ENUMDRV_MODULE_RECORD_SIZE, '\0');
-    record[ENUMDRV_MODULE_LOAD_COUNT_OFFSET] = static_cast<char>(load_count);
+    record[ENUMDRV_MODULE_LOAD_COUNT_OFFSET] = static_cast<char>(loadCount);
     record.replace(ENUMDRV_MODULE_NAME_OFFSET, std::min<size_t>(name.size(), ENUMDRV_MODULE_NAME_BYTES),
                    name.substr(0, ENUMDRV_MODULE_NAME_BYTES));
     return record;
@@ -99,9 +99,9 @@ const SystemLists kChainOf257{"a chain of 257 descriptor blocks", {{"ORV_DE", 1}
 
 std::vector<RequestCase> BuildCases() {
     const std::string untouched;
-    const std::string small_names = Entry("VMM") + Entry("IOS") + Entry("ORV_DE");
-    std::string chain_256_names;
-    for (const std::string& name : kChainOf256.devices) chain_256_names += Entry(name);
+    const std::string smallNames = Entry("VMM") + Entry("IOS") + Entry("ORV_DE");
+    std::string chain256Names;
+    for (const std::string& name : kChainOf256.devices) chain256Names += Entry(name);
 
     std::vector<RequestCase> cases = {
         // Version.
@@ -138,9 +138,9 @@ std::vector<RequestCase> BuildCases() {
 
         // Device names.
         {"device names of a chain of 3; the input is ignored", &kSmallMachine, ENUMDRV_GET_DEVICE_NAMES,
-         std::string("\1\2\3", 3), false, 2304, false, ENUMDRV_STATUS_SUCCESS, 27, small_names},
+         std::string("\1\2\3", 3), false, 2304, false, ENUMDRV_STATUS_SUCCESS, 27, smallNames},
         {"device names into exactly their 27 bytes", &kSmallMachine, ENUMDRV_GET_DEVICE_NAMES, "", false, 27, false,
-         ENUMDRV_STATUS_SUCCESS, 27, small_names},
+         ENUMDRV_STATUS_SUCCESS, 27, smallNames},
         {"device names into 26 bytes: the bytes needed", &kSmallMachine, ENUMDRV_GET_DEVICE_NAMES, "", false, 26, false,
          27, 0, untouched},
         {"device names into no space: the bytes needed", &kSmallMachine, ENUMDRV_GET_DEVICE_NAMES, "", false, 0, false,
@@ -170,7 +170,7 @@ std::vector<RequestCase> BuildCases() {
         {"device names of an empty chain", &kNoLists, ENUMDRV_GET_DEVICE_NAMES, "", false, 2304, false,
          ENUMDRV_STATUS_NO_LIST, 0, untouched},
         {"device names of a chain of 256: the whole reply", &kChainOf256, ENUMDRV_GET_DEVICE_NAMES, "", false, 2304,
-         false, ENUMDRV_STATUS_SUCCESS, 2304, chain_256_names},
+         false, ENUMDRV_STATUS_SUCCESS, 2304, chain256Names},
         {"device names of a chain of 257", &kChainOf257, ENUMDRV_GET_DEVICE_NAMES, "", false, 2304, false,
          ENUMDRV_STATUS_NO_LIST, 0, untouched},
     };
@@ -180,24 +180,24 @@ std::vector<RequestCase> BuildCases() {
 }   // namespace
 
 const std::vector<RequestCase>& RequestCases() {
-    static const std::vector<RequestCase> cases = BuildCases();
-    return cases;
+    static const std::vector<RequestCase> kCases = BuildCases();
+    return kCases;
 }
 
 bool StandinCanShow(const SystemLists& system) {
-    if (system.heap_exhausted) return false;
-    bool module_listed = false, device_listed = false;
+    if (system.heapExhausted) return false;
+    bool moduleListed = false, deviceListed = false;
     for (const ListedModule& m : system.modules) {
-        if (!m.has_name || m.name.empty()) return false;
-        module_listed = module_listed || m.name == "ORV_DE";
+        if (!m.hasName || m.name.empty()) return false;
+        moduleListed = moduleListed || m.name == "ORV_DE";
     }
-    for (const std::string& d : system.devices) device_listed = device_listed || d == "ORV_DE  ";
-    return module_listed && device_listed;
+    for (const std::string& d : system.devices) deviceListed = deviceListed || d == "ORV_DE  ";
+    return moduleListed && deviceListed;
 }
 
 std::string MachineDescription(const SystemLists& system) {
     std::string text = "# " + system.name + "\n";
-    for (const ListedModule& m : system.modules) text += "module " + m.name + " " + std::to_string(m.load_count) + "\n";
+    for (const ListedModule& m : system.modules) text += "module " + m.name + " " + std::to_string(m.loadCount) + "\n";
     for (const std::string& d : system.devices) text += "device " + d.substr(0, d.find(' ')) + "\n";
     return text;
 }
@@ -205,22 +205,32 @@ std::string MachineDescription(const SystemLists& system) {
 std::string Mismatch(const RequestCase& c, const RequestOutcome& outcome) {
     std::string what;
     if (outcome.status != c.status) what += "status " + Hex32(outcome.status) + ", not " + Hex32(c.status) + "; ";
-    if (outcome.byte_count != c.byte_count)
-        what += "byte count " + Hex32(outcome.byte_count) + ", not " + Hex32(c.byte_count) + "; ";
-    if (outcome.outside_written) what += "written outside the output; ";
-    if (!c.null_output) {
+    if (outcome.byteCount != c.byteCount)
+        what += "byte count " + Hex32(outcome.byteCount) + ", not " + Hex32(c.byteCount) + "; ";
+    if (outcome.outsideWritten) what += "written outside the output; ";
+    if (!c.nullOutput) {
         std::string expected = c.reply;
-        expected.resize(c.output_size, static_cast<char>(kUnwritten));
+        expected.resize(c.outputSize, static_cast<char>(kUnwritten));
         if (outcome.output != expected) what += "output " + Hex(outcome.output) + ", not " + Hex(expected) + "; ";
     }
     return what;
 }
 
+GuardedOutput::GuardedOutput(uint32_t size, bool null) : bytes_(kGuard + size + kGuard, kUnwritten), null_(null) {}
+
+void GuardedOutput::Read(RequestOutcome* outcome) const {
+    if (!null_) outcome->output.assign(bytes_.begin() + kGuard, bytes_.end() - kGuard);
+    for (size_t i = 0; i < bytes_.size(); ++i) {
+        const bool inside = !null_ && i >= kGuard && i < bytes_.size() - kGuard;
+        if (!inside && bytes_[i] != kUnwritten) outcome->outsideWritten = true;
+    }
+}
+
 std::string RequestLine(const RequestCase& c) {
     std::string line = Hex32(c.code) + " " + Hex(c.input);
-    if (c.null_input) line += " null-input";
-    line += " " + std::to_string(c.output_size);
-    if (c.null_output) line += " null-output";
+    if (c.nullInput) line += " null-input";
+    line += " " + std::to_string(c.outputSize);
+    if (c.nullOutput) line += " null-output";
     return line;
 }
 
@@ -231,20 +241,20 @@ bool ParseRequestLine(const std::string& line, ParsedRequest* request) {
     if (!(words >> code >> input) || !Number(code, &request->code) || !Unhex(input, &request->input)) return false;
     if (!(words >> word)) return false;
     if (word == "null-input") {
-        request->null_input = true;
+        request->nullInput = true;
         if (!(words >> word)) return false;
     }
-    if (!Number(word, &request->output_size)) return false;
+    if (!Number(word, &request->outputSize)) return false;
     if (words >> word) {
         if (word != "null-output") return false;
-        request->null_output = true;
+        request->nullOutput = true;
     }
     return !(words >> word);
 }
 
 std::string OutcomeLine(const RequestOutcome& outcome) {
-    std::string line = Hex32(outcome.status) + " " + Hex32(outcome.byte_count) + " " + Hex(outcome.output);
-    if (outcome.outside_written) line += " outside";
+    std::string line = Hex32(outcome.status) + " " + Hex32(outcome.byteCount) + " " + Hex(outcome.output);
+    if (outcome.outsideWritten) line += " outside";
     return line;
 }
 
@@ -253,11 +263,11 @@ bool ParseOutcomeLine(const std::string& line, RequestOutcome* outcome) {
     std::string status, count, output, word;
     *outcome = RequestOutcome();
     if (!(words >> status >> count >> output) || !Number(status, &outcome->status) ||
-        !Number(count, &outcome->byte_count) || !Unhex(output, &outcome->output))
+        !Number(count, &outcome->byteCount) || !Unhex(output, &outcome->output))
         return false;
     if (words >> word) {
         if (word != "outside") return false;
-        outcome->outside_written = true;
+        outcome->outsideWritten = true;
     }
     return !(words >> word);
 }

@@ -19,8 +19,8 @@ namespace enumerator_cases {
 // One entry of the loader's list of dynamically loaded devices.
 struct ListedModule {
     std::string name;
-    uint8_t load_count = 1;
-    bool has_name = true;   // false: the record's module name pointer is null
+    uint8_t loadCount = 1;
+    bool hasName = true;   // false: the record's module name pointer is null
 };
 
 // The system as a case finds it: the two lists, head first (device names padded with blanks
@@ -29,7 +29,7 @@ struct SystemLists {
     std::string name;
     std::vector<ListedModule> modules;
     std::vector<std::string> devices;
-    bool heap_exhausted = false;
+    bool heapExhausted = false;
 };
 
 // The byte count a request leaves as it found it (the open and close notifications).
@@ -41,14 +41,14 @@ struct RequestCase {
     std::string name;
     const SystemLists* system;
     uint32_t code;
-    std::string input;         // the input bytes
-    bool null_input = false;   // the input is a null pointer that comes with input.size() bytes
-    uint32_t output_size;
-    bool null_output = false;   // the output is a null pointer that comes with output_size bytes
+    std::string input;        // the input bytes
+    bool nullInput = false;   // the input is a null pointer that comes with input.size() bytes
+    uint32_t outputSize;
+    bool nullOutput = false;   // the output is a null pointer that comes with outputSize bytes
     // The driver's answer.
     uint32_t status;
-    uint32_t byte_count;   // kByteCountUntouched: left as it was
-    std::string reply;     // the bytes written from the start of the output; the rest unwritten
+    uint32_t byteCount;   // kByteCountUntouched: left as it was
+    std::string reply;    // the bytes written from the start of the output; the rest unwritten
 };
 
 // Every case, grouped by the system lists they run on (cases on one system are adjacent).
@@ -67,13 +67,30 @@ std::string MachineDescription(const SystemLists& system);
 // kUnwritten before; empty for a null output) and whether anything was written outside it.
 struct RequestOutcome {
     uint32_t status = 0;
-    uint32_t byte_count = 0;
+    uint32_t byteCount = 0;
     std::string output;
-    bool outside_written = false;
+    bool outsideWritten = false;
 };
 
 // Empty when the outcome is the one the case gives, else what differs.
 std::string Mismatch(const RequestCase& c, const RequestOutcome& outcome);
+
+// The output space a sender hands a request: `size` bytes between guard bytes, all kUnwritten
+// before the request, or a null pointer that comes with `size` bytes.
+class GuardedOutput {
+public:
+    GuardedOutput(uint32_t size, bool null);
+    // What the request gets as its output pointer.
+    uint8_t* Pointer() { return null_ ? nullptr : bytes_.data() + kGuard; }
+    // The outcome's output (the whole space as the request left it; empty for a null pointer)
+    // and whether any byte outside the space was written.
+    void Read(RequestOutcome* outcome) const;
+
+private:
+    static constexpr size_t kGuard = 16;
+    std::vector<uint8_t> bytes_;
+    bool null_;
+};
 
 // A request as one line of text and an outcome as one line of text, for a client program that
 // sends the requests in a process of its own (the kernel stand-in's):
@@ -84,9 +101,9 @@ std::string RequestLine(const RequestCase& c);
 struct ParsedRequest {
     uint32_t code = 0;
     std::string input;
-    bool null_input = false;
-    uint32_t output_size = 0;
-    bool null_output = false;
+    bool nullInput = false;
+    uint32_t outputSize = 0;
+    bool nullOutput = false;
 };
 bool ParseRequestLine(const std::string& line, ParsedRequest* request);
 std::string OutcomeLine(const RequestOutcome& outcome);

@@ -8,7 +8,7 @@
 
 namespace {
 
-MemoryKernel* current = nullptr;
+MemoryKernel* g_current = nullptr;
 
 void PutDword(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -20,7 +20,7 @@ void PutDword(uint8_t* p, uint32_t v) {
 }   // namespace
 
 void MemoryKernel::Use(MemoryKernel* kernel) {
-    current = kernel;
+    g_current = kernel;
 }
 
 uint32_t MemoryKernel::Put(const void* bytes, size_t count) {
@@ -40,15 +40,15 @@ void MemoryKernel::SetModules(const std::vector<KernelModule>& modules) {
         const uint32_t next =
             i + 1 < modules.size() ? kBase + static_cast<uint32_t>(records + (i + 1) * ENUMDRV_DEVICE_INFO_SIZE) : 0;
         PutDword(record + ENUMDRV_DEVICE_INFO_NEXT, next);
-        record[ENUMDRV_DEVICE_INFO_LOAD_COUNT] = modules[i].load_count;
+        record[ENUMDRV_DEVICE_INFO_LOAD_COUNT] = modules[i].loadCount;
         PutDword(record + ENUMDRV_DEVICE_INFO_MODULE_NAME, 0);
     }
     for (size_t i = 0; i < modules.size(); ++i) {
-        if (!modules[i].has_name) continue;
+        if (!modules[i].hasName) continue;
         const uint32_t name = Put(modules[i].name.c_str(), modules[i].name.size() + 1);
         PutDword(&memory_[records + i * ENUMDRV_DEVICE_INFO_SIZE + ENUMDRV_DEVICE_INFO_MODULE_NAME], name);
     }
-    loader_head_ = modules.empty() ? 0 : kBase + static_cast<uint32_t>(records);
+    loaderHead_ = modules.empty() ? 0 : kBase + static_cast<uint32_t>(records);
 }
 
 void MemoryKernel::SetDevices(const std::vector<std::string>& devices) {
@@ -61,7 +61,7 @@ void MemoryKernel::SetDevices(const std::vector<std::string>& devices) {
         memcpy(block + ENUMDRV_DDB_NAME, name.data(), ENUMDRV_DEVICE_NAME_BYTES);
         next = Put(block, sizeof block);
     }
-    chain_head_ = next;
+    chainHead_ = next;
 }
 
 const uint8_t* MemoryKernel::At(uint32_t address, uint32_t count) {
@@ -69,20 +69,20 @@ const uint8_t* MemoryKernel::At(uint32_t address, uint32_t count) {
         faults_.push_back("read outside the system's records at " + std::to_string(address));
         return nullptr;
     }
-    if (critical_depth_ != 1) faults_.push_back("system records read outside the critical section");
+    if (criticalDepth_ != 1) faults_.push_back("system records read outside the critical section");
     return memory_.data() + (address - kBase);
 }
 
 std::string MemoryKernel::Fault() const {
     if (!faults_.empty()) return faults_.front();
-    if (critical_depth_ != 0) return "critical section not left";
+    if (criticalDepth_ != 0) return "critical section not left";
     if (!scratch_.empty()) return "scratch memory not freed";
     return std::string();
 }
 
 void* MemoryKernel::Allocate(uint32_t size) {
-    if (critical_depth_) faults_.push_back("allocation inside the critical section");
-    if (fail_allocation_) return nullptr;
+    if (criticalDepth_) faults_.push_back("allocation inside the critical section");
+    if (failAllocation_) return nullptr;
     void* block = malloc(size ? size : 1);
     if (block) scratch_.insert(block);
     return block;
@@ -90,7 +90,7 @@ void* MemoryKernel::Allocate(uint32_t size) {
 
 void MemoryKernel::Free(void* block) {
     // The walks free their scratch record before they leave the critical section.
-    if (critical_depth_ != 1) faults_.push_back("scratch freed outside the critical section");
+    if (criticalDepth_ != 1) faults_.push_back("scratch freed outside the critical section");
     if (!scratch_.erase(block)) {
         faults_.push_back("freed a block the heap did not hand out, or freed it twice");
         return;
@@ -99,25 +99,25 @@ void MemoryKernel::Free(void* block) {
 }
 
 void MemoryKernel::Enter() {
-    if (critical_depth_) faults_.push_back("critical section entered twice");
-    ++critical_depth_;
+    if (criticalDepth_) faults_.push_back("critical section entered twice");
+    ++criticalDepth_;
 }
 
 void MemoryKernel::Leave() {
-    if (critical_depth_ == 0)
+    if (criticalDepth_ == 0)
         faults_.push_back("critical section left without being entered");
     else
-        --critical_depth_;
+        --criticalDepth_;
 }
 
 uint32_t MemoryKernel::LoaderHead() {
-    if (critical_depth_ != 1) faults_.push_back("loader list read outside the critical section");
-    return loader_head_;
+    if (criticalDepth_ != 1) faults_.push_back("loader list read outside the critical section");
+    return loaderHead_;
 }
 
 uint32_t MemoryKernel::ChainHead() {
-    if (critical_depth_ != 1) faults_.push_back("device chain read outside the critical section");
-    return chain_head_;
+    if (criticalDepth_ != 1) faults_.push_back("device chain read outside the critical section");
+    return chainHead_;
 }
 
 void MemoryKernel::CopyRecord(void* destination, uint32_t source, uint32_t count) {
@@ -135,27 +135,27 @@ void MemoryKernel::CopyName(uint8_t* destination, uint32_t source, uint32_t limi
 
 extern "C" {
 void* EnumeratorAllocate(uint32_t size) {
-    return current->Allocate(size);
+    return g_current->Allocate(size);
 }
 void EnumeratorFree(void* block) {
-    current->Free(block);
+    g_current->Free(block);
 }
 void EnumeratorEnterCriticalSection(void) {
-    current->Enter();
+    g_current->Enter();
 }
 void EnumeratorLeaveCriticalSection(void) {
-    current->Leave();
+    g_current->Leave();
 }
 EnumeratorAddress EnumeratorLoaderListHead(void) {
-    return current->LoaderHead();
+    return g_current->LoaderHead();
 }
 EnumeratorAddress EnumeratorDeviceChainHead(void) {
-    return current->ChainHead();
+    return g_current->ChainHead();
 }
 void EnumeratorCopyRecord(void* destination, EnumeratorAddress source, uint32_t count) {
-    current->CopyRecord(destination, source, count);
+    g_current->CopyRecord(destination, source, count);
 }
 void EnumeratorCopyName(uint8_t* destination, EnumeratorAddress source, uint32_t limit) {
-    current->CopyName(destination, source, limit);
+    g_current->CopyName(destination, source, limit);
 }
 }

@@ -18,9 +18,9 @@
 #include <vector>
 
 struct KernelModule {
-    bool has_name = true;   // false: the record's module name pointer is null
-    std::string name;       // stored with a terminating zero
-    uint8_t load_count = 1;
+    bool hasName = true;   // false: the record's module name pointer is null
+    std::string name;      // stored with a terminating zero
+    uint8_t loadCount = 1;
 };
 
 class MemoryKernel {
@@ -29,7 +29,7 @@ public:
     // (shorter ones are padded with blanks). Each call replaces that list.
     void SetModules(const std::vector<KernelModule>& modules);
     void SetDevices(const std::vector<std::string>& devices);
-    void FailAllocations(bool fail) { fail_allocation_ = fail; }
+    void FailAllocations(bool fail) { failAllocation_ = fail; }
 
     // Makes this kernel the one the logic's platform calls reach (null: none).
     static void Use(MemoryKernel* kernel);
@@ -55,9 +55,9 @@ private:
     const uint8_t* At(uint32_t address, uint32_t count);
 
     std::vector<uint8_t> memory_;
-    uint32_t loader_head_ = 0, chain_head_ = 0;
-    bool fail_allocation_ = false;
-    int critical_depth_ = 0;
+    uint32_t loaderHead_ = 0, chainHead_ = 0;
+    bool failAllocation_ = false;
+    int criticalDepth_ = 0;
     std::set<void*> scratch_;
     std::vector<std::string> faults_;
 };

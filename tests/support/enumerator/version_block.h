@@ -20,7 +20,7 @@ namespace version_block {
 struct Node {
     size_t start = 0;   // where the node begins
     uint16_t length = 0;
-    uint16_t value_length = 0;
+    uint16_t valueLength = 0;
     std::string key;
     size_t value = 0;   // where its value begins
     size_t end = 0;     // start + length
