@@ -71,10 +71,9 @@ public:
 private:
     DriverItem& Item(const PendingRead& read) { return table_.Row(read.row); }
 
-    // Reads each pending row's stamp; a row that cannot be read now leaves the run unstamped
-    // (and so does one lost to memory, which marks the table).
-    // A file without a version is told from one that cannot be opened by a short open, which
-    // also gives its time after the read.
+    // Reads each pending row's stamp; a row that cannot be read now leaves the run unstamped, and
+    // so does one lost to memory, which marks the table. A file without a version is told from one
+    // that cannot be opened by a short open, which also gives its time after the read.
     void ReadStamps() {
         DWORD kept = 0;
         for (DWORD at = 0; at < count_; ++at) {
