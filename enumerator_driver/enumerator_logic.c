@@ -81,14 +81,19 @@ static uint32_t GetModule(const EnumeratorRequest* request) {
     return ENUMDRV_STATUS_SUCCESS;
 }
 
-/* Request 0x8003: the chain walk. The reply is assembled in a buffer of the request's own
- * and copied to the caller only when it is whole and fits. */
+/* Request 0x8003: the chain walk. The reply is assembled in a buffer of the request's own,
+ * taken from the system heap like the scratch record (2304 bytes would not fit on a thread's
+ * ring-0 stack of a few kilobytes beside the system's own frames), and copied to the caller
+ * only when it is whole and fits. */
 static uint32_t GetDeviceNames(const EnumeratorRequest* request) {
     SetByteCount(request, 0);
-    uint8_t reply[ENUMDRV_DEVICE_REPLY_CAPACITY];
-
+    uint8_t* reply = (uint8_t*)EnumeratorAllocate(ENUMDRV_DEVICE_REPLY_CAPACITY);
+    if (!reply) return ENUMDRV_STATUS_NO_MEMORY;
     uint8_t* scratch = (uint8_t*)EnumeratorAllocate(ENUMDRV_DDB_SIZE);
-    if (!scratch) return ENUMDRV_STATUS_NO_MEMORY;
+    if (!scratch) {
+        EnumeratorFree(reply);
+        return ENUMDRV_STATUS_NO_MEMORY;
+    }
     EnumeratorEnterCriticalSection();
 
     int failed = 0;
@@ -110,11 +115,17 @@ static uint32_t GetDeviceNames(const EnumeratorRequest* request) {
     EnumeratorFree(scratch);
     EnumeratorLeaveCriticalSection();
 
-    if (failed) return ENUMDRV_STATUS_NO_LIST;
-    if (offset > request->output_size) return offset; /* the bytes the reply needs */
-    CopyBytes(request->output, reply, offset);
-    SetByteCount(request, offset);
-    return ENUMDRV_STATUS_SUCCESS;
+    uint32_t status = ENUMDRV_STATUS_SUCCESS;
+    if (failed) {
+        status = ENUMDRV_STATUS_NO_LIST;
+    } else if (offset > request->output_size) {
+        status = offset; /* the bytes the reply needs */
+    } else {
+        CopyBytes(request->output, reply, offset);
+        SetByteCount(request, offset);
+    }
+    EnumeratorFree(reply);
+    return status;
 }
 
 uint32_t EnumeratorHandleRequest(const EnumeratorRequest* given) {

@@ -3,7 +3,14 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "decimal_dword.h"
 #include "owner.h"
+
+namespace {
+
+typedef HRESULT(STDAPICALLTYPE* VarUI4FromStrFunction)(OLECHAR* text, LCID locale, ULONG flags, ULONG* value);
+
+}   // namespace
 
 const char* Win32ScriptCodePage::Next(const char* text) const {
     return CharNextA(text);
@@ -18,13 +25,24 @@ int Win32ScriptCodePage::WideToAnsi(const wchar_t* wide, char* out, int capacity
 }
 
 int32_t Win32ScriptCodePage::ParseUnsigned(const char* text, uint32_t* value) const {
+    // VarUI4FromStr came with a later Automation runtime than the one Windows 95 shipped with
+    // (the VT_UI4 conversions of OLE Automation 2.20): it is looked up at run time, so that the
+    // module loads there, and where it is absent the decimal texts of "D" values are converted
+    // here alike.
+    if (conversion_ == NumberConversion::kOwn) return decimal_dword::Parse(text, value);
+    Module automation(LoadLibraryA("oleaut32.dll"));
+    VarUI4FromStrFunction convert = automation ? reinterpret_cast<VarUI4FromStrFunction>(reinterpret_cast<void*>(
+                                                     GetProcAddress(automation.get(), "VarUI4FromStr")))
+                                               : nullptr;
+    if (!convert) return decimal_dword::Parse(text, value);
+
     int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (length <= 0) return DISP_E_TYPEMISMATCH;
     TaskMemory<OLECHAR> wide(static_cast<OLECHAR*>(CoTaskMemAlloc(static_cast<size_t>(length) * sizeof(OLECHAR))));
     if (!wide) return E_OUTOFMEMORY;
     if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide.get(), length) != length) return DISP_E_TYPEMISMATCH;
     ULONG number = 0;
-    HRESULT result = VarUI4FromStr(wide.get(), 0, 0, &number);
+    HRESULT result = convert(wide.get(), 0, 0, &number);
     if (FAILED(result)) return result;
     *value = number;
     return 0;

@@ -6,6 +6,8 @@
 
 #include "enumerator_lists.h"
 
-// Fills both lists, each from empty. A device that cannot be opened leaves both empty; a
-// request that fails leaves its list as far as it got.
+// Fills both lists, each from empty. When the device would load any ORV_DE.VXD but the one
+// deployed in the system directory (device_file_rule.h), nothing is opened and both lists
+// stay empty, as when the device cannot be opened; a request that fails leaves its list as
+// far as it got.
 void QueryEnumeratorDriver(DriverNameList& driverNames, DeviceNameList& deviceNames);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -17,6 +18,9 @@
 namespace {
 
 using emulated_kernel::Kernel;
+using emulated_kernel::kPnpNewDevnode;
+using emulated_kernel::kSysDynamicDeviceExit;
+using emulated_kernel::kSysDynamicDeviceInit;
 using emulated_kernel::LoadedModule;
 using emulated_kernel::Registers;
 
@@ -151,6 +155,38 @@ TEST_F(EnumeratorDriver, AnswersEveryRequestCase) {
     EXPECT_GT(patched, 0u);
     SendEveryCase();
     EXPECT_EQ(kernel_.PatchedCallSites(), patched);
+}
+
+// A thread's ring-0 stack on Windows 95/98 is a few kilobytes, and the system's own frames
+// lie below the driver's: the driver answers every request case and control message within
+// 1 KB of stack. The cases run first on the caller's stack, which patches every dynamic link
+// (the patching goes through the exception machinery, which needs more room than that); then
+// on a roomy stack whose use is measured; then on a stack of 1 KB above a page that faults.
+TEST_F(EnumeratorDriver, AnswersEveryRequestCaseOnAStackOfOneKilobyte) {
+    const uint32_t kLimit = 1024;
+    struct CallersStackAgain {
+        ~CallersStackAgain() { Kernel::Instance().SetStackSize(0); }
+    } callersStackAgain;
+    auto sendEverything = [this] {
+        SendEveryCase();
+        for (uint32_t message : {kSysDynamicDeviceInit, kPnpNewDevnode, kSysDynamicDeviceExit}) {
+            Registers out = kernel_.Control(message);
+            EXPECT_EQ(out.eax, 1u) << message;
+        }
+    };
+    sendEverything();
+
+    ASSERT_TRUE(kernel_.SetStackSize(16 * 1024));
+    sendEverything();
+    const uint32_t used = kernel_.StackUsed();
+    std::printf("stack used by the control procedure: %u bytes\n", static_cast<unsigned>(used));
+    EXPECT_GT(used, 0u);
+    ASSERT_LE(used, kLimit) << "bytes of stack the control procedure used";
+
+    ASSERT_TRUE(kernel_.SetStackSize(kLimit));
+    sendEverything();   // more than 1 KB would fault on the page below
+    EXPECT_LE(kernel_.StackUsed(), kLimit);
+    EXPECT_GT(kernel_.StackUsed(), 0u);
 }
 
 // The kernel's own watch: a list read outside the critical section is caught.

@@ -72,6 +72,37 @@ TEST_F(EnumeratorLogic, AnswersEveryRequestCase) {
     }
 }
 
+// Every block a request takes from the heap is given back, also when a later one is refused:
+// each request answers "no memory" with nothing written whenever its n-th allocation fails.
+TEST_F(EnumeratorLogic, EveryAllocationIsFreedWhenALaterOneFails) {
+    kernel_.SetModules({{true, "VXDLDR", 1}});
+    kernel_.SetDevices({"VMM     ", "IOS     "});
+    for (uint32_t code : {ENUMDRV_GET_MODULE, ENUMDRV_GET_DEVICE_NAMES}) {
+        int allocations = 0;
+        for (int granted = 0;; ++granted) {
+            SCOPED_TRACE(std::to_string(code) + ", allocations granted: " + std::to_string(granted));
+            kernel_.FailAllocationsAfter(granted);
+            uint32_t index = 0;
+            uint8_t reply[ENUMDRV_DEVICE_REPLY_CAPACITY] = {};
+            uint32_t count = 0xABCD;
+            EnumeratorRequest request{code, reinterpret_cast<uint8_t*>(&index), 4, reply, sizeof(reply), &count};
+            const uint32_t status = EnumeratorHandleRequest(&request);
+            EXPECT_EQ(kernel_.Fault(), "");
+            kernel_.ClearFaults();
+            if (status == ENUMDRV_STATUS_SUCCESS) {
+                allocations = granted;
+                break;
+            }
+            EXPECT_EQ(status, ENUMDRV_STATUS_NO_MEMORY);
+            EXPECT_EQ(count, 0u);
+            EXPECT_EQ(reply[0], 0);
+            ASSERT_LT(granted, 8) << "the request never succeeded";
+        }
+        EXPECT_GE(allocations, 1);
+    }
+    kernel_.FailAllocations(false);
+}
+
 // A request without a byte count address is answered all the same.
 TEST_F(EnumeratorLogic, RequestWithoutAByteCount) {
     kernel_.SetDevices({"VMM     "});

@@ -38,26 +38,6 @@ std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-// The system directory's enumerator driver file, as deployment looks for it: the test device
-// itself, so that deployment leaves it alone. The platform opens the copy in the program's
-// directory, which it looks at first.
-class DeployedTestDevice {
-public:
-    explicit DeployedTestDevice(const std::string& systemDirectory)
-        : path_(systemDirectory + "\\ORV_DE.VXD"),
-          aside_(path_),
-          copied_(CopyFileA(TestDeviceControl::FilePath().c_str(), path_.c_str(), FALSE) != FALSE) {}
-    ~DeployedTestDevice() {
-        if (copied_) DeleteFileA(path_.c_str());
-    }
-    bool Copied() const { return copied_; }
-
-private:
-    std::string path_;
-    FileAside aside_;   // whatever was there before comes back after the copy is gone
-    bool copied_;
-};
-
 struct ExpectedRow {
     std::string name;
     std::string stamp;
@@ -98,8 +78,6 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
     const DriverDirectories directories = GetDriverDirectories();
     CacheKeyBackup cacheBackup;
     PlacedFiles files;
-    DeployedTestDevice deployed(directories.system);
-    ASSERT_TRUE(deployed.Copied());
 
     // Names of this process's own, so that neither the platform's files nor an earlier run's
     // cache entries meet them.
@@ -182,8 +160,6 @@ TEST(InventoryRun, CallersRelativePathsResolveWhereTheyDidBeforeTheCreation) {
     CacheKeyBackup cacheBackup;
     PlacedFiles files;
     ASSERT_TRUE(files.EnsureDirectory(directories.ioSubSys)) << "every driver directory exists";
-    DeployedTestDevice deployed(directories.system);
-    ASSERT_TRUE(deployed.Copied());
     ScopedServerModule serverModule(GetModuleHandleA(nullptr));
 
     CallersDirectory caller;

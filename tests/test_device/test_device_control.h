@@ -1,27 +1,69 @@
-// Test-side handle on the test device ORV_DE.VXD: loads the file that the platform will use
-// for "\\.\ORV_DE.vxd" (the copy in the program's directory, which the platform looks at
-// first), so that the exports configure and read the very module that answers the requests.
+// Test-side handle on the test device ORV_DE.VXD: deploys the built device where the product
+// deploys its driver, as the system directory's ORV_DE.VXD (the one file the client lets the
+// platform load for "\\.\ORV_DE.vxd"), and loads that file, so that the exports configure
+// and read the very module that answers the requests. The deployed copy goes again with the
+// object, and whatever the system directory held under that name comes back.
+//
+// A test that uses it builds with TEST_DEVICE_FILE, the built device's path (test_device.cmake:
+// brantovix_use_test_device).
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "file_aside.h"
 #include "test_device_protocol.h"
 
 class TestDeviceControl {
 public:
+    TestDeviceControl() = default;
+    TestDeviceControl(const TestDeviceControl&) = delete;
+    TestDeviceControl& operator=(const TestDeviceControl&) = delete;
+    ~TestDeviceControl() {
+        if (module_) FreeLibrary(module_);
+        if (deployed_) RemoveFile(FilePath());
+        aside_.reset();
+    }
+
     static std::string ProgramDirectory() {
         char path[MAX_PATH];
         DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
         std::string directory(path, length);
         return directory.substr(0, directory.find_last_of('\\'));
     }
-    static std::string FilePath() { return ProgramDirectory() + "\\ORV_DE.VXD"; }
+    static std::string SystemDirectory() {
+        char directory[MAX_PATH];
+        UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+        return std::string(directory, length);
+    }
+    // The deployed device: the system directory's ORV_DE.VXD.
+    static std::string FilePath() { return SystemDirectory() + "\\ORV_DE.VXD"; }
 
-    // Loads the device's file (the platform keeps it loaded once a handle opened it).
+    // Removes a file, also one the platform still has loaded (which may refuse deletion): that
+    // one is moved to the temporary directory first, out of every directory a test looks at.
+    static void RemoveFile(const std::string& path) {
+        if (DeleteFileA(path.c_str()) || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+        char directory[MAX_PATH], moved[MAX_PATH];
+        if (!GetTempPathA(MAX_PATH, directory) || !GetTempFileNameA(directory, "dev", 0, moved)) return;
+        DeleteFileA(moved);
+        if (MoveFileA(path.c_str(), moved)) DeleteFileA(moved);
+    }
+
+    // Copies the built device to the system directory, without loading it.
+    bool Deploy() {
+        if (deployed_) return true;
+        aside_.reset(new FileAside(FilePath()));
+        deployed_ = CopyFileA(TEST_DEVICE_FILE, FilePath().c_str(), FALSE) != FALSE;
+        return deployed_;
+    }
+
+    // Deploys the device and loads the deployed file (the platform keeps it loaded once a
+    // handle opened it).
     bool Load() {
+        if (!Deploy()) return false;
         module_ = LoadLibraryA(FilePath().c_str());
         if (!module_) return false;
         reset_ = reinterpret_cast<TestDeviceResetProc>(Proc("TestDeviceReset"));
@@ -65,6 +107,8 @@ public:
 private:
     FARPROC Proc(const char* name) { return GetProcAddress(module_, name); }
 
+    std::unique_ptr<FileAside> aside_;   // whatever the system directory held before
+    bool deployed_ = false;
     HMODULE module_ = nullptr;
     TestDeviceResetProc reset_ = nullptr;
     TestDeviceAddModuleProc addModule_ = nullptr;

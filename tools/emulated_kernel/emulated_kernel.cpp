@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -19,6 +20,7 @@ void EmuStubGetDdbList();
 void EmuStubGetDeviceList();
 void EmuStubUnknown();
 uint32_t EmuCallWithRegisters(const void* procedure, emulated_kernel::Registers* registers);
+uint32_t EmuCallOnStack(const void* procedure, emulated_kernel::Registers* registers, void* stackTop);
 
 void EmuBeginCriticalSection(uint32_t flags) {
     emulated_kernel::Kernel::Instance().BeginCriticalSection(flags);
@@ -57,7 +59,10 @@ const Service kServices[] = {
     {0x0001013F, EmuStubGetDdbList},             // VMM_GetDDBList
     {0x00270005, EmuStubGetDeviceList},          // VXDLDR_GetDeviceList
 };
-void* g_serviceSlots[std::size(kServices) + 1];   // the last one: unknown services
+void* g_serviceSlots[std::size(kServices) + 1];
+
+constexpr uint32_t kPageSize = 4096;
+constexpr uint8_t kStackPattern = 0x5A;   // the last one: unknown services
 
 LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* pointers) {
     return Kernel::Instance().HandleException(pointers);
@@ -158,7 +163,19 @@ Registers Kernel::Control(const Registers& in) {
     Registers r = in;
     const void* procedure;
     std::memcpy(&procedure, ddb_ + kDdbControlProc, 4);
-    EmuCallWithRegisters(procedure, &r);
+    if (stack_) {
+        // The stack's bytes hold a pattern, so that the deepest byte the call changed shows
+        // how much of it the call used.
+        uint8_t* bottom = stack_ + kPageSize;
+        uint8_t* top = bottom + stackSize_;
+        std::memset(bottom, kStackPattern, stackSize_);
+        EmuCallOnStack(procedure, &r, top);
+        uint8_t* deepest = bottom;
+        while (deepest < top && *deepest == kStackPattern) ++deepest;
+        stackUsed_ = std::max(stackUsed_, static_cast<uint32_t>(top - deepest));
+    } else {
+        EmuCallWithRegisters(procedure, &r);
+    }
     if (criticalDepth_ != 0) {
         Fault("the control procedure returned inside the critical section");
         criticalDepth_ = 0;
@@ -166,6 +183,30 @@ Registers Kernel::Control(const Registers& in) {
     }
     if (!allocations_.empty()) Fault(std::to_string(allocations_.size()) + " scratch record(s) not freed");
     return r;
+}
+
+bool Kernel::SetStackSize(uint32_t bytes) {
+    FreeStack();
+    stackUsed_ = 0;
+    if (bytes == 0) return true;
+    // The guard page, then whole pages for the stack; the stack's lowest byte is the first
+    // above the guard page, its top bytes above that.
+    const uint32_t pages = (bytes + kPageSize - 1) / kPageSize;
+    stack_ =
+        static_cast<uint8_t*>(VirtualAlloc(nullptr, kPageSize * (pages + 1), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD old;
+    if (!stack_ || !VirtualProtect(stack_, kPageSize, PAGE_NOACCESS, &old)) {
+        FreeStack();
+        return false;
+    }
+    stackSize_ = bytes;
+    return true;
+}
+
+void Kernel::FreeStack() {
+    if (stack_) VirtualFree(stack_, 0, MEM_RELEASE);
+    stack_ = nullptr;
+    stackSize_ = 0;
 }
 
 uint32_t Kernel::DeviceIoControl(uint32_t code, const void* input, uint32_t inputSize, void* output,
@@ -224,7 +265,6 @@ uint32_t Kernel::HeapAllocate(uint32_t size, uint32_t flags) {
 
 bool Kernel::HeapFree(uint32_t address, uint32_t flags) {
     if (flags != 0) Fault("_HeapFree with flags " + Hex(flags));
-    if (criticalDepth_ != 1) Fault("scratch record freed outside the critical section");
     for (auto it = allocations_.begin(); it != allocations_.end(); ++it) {
         if (it->first == address) {
             allocations_.erase(it);

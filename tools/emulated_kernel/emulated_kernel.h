@@ -9,8 +9,8 @@
 //
 // The emulated services answer from lists the caller sets (the loader's DeviceInfo records
 // and the descriptor blocks) and watch the driver: every list must be read inside the
-// critical section, and every scratch record must be allocated before entering it and freed
-// before leaving it. What the driver does wrong is collected as faults.
+// critical section, every block of the heap must be allocated outside it and freed before the
+// control procedure returns. What the driver does wrong is collected as faults.
 #ifndef BRANTOVIX_EMULATED_KERNEL_H
 #define BRANTOVIX_EMULATED_KERNEL_H
 
@@ -89,12 +89,22 @@ public:
     uint32_t DeviceIoControl(uint32_t code, const void* input, uint32_t inputSize, void* output, uint32_t outputSize,
                              uint32_t* bytesReturned, bool* carry = nullptr);
 
+    // Runs the control procedure on a stack of its own of the given size in bytes (0: on the
+    // caller's stack, the default), above a page the process may not touch, so that a procedure
+    // that needs more stack faults there. A thread's ring-0 stack on Windows 95/98 is a few
+    // kilobytes, and the system's own frames lie below the driver's. The services keep only
+    // the registers they save on it. False when the stack cannot be made.
+    bool SetStackSize(uint32_t bytes);
+    // The most bytes of its own stack the control procedure used in one call since the stack
+    // was set.
+    uint32_t StackUsed() const { return stackUsed_; }
+
     // Makes _HeapAllocate fail (return 0) while set.
     void SetHeapExhausted(bool exhausted) { heapExhausted_ = exhausted; }
 
     // What the driver did wrong since the last call (cleared by reading it): a list read
-    // outside the critical section, a scratch record allocated inside it or freed outside it,
-    // a free of what was not allocated, the control procedure returning inside the critical
+    // outside the critical section, a block of the heap allocated inside it, a free of what
+    // was not allocated, the control procedure returning inside the critical
     // section or with scratch records still allocated, an unknown service.
     std::vector<std::string> TakeFaults();
     // Scratch records allocated and not freed.
@@ -123,6 +133,7 @@ private:
     void Fault(const std::string& what);
     void ProtectLists(bool readable);
     void FreeLists();
+    void FreeStack();
 
     std::vector<Object> objects_;
     std::string moduleName_;
@@ -135,6 +146,8 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> allocations_;   // address, size
     std::vector<std::string> faults_;
     uint32_t patched_ = 0;
+    uint8_t* stack_ = nullptr;   // the guard page, then the stack's pages
+    uint32_t stackSize_ = 0, stackUsed_ = 0;
 };
 
 }   // namespace emulated_kernel

@@ -1,18 +1,47 @@
 /* Entry points of the emulated services. A patched dynamic-link call site calls one of
  * these through its slot. Each keeps the caller's registers and flags as the real service
  * does (the C-convention heap services give their result in EAX and, like the real ones,
- * leave ECX and EDX changed) and calls the kernel's C++ side with the cdecl convention. */
+ * leave ECX and EDX changed) and calls the kernel's C++ side with the cdecl convention.
+ *
+ * When the control procedure runs on a small stack of its own (_EmuCallOnStack), a service
+ * keeps on that stack only what it saves of the caller (its flags and registers, 36 bytes)
+ * and runs the C++ side on the host's stack, which _EmuHostStack then holds. */
         .intel_syntax noprefix
+
+        .data
+        .globl _EmuHostStack
+_EmuHostStack:          .long 0         /* the host's stack while the driver runs on its own */
+_EmuCallTarget:         .long 0
+_EmuSavedFlags:         .long 0
+
         .text
+
+/* After pushfd and pushad: EBX = the saved frame; continues on the host's stack when the
+ * driver runs on a stack of its own, with the frame's address pushed there. */
+.macro TO_HOST_STACK
+        mov     ebx, esp
+        mov     eax, dword ptr [_EmuHostStack]
+        test    eax, eax
+        jz      1f
+        mov     esp, eax
+1:
+        push    ebx
+.endm
+/* Back to the saved frame (the C++ side's arguments removed first). */
+.macro BACK_TO_FRAME
+        pop     esp
+.endm
 
 /* Begin_Critical_Section: flags in ECX; changes nothing. */
         .globl _EmuStubBeginCriticalSection
 _EmuStubBeginCriticalSection:
         pushfd
         pushad
-        push    ecx
+        TO_HOST_STACK
+        push    dword ptr [ebx + 24]    /* ECX */
         call    _EmuBeginCriticalSection
         add     esp, 4
+        BACK_TO_FRAME
         popad
         popfd
         ret
@@ -22,7 +51,9 @@ _EmuStubBeginCriticalSection:
 _EmuStubEndCriticalSection:
         pushfd
         pushad
+        TO_HOST_STACK
         call    _EmuEndCriticalSection
+        BACK_TO_FRAME
         popad
         popfd
         ret
@@ -32,10 +63,12 @@ _EmuStubEndCriticalSection:
 _EmuStubHeapAllocate:
         pushfd
         pushad
-        push    dword ptr [esp + 44]    /* flags */
-        push    dword ptr [esp + 44]    /* nbytes */
+        TO_HOST_STACK
+        push    dword ptr [ebx + 44]    /* flags */
+        push    dword ptr [ebx + 40]    /* nbytes */
         call    _EmuHeapAllocate
         add     esp, 8
+        BACK_TO_FRAME
         mov     [esp + 28], eax         /* EAX of the pushad frame */
         mov     dword ptr [esp + 24], 0xCCCCCCCC  /* ECX: not kept by C services */
         mov     dword ptr [esp + 20], 0xDDDDDDDD  /* EDX */
@@ -48,10 +81,12 @@ _EmuStubHeapAllocate:
 _EmuStubHeapFree:
         pushfd
         pushad
-        push    dword ptr [esp + 44]    /* flags */
-        push    dword ptr [esp + 44]    /* address */
+        TO_HOST_STACK
+        push    dword ptr [ebx + 44]    /* flags */
+        push    dword ptr [ebx + 40]    /* address */
         call    _EmuHeapFree
         add     esp, 8
+        BACK_TO_FRAME
         mov     [esp + 28], eax
         mov     dword ptr [esp + 24], 0xCCCCCCCC
         mov     dword ptr [esp + 20], 0xDDDDDDDD
@@ -64,7 +99,9 @@ _EmuStubHeapFree:
 _EmuStubGetDdbList:
         pushfd
         pushad
+        TO_HOST_STACK
         call    _EmuGetDdbList
+        BACK_TO_FRAME
         mov     [esp + 28], eax
         popad
         popfd
@@ -75,7 +112,9 @@ _EmuStubGetDdbList:
 _EmuStubGetDeviceList:
         pushfd
         pushad
+        TO_HOST_STACK
         call    _EmuGetDeviceList
+        BACK_TO_FRAME
         mov     [esp + 28], eax
         popad
         popfd
@@ -122,6 +161,53 @@ _EmuCallWithRegisters:
         pop     eax
         mov     [ecx + 28], eax         /* EFLAGS */
         add     esp, 8
+        pop     edi
+        pop     esi
+        pop     ebx
+        pop     ebp
+        ret
+
+/* uint32_t EmuCallOnStack(const void *procedure, Registers *registers, void *stackTop):
+ * as EmuCallWithRegisters, with the procedure running on the stack that ends at stackTop.
+ * The host's stack keeps the registers' address; _EmuHostStack holds it for the services. */
+        .globl _EmuCallOnStack
+_EmuCallOnStack:
+        push    ebp
+        push    ebx
+        push    esi
+        push    edi
+        mov     eax, [esp + 20]         /* procedure */
+        mov     ecx, [esp + 24]         /* registers */
+        mov     edx, [esp + 28]         /* stack top */
+        mov     [_EmuCallTarget], eax
+        push    ecx
+        mov     [_EmuHostStack], esp
+        mov     esp, edx
+        mov     ebx, [ecx + 4]
+        mov     edx, [ecx + 12]
+        mov     esi, [ecx + 16]
+        mov     edi, [ecx + 20]
+        mov     ebp, [ecx + 24]
+        mov     eax, [ecx + 0]
+        mov     ecx, [ecx + 8]
+        call    dword ptr [_EmuCallTarget]
+        pushfd
+        pop     dword ptr [_EmuSavedFlags]
+        mov     esp, [_EmuHostStack]
+        mov     dword ptr [_EmuHostStack], 0
+        push    ecx
+        mov     ecx, [esp + 4]          /* registers */
+        mov     [ecx + 0], eax
+        pop     eax
+        mov     [ecx + 8], eax          /* ECX */
+        mov     [ecx + 4], ebx
+        mov     [ecx + 12], edx
+        mov     [ecx + 16], esi
+        mov     [ecx + 20], edi
+        mov     [ecx + 24], ebp
+        mov     eax, [_EmuSavedFlags]
+        mov     [ecx + 28], eax         /* EFLAGS */
+        add     esp, 4
         pop     edi
         pop     esi
         pop     ebx

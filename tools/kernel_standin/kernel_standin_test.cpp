@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver_image_file.h"
 #include "enumerator_request_cases.h"
+#include "file_aside.h"
 
 namespace {
 
@@ -154,7 +156,33 @@ TEST_F(KernelStandin, AnswersEveryRequestCaseItCanShow) {
     EXPECT_GT(sent, 0u);
 }
 
-// The inventory's own client, as the product runs it, against the real driver image.
+// The stand-in, its image and its description moved from the case's directory into the system
+// directory for the scope, then removed; whatever the system directory held comes back.
+class InSystemDirectory {
+public:
+    explicit InSystemDirectory(const std::string& from) {
+        char system[MAX_PATH];
+        UINT length = GetSystemDirectoryA(system, MAX_PATH);
+        for (const char* name : {"ORV_DE.VXD", "ORV_DE.LE", "ORV_DE.MACHINE"}) {
+            const std::string to = std::string(system, length) + "\\" + name;
+            asides_.emplace_back(new FileAside(to));
+            if (!MoveFileA((from + name).c_str(), to.c_str())) moved_ = false;
+            placed_.push_back(to);
+        }
+    }
+    ~InSystemDirectory() {
+        for (const std::string& path : placed_) DeleteFileA(path.c_str());
+    }
+    bool Moved() const { return moved_; }
+
+private:
+    std::vector<std::unique_ptr<FileAside>> asides_;
+    std::vector<std::string> placed_;
+    bool moved_ = true;
+};
+
+// The inventory's own client, as the product runs it, against the real driver image. The client
+// lets the platform load only the system directory's ORV_DE.VXD, so the stand-in goes there.
 TEST_F(KernelStandin, InventoryClientFillsItsListsFromTheRealDriver) {
     PlaceImage();
     Describe(
@@ -162,6 +190,8 @@ TEST_F(KernelStandin, InventoryClientFillsItsListsFromTheRealDriver) {
         "module SIXTEEN_CHARS_16 2\n"
         "device VMM\n"
         "device IOS\n");
+    InSystemDirectory installed(directory_);
+    ASSERT_TRUE(installed.Moved());
     std::vector<std::string> lines = RunClient("inventory.exe");
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], "driver VPOWERD");

@@ -1,6 +1,6 @@
-// The enumerator driver client against the test device ORV_DE.VXD (tests/test_device): the
-// module loop and the device-name request as the device sees them, what the two lists keep
-// of every kind of reply, and the device handle's life.
+// The enumerator driver client against the test device ORV_DE.VXD (tests/test_device),
+// deployed to the system directory: the module loop and the device-name request as the device sees them, what the two
+// lists keep of every kind of reply, and the device handle's life.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -33,19 +33,11 @@ struct QueriedLists {
     }
 };
 
-std::string SystemDevicePath() {
-    char directory[MAX_PATH];
-    GetSystemDirectoryA(directory, MAX_PATH);
-    return std::string(directory) + "\\ORV_DE.VXD";
-}
-
-// Runs first, before anything in this process has loaded the test device: with no device
-// file where the platform looks, the open fails and both lists stay empty.
+// Runs first, before anything in this process has loaded the test device: with no driver
+// file deployed, nothing is opened and both lists stay empty.
 TEST(EnumeratorClient, DeviceThatCannotBeOpenedLeavesBothListsEmpty) {
     ASSERT_EQ(nullptr, GetModuleHandleA("ORV_DE.VXD")) << "the test device is loaded already";
-    FileAside local(TestDeviceControl::FilePath());
-    FileAside system(SystemDevicePath());
-    ASSERT_TRUE(local.Absent());
+    FileAside system(TestDeviceControl::FilePath());
     ASSERT_TRUE(system.Absent());
 
     QueriedLists lists;

@@ -82,15 +82,14 @@ std::string MemoryKernel::Fault() const {
 
 void* MemoryKernel::Allocate(uint32_t size) {
     if (criticalDepth_) faults_.push_back("allocation inside the critical section");
-    if (failAllocation_) return nullptr;
+    if (allocationsLeft_ == 0) return nullptr;
+    if (allocationsLeft_ > 0) --allocationsLeft_;
     void* block = malloc(size ? size : 1);
     if (block) scratch_.insert(block);
     return block;
 }
 
 void MemoryKernel::Free(void* block) {
-    // The walks free their scratch record before they leave the critical section.
-    if (criticalDepth_ != 1) faults_.push_back("scratch freed outside the critical section");
     if (!scratch_.erase(block)) {
         faults_.push_back("freed a block the heap did not hand out, or freed it twice");
         return;

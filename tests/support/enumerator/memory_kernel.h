@@ -29,7 +29,9 @@ public:
     // (shorter ones are padded with blanks). Each call replaces that list.
     void SetModules(const std::vector<KernelModule>& modules);
     void SetDevices(const std::vector<std::string>& devices);
-    void FailAllocations(bool fail) { failAllocation_ = fail; }
+    void FailAllocations(bool fail) { allocationsLeft_ = fail ? 0 : -1; }
+    // The next count allocations succeed, every later one fails.
+    void FailAllocationsAfter(int count) { allocationsLeft_ = count; }
 
     // Makes this kernel the one the logic's platform calls reach (null: none).
     static void Use(MemoryKernel* kernel);
@@ -56,7 +58,7 @@ private:
 
     std::vector<uint8_t> memory_;
     uint32_t loaderHead_ = 0, chainHead_ = 0;
-    bool failAllocation_ = false;
+    int allocationsLeft_ = -1;   // -1: no limit
     int criticalDepth_ = 0;
     std::set<void*> scratch_;
     std::vector<std::string> faults_;
