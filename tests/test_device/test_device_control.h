@@ -42,14 +42,31 @@ public:
     // The deployed device: the system directory's ORV_DE.VXD.
     static std::string FilePath() { return SystemDirectory() + "\\ORV_DE.VXD"; }
 
-    // Removes a file, also one the platform still has loaded (which may refuse deletion): that
-    // one is moved to the temporary directory first, out of every directory a test looks at.
+    // Removes a file, also one the platform still has loaded, which it refuses to delete but
+    // lets rename: that one goes to the temporary directory, or where that is on another volume,
+    // beside itself as "<name>.<process>.gone", which no test looks for and SweepRemoved deletes
+    // once no process has it loaded.
     static void RemoveFile(const std::string& path) {
         if (DeleteFileA(path.c_str()) || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
         char directory[MAX_PATH], moved[MAX_PATH];
-        if (!GetTempPathA(MAX_PATH, directory) || !GetTempFileNameA(directory, "dev", 0, moved)) return;
-        DeleteFileA(moved);
-        if (MoveFileA(path.c_str(), moved)) DeleteFileA(moved);
+        if (GetTempPathA(MAX_PATH, directory) && GetTempFileNameA(directory, "dev", 0, moved)) {
+            DeleteFileA(moved);
+            if (MoveFileA(path.c_str(), moved)) {
+                DeleteFileA(moved);
+                return;
+            }
+        }
+        MoveFileA(path.c_str(), (path + "." + std::to_string(GetCurrentProcessId()) + ".gone").c_str());
+    }
+    static void SweepRemoved(const std::string& path) {
+        const std::string directory = path.substr(0, path.find_last_of('\\') + 1);
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((path + ".*.gone").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return;
+        do {
+            DeleteFileA((directory + found.cFileName).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
     }
 
     // Copies the built device to the system directory, without loading it.

@@ -17,6 +17,7 @@ namespace {
 class PlantedDevice {
 public:
     explicit PlantedDevice(const std::string& directory) : path_(directory + "\\ORV_DE.VXD"), mark_(path_ + ".LOADED") {
+        TestDeviceControl::SweepRemoved(path_);
         DeleteFileA(mark_.c_str());
         copied_ = CopyFileA(MARKING_DEVICE, path_.c_str(), FALSE) != FALSE;
     }
