@@ -30,10 +30,12 @@ int32_t Win32ScriptCodePage::ParseUnsigned(const char* text, uint32_t* value) co
     // module loads there, and where it is absent the decimal texts of "D" values are converted
     // here alike.
     if (conversion_ == NumberConversion::kOwn) return decimal_dword::Parse(text, value);
-    Module automation(LoadLibraryA("oleaut32.dll"));
-    VarUI4FromStrFunction convert = automation ? reinterpret_cast<VarUI4FromStrFunction>(reinterpret_cast<void*>(
-                                                     GetProcAddress(automation.get(), "VarUI4FromStr")))
-                                               : nullptr;
+    // The module imports from oleaut32, so it stays loaded as long as the module does.
+    const HMODULE automation = GetModuleHandleA("oleaut32.dll");
+    VarUI4FromStrFunction convert = nullptr;
+    if (automation)
+        convert = reinterpret_cast<VarUI4FromStrFunction>(
+            reinterpret_cast<void*>(GetProcAddress(automation, "VarUI4FromStr")));
     if (!convert) return decimal_dword::Parse(text, value);
 
     int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
