@@ -191,7 +191,8 @@ void FleetReport::AppendVersions(TextBuffer& out, size_t key) const {
 
 bool FleetReport::AppendSummary(TextBuffer& out) const {
     out.AppendNumber(machineCount_);
-    out.Append(machineCount_ == 1 ? " machine: " : " machines: ");
+    out.Append(machineCount_ == 1 ? " machine" : " machines");
+    if (machineCount_ > 0) out.Append(": ");
     for (size_t machine = 0; machine < machineCount_; ++machine) {
         if (machine) out.Append(", ");
         out.Append(rows_->Field(machineRows_.get()[machine], kComputer));

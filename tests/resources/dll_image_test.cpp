@@ -136,29 +136,40 @@ TEST(DllImage, ImportsFromExactlyTheSixSystemDlls) {
     for (const std::string& dll : kSystemDlls) EXPECT_TRUE(dlls.count(dll)) << "imports nothing from " << dll;
 }
 
-TEST(DllImage, ImportsOnlyFunctionsOnTheAllowedList) {
+// The allowed list (server/allowed_imports.txt), as "dll!Function" with the DLL in lower case.
+std::set<std::string> AllowedImports() {
     std::set<std::string> allowed;
     std::ifstream list(WindowsPath(ALLOWED_IMPORTS));
-    ASSERT_TRUE(list.good()) << ALLOWED_IMPORTS;
+    EXPECT_TRUE(list.good()) << ALLOWED_IMPORTS;
     for (std::string line; std::getline(list, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         size_t bang = line.find('!');
-        ASSERT_NE(std::string::npos, bang) << "not DLL!Function: " << line;
+        EXPECT_NE(std::string::npos, bang) << "not DLL!Function: " << line;
+        if (bang == std::string::npos) continue;
         // The list cannot let another DLL back in.
         EXPECT_TRUE(kSystemDlls.count(DllOf(line))) << "listed outside the system DLLs: " << line;
         allowed.insert(DllOf(line) + line.substr(bang));
     }
-    ASSERT_GT(allowed.size(), 50u);
+    return allowed;
+}
 
-    PeImage image(kDll);
-    ASSERT_TRUE(image.Valid());
+void ExpectOnlyAllowedImports(const std::string& file) {
+    std::set<std::string> allowed = AllowedImports();
+    ASSERT_GT(allowed.size(), 50u);
+    PeImage image(file);
+    ASSERT_TRUE(image.Valid()) << file;
     std::vector<std::string> imports = image.Imports();
     ASSERT_FALSE(imports.empty());
     for (const std::string& import : imports) {
         EXPECT_TRUE(allowed.count(DllOf(import) + import.substr(import.find('!'))))
-            << "not on the allowed list: " << import;
+            << file << ": not on the allowed list: " << import;
+        EXPECT_TRUE(kSystemDlls.count(DllOf(import))) << file << " imports from " << DllOf(import);
     }
+}
+
+TEST(DllImage, ImportsOnlyFunctionsOnTheAllowedList) {
+    ExpectOnlyAllowedImports(kDll);
 }
 
 TEST(DllImage, ExportsOnlyTheServerEntryPoints) {
@@ -215,6 +226,29 @@ TEST(DllImage, CarriesTheBuiltEnumeratorDriverImageByteForByte) {
     EXPECT_TRUE(embedded == built.str()) << "resource of " << embedded.size() << " bytes, image of "
                                          << built.str().size();
     EXPECT_EQ("MZ", embedded.substr(0, 2));
+}
+
+// BRANLIST.EXE, shipped beside the DLL: a PE32 i386 console program for subsystem 4.0 that
+// imports only from the system DLLs and only functions on the same allowed list.
+const std::string kProgram = WindowsPath(BRANLIST_EXE);
+
+TEST(ProgramImage, IsAPe32I386ConsoleProgramForSubsystem4) {
+    PeImage image(kProgram);
+    ASSERT_TRUE(image.Valid()) << kProgram;
+    const IMAGE_NT_HEADERS32* nt = image.Headers();
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+    EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+    EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE);
+    EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, nt->OptionalHeader.Magic);
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_CUI, nt->OptionalHeader.Subsystem);
+    EXPECT_EQ(4, nt->OptionalHeader.MajorSubsystemVersion);
+    EXPECT_EQ(0, nt->OptionalHeader.MinorSubsystemVersion);
+    EXPECT_LE(nt->OptionalHeader.MajorOperatingSystemVersion, 4);
+    EXPECT_TRUE(image.Exports().empty());
+}
+
+TEST(ProgramImage, ImportsOnlyFunctionsOnTheAllowedList) {
+    ExpectOnlyAllowedImports(kProgram);
 }
 
 }   // namespace

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The administrator's demonstration: three sample machines, each one's inventory collected into a
+# share folder by BRANLIST.EXE as a logon script would, merged into one report; then what
+# changed on one machine whose sound driver was updated in between.
+#   tools/fleet_demo.sh
+# Installs what is missing and builds, like tools/run.sh; the rest runs where Windows programs
+# can run (here, or in the emulated x86 PC), in a prefix of its own (build/win32/fleet_wineprefix).
+# Leaves the share folder, the merged CSV and the HTML page in build/fleet/.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tools/setup.sh"
+"$top/tools/build.sh" >/dev/null
+exec "$top/tools/guest/run_x86.sh" "$top/tools/fleet_demo/fleet_demo_in_prefix.sh"
