@@ -12,8 +12,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 
-#include "brantovix_idl.h"
 #include "command_line.h"
+#include "drivers_client.h"
 #include "fleet_report.h"
 #include "inventory_compare.h"
 #include "inventory_csv.h"
@@ -32,8 +32,6 @@ enum ExitStatus : UINT {
     kComponentUnavailable = 3,
     kOutputNotWritten = 4,
 };
-
-const wchar_t kProgId[] = L"Brantovix.Drivers.1";
 
 size_t Length(const char* text) {
     size_t count = 0;
@@ -138,18 +136,11 @@ bool ReadInventory(RowList& rows, UINT* status) {
         PrintError("BRANLIST: the computer's name could not be read.\r\n");
         return false;
     }
-    CLSID classId;
-    HRESULT result = CLSIDFromProgID(kProgId, &classId);
-    if (FAILED(result)) {
-        ReportComponentFailure(result, true);
-        return false;
-    }
     ComPointer<IOrvService> drivers;
-    result = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOrvService,
-                              reinterpret_cast<void**>(drivers.receive()));
+    bool notRegistered = false;
+    HRESULT result = CreateDriversObject(drivers.receive(), &notRegistered);
     if (FAILED(result)) {
-        drivers.release();   // a failed creation hands out nothing to release
-        ReportComponentFailure(result, result == REGDB_E_CLASSNOTREG);
+        ReportComponentFailure(result, notRegistered);
         return false;
     }
     long size = 0;
@@ -350,9 +341,9 @@ bool WriteFileInPlace(const char* target, const char* bytes, size_t size, TextBu
 // ---------------------------------------------------------------------------------------------
 // The commands.
 
-// Where /OUT writes: the path itself, or, for a folder (a path ending in a backslash, or one that
-// names a folder), the file COMPUTERNAME.CSV in it.
-bool OutputTarget(const char* outPath, TextBuffer& target) {
+// The file /OUT writes and /COMPARE reads: the path itself, or, for a folder (a path ending in a
+// backslash, or one that names a folder), the file COMPUTERNAME.CSV in it.
+bool MachineFilePath(const char* outPath, TextBuffer& target) {
     target.Append(outPath);
     if (EndsInSeparator(outPath) || IsFolder(outPath)) {
         char computer[MAX_COMPUTERNAME_LENGTH + 1] = "";
@@ -374,7 +365,7 @@ UINT WriteOutput(const CommandOptions& options, const TextBuffer& text) {
         return kDone;
     }
     TextBuffer target, problem;
-    if (!OutputTarget(options.outPath, target)) return kOutputNotWritten;
+    if (!MachineFilePath(options.outPath, target)) return kOutputNotWritten;
     if (WriteFileInPlace(target.data(), text.data(), text.size(), problem)) return kDone;
     TextBuffer message;
     message.Append("BRANLIST: ");
@@ -421,7 +412,11 @@ UINT ListOrCompare(const CommandOptions& options) {
     // The earlier file first: a file that is not this program's CSV is reported before the
     // inventory runs, and nothing is compared.
     RowList earlier;
-    if (options.comparePath && !ReadCsvFile(options.comparePath, earlier)) return kBadUsageOrInput;
+    if (options.comparePath) {
+        TextBuffer earlierPath;   // a folder: this computer's file in it, as /OUT FOLDER\ wrote it
+        if (!MachineFilePath(options.comparePath, earlierPath)) return kBadUsageOrInput;
+        if (!ReadCsvFile(earlierPath.data(), earlier)) return kBadUsageOrInput;
+    }
 
     UINT status = kDone;
     if (FAILED(CoInitialize(nullptr))) {

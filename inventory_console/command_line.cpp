@@ -139,7 +139,7 @@ const char* UsageText() {
            "               The file is written under another name first and then put in place.\r\n"
            "  /COMPARE OLD.CSV\r\n"
            "               prints what changed since OLD.CSV, an earlier /FO CSV output: lines\r\n"
-           "               \"added\", \"removed\" and \"changed\".\r\n"
+           "               \"added\", \"removed\" and \"changed\". A folder: its COMPUTERNAME.CSV.\r\n"
            "  /MERGE FOLDER\r\n"
            "               reads every *.CSV in FOLDER and prints, for each file, the versions\r\n"
            "               found and the machines off the most common one. /OUT writes all rows\r\n"

@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
-# BRANLIST.EXE under Wine on provisioned machines, in the tests' prefix:
-#   inventory_console_test.sh formats   not registered, then each format against the list the
-#                                        vtable client (tools/inventory_client) reads; /?, bad usage
-#   inventory_console_test.sh files     /OUT FOLDER\, /OUT FILE, unwritable targets, and a reader
-#                                        that never sees half a file while /OUT replaces it
-#   inventory_console_test.sh compare   /COMPARE: nothing changed, added/removed/changed, malformed
-#                                        earlier files, and one driver replaced on the machine
-#   inventory_console_test.sh merge     /MERGE of good files and a malformed one; the HTML page
-# Leaves the prefix as it found it: the machine removed, the DLL unregistered unless it was
-# registered before, the version cache key deleted unless it was there before.
+# BRANLIST.EXE under Wine on provisioned machines, in the tests' prefix. Every Windows program
+# started costs seconds in the emulated x86 PC, so each mode starts a dozen or fewer:
+#   inventory_console_test.sh not_registered  creation fails: the HRESULT, its text, regsvr32
+#   inventory_console_test.sh table           the table, with and without header, against the
+#                                              list the vtable client (tools/inventory_client)
+#                                              reads, on machines/win98se.txt with a driver whose
+#                                              long name holds a comma (comma_in_name.txt)
+#   inventory_console_test.sh list_csv        the list and CSV, with and without header, likewise
+#   inventory_console_test.sh out_folder      /OUT FOLDER\, /OUT of an existing folder, /OUT FILE
+#                                              over an existing file
+#   inventory_console_test.sh out_unwritable  targets that cannot be written: message, status 4,
+#                                              nothing left behind
+#   inventory_console_test.sh out_replace     a reader copying the file while /OUT replaces it
+#                                              three times never sees part of one
+#   inventory_console_test.sh compare         /COMPARE: the same machine (through the folder), an
+#                                              edited earlier file, then one driver replaced
+#   inventory_console_test.sh bad_input       /?, bad usage, malformed and missing /COMPARE files
+#   inventory_console_test.sh merge           /MERGE of good files and a malformed one; the HTML
+#                                              page; an empty and a missing folder
+# A mode that registers the DLL or provisions a machine leaves the prefix as it found it: the
+# machine removed, the DLL unregistered unless it was registered before, the version cache key
+# deleted unless it was there before. The computer name it sets is Wine's volatile one, which
+# the prefix's next start sets from the host's name again.
 set -u
 mode=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -42,50 +55,66 @@ same() {
 # branlist ARGS...: runs the program; its output (CR LF turned to LF) in $work/out, its errors in
 # $work/err, its exit status in $status.
 branlist() {
+  local started=$SECONDS
   "$run" "$exe" "$@" </dev/null >"$work/out.raw" 2>"$work/err.raw"
   status=$?
   tr -d '\r' <"$work/out.raw" >"$work/out"
   tr -d '\r' <"$work/err.raw" >"$work/err"
+  echo "BRANLIST $*: status $status, $((SECONDS - started)) s"
 }
 expect_status() {
   [ "$status" = "$1" ] || { fail "$2: exit status $status, not $1"; cat "$work/out" "$work/err" >&2; }
 }
-# The computer's name, as GetComputerNameA gives it: Wine keeps it in this volatile key, set from
+# The computer's name, as GetComputerNameA gives it: Wine keeps it in a volatile key, set from
 # the host's name when the prefix starts; the test names its machine itself.
 computer=OFFICE-01
 set_computer_name() {
   "$run" reg add "$name_key" /v ComputerName /d "$1" /f </dev/null >/dev/null 2>&1 || fail "the computer name could not be set"
 }
 
-registered_before=0
-exists 'HKCR\Brantovix.Drivers.1' && registered_before=1
-cache_before=0
-exists "$cache_key" && cache_before=1
-name_before=$("$run" reg query "$name_key" /v ComputerName </dev/null 2>/dev/null | tr -d '\r' |
-  sed -n 's/.*REG_SZ[[:space:]]*//p')
-cleanup() {
-  "$run" "$provisioner" remove </dev/null >/dev/null || echo "cleanup: the provisioner could not remove the machine" >&2
-  if [ $registered_before -eq 0 ]; then "$run" regsvr32 /u /s "$(winpath "$dll")" </dev/null || true; fi
-  if [ $cache_before -eq 0 ]; then "$run" reg delete "$cache_key" /f </dev/null >/dev/null 2>&1 || true; fi
-  [ -n "$name_before" ] && set_computer_name "$name_before"
-}
-trap cleanup EXIT
+# The prefix's state, for the modes that change it.
+case $mode in
+bad_input | merge) ;;
+*)
+  registered_before=0
+  exists 'HKCR\Brantovix.Drivers.1' && registered_before=1
+  cache_before=0
+  exists "$cache_key" && cache_before=1
+  cleanup() {
+    "$run" "$provisioner" remove </dev/null >/dev/null || echo "cleanup: the provisioner could not remove the machine" >&2
+    if [ $registered_before -eq 0 ]; then "$run" regsvr32 /u /s "$(winpath "$dll")" </dev/null || true; fi
+    if [ $cache_before -eq 0 ]; then "$run" reg delete "$cache_key" /f </dev/null >/dev/null 2>&1 || true; fi
+  }
+  trap cleanup EXIT
+  ;;
+esac
 
-# provision MACHINE_FILE: the machine in place of any other, the DLL registered.
+# Registration deletes the system directory's ORV_DE.VXD, where the provisioner puts the kernel
+# stand-in: register first, then provision.
+register() {
+  "$run" regsvr32 /s "$(winpath "$dll")" </dev/null || fail "regsvr32 failed"
+}
+# provision MACHINE_FILE: the machine in place of any other.
 provision() {
   "$run" "$provisioner" remove </dev/null >/dev/null 2>&1
   "$run" "$provisioner" provision "$1" </dev/null >/dev/null || fail "provisioning $1 failed"
 }
-register() {
-  "$run" regsvr32 /s "$(winpath "$dll")" </dev/null || fail "regsvr32 failed"
+# The machine of the format tests, registered, provisioned and named.
+format_machine() {
+  register
+  cat "$top/machines/win98se.txt" "$here/comma_in_name.txt" >"$work/machine.txt"
+  provision "$work/machine.txt"
+  set_computer_name "$computer"
 }
 
 # The rows of the list as the vtable client reads it: "NAME<TAB>STAMP<TAB>DATE", in the order of
 # the name elements, each with its date element (the first file's is the last element, every
-# other file's the one before its name).
+# other file's the one before its name). Checks the machine's two files of one name and the
+# one whose name holds a comma.
 client_rows() {
   "$run" "$client" </dev/null | tr -d '\r' >"$work/client.txt" || fail "the vtable client failed"
   awk '
+    BEGIN { n = 0 }
     /^ *[0-9]+  / {
       line = $0; sub(/^ *[0-9]+  /, "", line)
       at = index(line, " = "); name[n] = substr(line, 1, at - 1); value[n] = substr(line, at + 3); n++
@@ -96,116 +125,99 @@ client_rows() {
         if (name[d] != "DATE-" name[i]) { print "unpaired " i > "/dev/stderr"; exit 1 }
         print name[i] "\t" value[i] "\t" value[d]
       }
-    }' "$work/client.txt"
+    }' "$work/client.txt" >"$work/rows.tsv" || fail "the client's list is not in pairs"
+  [ "$(grep -c '^ESDI_506.PDR	' "$work/rows.tsv")" = 2 ] || fail "not two rows of ESDI_506.PDR: $(cat "$work/client.txt")"
+  grep -qx 'SBLIVE,WDM-AUDIO.VXD	05.12.01.3000	2001/02/03' "$work/rows.tsv" || fail "no row of the comma's file"
+  [ "$(wc -l <"$work/rows.tsv")" = 20 ] || fail "$(wc -l <"$work/rows.tsv") rows, not 20"
+}
+
+# check_format EXPECTED_FILE ARGS...: BRANLIST ARGS prints exactly the file, with CR LF line ends.
+check_format() {
+  local expected=$1
+  shift
+  branlist "$@"
+  expect_status 0 "BRANLIST $*"
+  same "BRANLIST $*" "$work/$expected" "$work/out"
+  [ "$(grep -c $'\r$' "$work/out.raw")" = "$(wc -l <"$work/out.raw")" ] || fail "BRANLIST $*: a line without CR LF"
 }
 
 case $mode in
-formats)
-  # Not registered: creation fails with the system's text and the command that registers.
+not_registered)
   "$run" regsvr32 /u /s "$(winpath "$dll")" </dev/null >/dev/null 2>&1
   branlist
   expect_status 3 "not registered"
   grep -q 'not registered (0x800401F3' "$work/err" || fail "no HRESULT in: $(cat "$work/err")"
   grep -qx 'Register it with: regsvr32 Brantovix.dll' "$work/err" || fail "no regsvr32 line in: $(cat "$work/err")"
   [ ! -s "$work/out" ] || fail "output despite the failure: $(cat "$work/out")"
-
-  cat "$top/machines/win98se.txt" "$here/comma_in_name.txt" >"$work/machine.txt"
-  provision "$work/machine.txt"
-  register
-  set_computer_name "$computer"
-  client_rows >"$work/rows.tsv" || fail "the client's list is not in pairs"
-  # The machine's two files of one name and the one with a comma are among them.
-  [ "$(grep -c '^ESDI_506.PDR	' "$work/rows.tsv")" = 2 ] || fail "not two rows of ESDI_506.PDR: $(cat "$work/rows.tsv")"
-  grep -qx 'SBLIVE,WDM-AUDIO.VXD	05.12.01.3000	2001/02/03' "$work/rows.tsv" || fail "no row of the comma's file"
-  [ "$(wc -l <"$work/rows.tsv")" = 20 ] || fail "$(wc -l <"$work/rows.tsv") rows, not 20"
-
-  # What each format must print, made from the client's rows.
-  awk -F '\t' -v header=1 -f - "$work/rows.tsv" >"$work/expected.table" <<'AWK'
-{ n++; for (c = 1; c <= 3; c++) { cell[n, c] = $c; if (length($c) > w[c]) w[c] = length($c) } }
-END {
-  split("File name|Version stamp|Date", title, "|")
-  if (header) for (c = 1; c <= 3; c++) if (length(title[c]) > w[c]) w[c] = length(title[c])
-  if (header) {
-    printf "%-" w[1] "s  %-" w[2] "s  %s\n", title[1], title[2], title[3]
-    for (c = 1; c <= 3; c++) { d = ""; for (i = 0; i < w[c]; i++) d = d "-"; printf "%s%s", d, c < 3 ? "  " : "\n" }
-  }
-  for (r = 1; r <= n; r++) printf "%-" w[1] "s  %-" w[2] "s  %s\n", cell[r, 1], cell[r, 2], cell[r, 3]
-}
-AWK
-  awk -F '\t' -v header=0 -f - "$work/rows.tsv" >"$work/expected.table_nh" <<'AWK'
-{ n++; for (c = 1; c <= 3; c++) { cell[n, c] = $c; if (length($c) > w[c]) w[c] = length($c) } }
-END { for (r = 1; r <= n; r++) printf "%-" w[1] "s  %-" w[2] "s  %s\n", cell[r, 1], cell[r, 2], cell[r, 3] }
-AWK
+  ;;
+table)
+  format_machine
+  client_rows
+  # Each column as wide as its widest entry (or title), two blanks apart.
+  for header in 1 0; do
+    awk -F '\t' -v header=$header '
+      { n++; for (c = 1; c <= 3; c++) { cell[n, c] = $c; if (length($c) > w[c]) w[c] = length($c) } }
+      END {
+        split("File name|Version stamp|Date", title, "|")
+        if (header) {
+          for (c = 1; c <= 3; c++) if (length(title[c]) > w[c]) w[c] = length(title[c])
+          printf "%-" w[1] "s  %-" w[2] "s  %s\n", title[1], title[2], title[3]
+          for (c = 1; c <= 3; c++) { d = ""; for (i = 0; i < w[c]; i++) d = d "-"; printf "%s%s", d, c < 3 ? "  " : "\n" }
+        }
+        for (r = 1; r <= n; r++) printf "%-" w[1] "s  %-" w[2] "s  %s\n", cell[r, 1], cell[r, 2], cell[r, 3]
+      }' "$work/rows.tsv" >"$work/expected.table$header"
+  done
+  check_format expected.table1
+  check_format expected.table0 /nh
+  ;;
+list_csv)
+  format_machine
+  client_rows
   awk -F '\t' '{ printf "File name:     %s\nVersion stamp: %s\nDate:          %s\n\n", $1, $2, $3 }' \
     "$work/rows.tsv" >"$work/expected.list"
   awk -F '\t' -v computer="$computer" '
     function q(s) { gsub(/"/, "\"\"", s); return "\"" s "\"" }
-    { print q(computer) "," q($1) "," q($2) "," q($3) }' "$work/rows.tsv" >"$work/expected.csv_nh"
-  { echo '"Computer","File name","Version stamp","Date"'; cat "$work/expected.csv_nh"; } >"$work/expected.csv"
-  grep -qF '"SBLIVE,WDM-AUDIO.VXD"' "$work/expected.csv" || fail "the comma's file is not quoted whole"
-
-  while read -r expected arguments; do
-    # shellcheck disable=SC2086
-    branlist $arguments
-    expect_status 0 "BRANLIST $arguments"
-    same "BRANLIST $arguments" "$work/$expected" "$work/out"
-    # CSV lines end in CR LF, every one.
-    if [ "${expected#csv}" != "$expected" ] || [ "${expected%csv}" != "$expected" ]; then
-      [ "$(grep -c $'\r$' "$work/out.raw")" = "$(wc -l <"$work/out.raw")" ] || fail "BRANLIST $arguments: a line without CR LF"
-    fi
-  done <<'CASES'
-expected.table
-expected.table /FO TABLE
-expected.table_nh /nh
-expected.list /FO LIST
-expected.csv /FO CSV
-expected.csv_nh /fo csv /NH
-CASES
-
-  branlist /?
-  expect_status 0 "/?"
-  grep -q '^BRANLIST \[/FO TABLE|LIST|CSV\]' "$work/out" || fail "/? prints no usage"
-  for arguments in "/FO XML" "/FO LIST /NH" "/COMPARE" "/FO HTML" "EXTRA"; do
-    # shellcheck disable=SC2086
-    branlist $arguments
-    expect_status 2 "BRANLIST $arguments"
-    grep -q '^BRANLIST: ' "$work/err" || fail "BRANLIST $arguments: no message"
-  done
+    { print q(computer) "," q($1) "," q($2) "," q($3) }' "$work/rows.tsv" >"$work/expected.csv0"
+  { echo '"Computer","File name","Version stamp","Date"'; cat "$work/expected.csv0"; } >"$work/expected.csv1"
+  grep -qF '"SBLIVE,WDM-AUDIO.VXD"' "$work/expected.csv1" || fail "the comma's file is not quoted whole"
+  check_format expected.list /FO LIST
+  check_format expected.csv1 /FO CSV
+  check_format expected.csv0 /fo csv /NH
   ;;
-files)
-  provision "$top/machines/win98se.txt"
+out_folder)
   register
+  provision "$top/machines/win98se.txt"
   set_computer_name "$computer"
-  branlist /FO CSV
-  expect_status 0 "/FO CSV"
-  cp "$work/out.raw" "$work/direct.csv"
-  grep -q "^\"$computer\",\"LPT.VXD\"," "$work/direct.csv" || fail "no row of $computer in: $(cat "$work/direct.csv")"
-  mkdir -p "$work/share/sub" "$work/share/folder"
+  mkdir -p "$work/share/sub"
   share=$(winpath "$work/share")
-  # /OUT FOLDER\ and /OUT FOLDER (an existing one) name the file after the computer; /OUT
-  # without /FO writes CSV; /OUT FILE writes the format asked for.
-  while read -r file arguments; do
-    # shellcheck disable=SC2086
-    branlist $arguments
-    expect_status 0 "BRANLIST $arguments"
-    [ ! -s "$work/out" ] || fail "BRANLIST $arguments printed: $(cat "$work/out")"
-    if [ -f "$work/share/$file" ]; then
-      cmp -s "$work/direct.csv" "$work/share/$file" || fail "BRANLIST $arguments: $file is not the CSV"
-    else
-      fail "BRANLIST $arguments wrote no $file: $(ls -R "$work/share")"
-    fi
-  done <<CASES
-$computer.CSV /FO CSV /OUT $share\\
-sub/$computer.CSV /OUT $share\\sub
-folder/MINE.CSV /OUT $share\\folder\\MINE.CSV
-CASES
-  branlist /FO TABLE /OUT "$share\\folder\\MINE.CSV"
+  # /OUT FOLDER\ names the file after the computer; /OUT without /FO writes CSV.
+  branlist /FO CSV /OUT "$share\\"
+  expect_status 0 "/FO CSV /OUT FOLDER\\"
+  [ ! -s "$work/out" ] || fail "/OUT printed: $(cat "$work/out")"
+  csv=$work/share/$computer.CSV
+  if [ -f "$csv" ]; then
+    head -n 1 "$csv" | grep -q '^"Computer","File name","Version stamp","Date"'$'\r''$' || fail "$computer.CSV has no header"
+    grep -q "^\"$computer\",\"LPT.VXD\",\"04.10.00.1998\",\"1998/05/11\""$'\r''$' "$csv" || fail "no row of LPT.VXD: $(cat "$csv")"
+    [ "$(wc -l <"$csv")" = 20 ] || fail "$(wc -l <"$csv") lines in $computer.CSV, not 20"
+  else
+    fail "/OUT FOLDER\\ wrote no $computer.CSV: $(ls "$work/share")"
+  fi
+  # An existing folder named without the backslash: the same.
+  branlist /OUT "$share\\sub"
+  expect_status 0 "/OUT of an existing folder"
+  cmp -s "$csv" "$work/share/sub/$computer.CSV" || fail "/OUT of an existing folder did not write the same CSV"
+  # A file over an existing one, in the format asked for.
+  branlist /FO TABLE /OUT "$share\\sub\\$computer.CSV"
   expect_status 0 "/FO TABLE /OUT over an existing file"
-  head -n 1 "$work/share/folder/MINE.CSV" | grep -q '^File name ' || fail "the table did not replace the file"
-  ls "$work/share" "$work/share/sub" "$work/share/folder" | grep -i '\.tmp$' && fail "a temporary file was left behind"
-
+  head -n 1 "$work/share/sub/$computer.CSV" | grep -q '^File name ' || fail "the table did not replace the file"
+  ls "$work/share" "$work/share/sub" | grep -i '\.tmp$' && fail "a temporary file was left behind"
+  ;;
+out_unwritable)
   # Targets that cannot be written: a message naming the target, exit status 4, nothing left.
+  register
+  mkdir -p "$work/share"
   touch "$work/share/a_file"
+  share=$(winpath "$work/share")
   while read -r target; do
     before=$(find "$work/share" | sort)
     branlist /OUT "$target"
@@ -216,26 +228,24 @@ CASES
   done <<CASES
 $share\\no such folder\\X.CSV
 $share\\a_file\\X.CSV
-$(winpath /proc/version)
 CASES
-
+  ;;
+out_replace)
   # A reader of the share sees the whole old file or the whole new one, never a part: while the
-  # program replaces the file three times, a reader copies it again and again.
+  # program replaces the file three times, a reader copies it again and again and keeps a
+  # checksum of every copy; each must be the old file's or the new one's.
+  register
+  provision "$top/machines/win98se.txt"
+  set_computer_name "$computer"
+  mkdir -p "$work/share"
+  share=$(winpath "$work/share")
   target=$work/share/$computer.CSV
   printf '"Computer","File name","Version stamp","Date"\r\n"%s","OLD.VXD","01.00.00.0001","1990/01/01"\r\n' \
     "$computer" >"$work/old.csv"
   (
-    seen=0
     while [ ! -f "$work/reader.stop" ]; do
-      if cp "$target" "$work/snapshot" 2>/dev/null; then
-        seen=$((seen + 1))
-        if ! cmp -s "$work/snapshot" "$work/old.csv" && ! cmp -s "$work/snapshot" "$work/direct.csv"; then
-          cp "$work/snapshot" "$work/half.csv"
-          echo "half" >"$work/reader.result"
-        fi
-      fi
+      cp "$target" "$work/snapshot" 2>/dev/null && md5sum <"$work/snapshot" >>"$work/seen"
     done
-    echo "$seen" >"$work/reader.count"
   ) &
   reader=$!
   for round in 1 2 3; do
@@ -245,19 +255,25 @@ CASES
   done
   touch "$work/reader.stop"
   wait $reader
-  [ ! -f "$work/reader.result" ] || { fail "a reader saw part of a file:"; cat "$work/half.csv" >&2; }
-  echo "the reader copied the file $(cat "$work/reader.count") times"
-  [ "$(cat "$work/reader.count")" -gt 3 ] || fail "the reader hardly ran"
-  cmp -s "$target" "$work/direct.csv" || fail "the last /OUT did not leave the new file"
+  old_sum=$(md5sum <"$work/old.csv")
+  new_sum=$(md5sum <"$target")
+  [ "$(wc -l <"$target")" = 20 ] || fail "the new file has $(wc -l <"$target") lines, not 20"
+  echo "the reader copied the file $(wc -l <"$work/seen") times: $(grep -c "$old_sum" "$work/seen") old, $(grep -c "$new_sum" "$work/seen") new"
+  [ "$(grep -c "$new_sum" "$work/seen")" -gt 0 ] || fail "the reader never saw the new file"
+  grep -v -e "$old_sum" -e "$new_sum" "$work/seen" && fail "a reader saw part of a file (or another one)"
   ls "$work/share" | grep -i '\.tmp$' && fail "a temporary file was left behind"
   ;;
 compare)
-  provision "$top/machines/win98se.txt"
   register
-  branlist /OUT "$(winpath "$work/old.csv")"
-  expect_status 0 "/OUT old.csv"
-  old=$(winpath "$work/old.csv")
-  branlist /COMPARE "$old"
+  provision "$top/machines/win98se.txt"
+  set_computer_name "$computer"
+  mkdir -p "$work/share"
+  share=$(winpath "$work/share")
+  branlist /OUT "$share\\"
+  expect_status 0 "/OUT FOLDER\\"
+  old=$work/share/$computer.CSV
+  # A folder: this computer's file in it, as /OUT FOLDER\ wrote it. Nothing changed.
+  branlist /COMPARE "$share\\"
   expect_status 0 "/COMPARE with the same machine"
   [ ! -s "$work/out" ] || fail "/COMPARE with the same machine printed: $(cat "$work/out")"
 
@@ -269,7 +285,7 @@ compare)
     /"SB16.VXD"/ { sub(/04\.10\.00\.2222/, "04.10.00.1111") }
     /"ESDI_506.PDR"/ && ++esdi == 2 { sub(/"[0-9\/]+"$/, "\"1998/01/01\"") }
     { print }
-    END { print "\"OFFICE-01\",\"GONE.VXD\",\"01.00.00.0001\",\"1990/01/01\"" }' "$work/old.csv" >"$work/edited.csv"
+    END { print "\"OFFICE-01\",\"GONE.VXD\",\"01.00.00.0001\",\"1990/01/01\"" }' "$old" >"$work/edited.csv"
   cat >"$work/expected" <<'LINES'
 changed  ESDI_506.PDR  04.10.00.1998  1998/01/01 -> 04.10.00.1998  1998/05/11
 changed  SB16.VXD  04.10.00.1111  1999/04/23 -> 04.10.00.2222  1999/04/23
@@ -281,34 +297,44 @@ LINES
   sort "$work/out" >"$work/out.sorted"
   sort "$work/expected" >"$work/expected.sorted"
   same "/COMPARE with an edited file (lines in any order)" "$work/expected.sorted" "$work/out.sorted"
-  # The order: changed and added in the order of the rows now, removed last.
+  # The order: "changed" and "added" in the order of the rows now, "removed" last.
+  [ "$(head -n 1 "$work/out")" = "added    LPT.VXD  04.10.00.1998  1998/05/11" ] || fail "added LPT.VXD is not first"
   [ "$(tail -n 1 "$work/out")" = "removed  GONE.VXD  01.00.00.0001  1990/01/01" ] || fail "removed is not last"
 
+  # The same machine with one driver replaced: exactly that change, status 1.
+  provision "$top/machines/win98se_sb16_updated.txt"
+  branlist /COMPARE "$(winpath "$old")"
+  expect_status 1 "/COMPARE after SB16.VXD was updated"
+  echo 'changed  SB16.VXD  04.10.00.2222  1999/04/23 -> 04.10.00.2301  2000/06/15' >"$work/expected"
+  same "/COMPARE after SB16.VXD was updated" "$work/expected" "$work/out"
+  ;;
+bad_input)
+  # Nothing here reaches the component: usage and the earlier file are checked first.
+  branlist /?
+  expect_status 0 "/?"
+  grep -q '^BRANLIST \[/FO TABLE|LIST|CSV\]' "$work/out" || fail "/? prints no usage"
+  for arguments in "/FO XML" "/FO LIST /NH" "/COMPARE"; do
+    # shellcheck disable=SC2086
+    branlist $arguments
+    expect_status 2 "BRANLIST $arguments"
+    grep -q '^BRANLIST: ' "$work/err" || fail "BRANLIST $arguments: no message"
+  done
   # Files that are not this program's CSV: named with the line, nothing compared, status 2.
-  head -n 3 "$work/old.csv" >"$work/broken_quote.csv"
-  printf '"OFFICE-01","B.VXD,"1","2"\r\n' >>"$work/broken_quote.csv"
-  head -n 2 "$work/old.csv" >"$work/missing_field.csv"
-  printf '"OFFICE-01","B.VXD","1"\r\n' >>"$work/missing_field.csv"
+  header='"Computer","File name","Version stamp","Date"'
+  printf '%s\r\n"PC","A.VXD","1","2"\r\n"PC","B.VXD,"1","2"\r\n' "$header" >"$work/broken_quote.csv"
+  printf '%s\r\n"PC","B.VXD","1"\r\n' "$header" >"$work/missing_field.csv"
   printf 'File,Version,Date\r\nLPT.VXD,04.10.00.1998,1998/05/11\r\n' >"$work/wrong_header.csv"
   while read -r file line; do
     branlist /COMPARE "$(winpath "$work/$file")"
     expect_status 2 "/COMPARE $file"
-    grep -qF "$(winpath "$work/$file") line $line: " "$work/err" || fail "/COMPARE $file: not named with line $line: $(cat "$work/err")"
+    grep -qF "$(winpath "$work/$file")${line:+ $line}: " "$work/err" || fail "/COMPARE $file: not named with '$line': $(cat "$work/err")"
     [ ! -s "$work/out" ] || fail "/COMPARE $file compared: $(cat "$work/out")"
   done <<'CASES'
-broken_quote.csv 4
-missing_field.csv 3
-wrong_header.csv 1
+broken_quote.csv  line 3
+missing_field.csv  line 2
+wrong_header.csv  line 1
+none.csv
 CASES
-  branlist /COMPARE "$(winpath "$work/none.csv")"
-  expect_status 2 "/COMPARE of a file that does not exist"
-
-  # The same machine with one driver replaced: exactly that change, status 1.
-  provision "$top/machines/win98se_sb16_updated.txt"
-  branlist /COMPARE "$old"
-  expect_status 1 "/COMPARE after SB16.VXD was updated"
-  echo 'changed  SB16.VXD  04.10.00.2222  1999/04/23 -> 04.10.00.2301  2000/06/15' >"$work/expected"
-  same "/COMPARE after SB16.VXD was updated" "$work/expected" "$work/out"
   ;;
 merge)
   # Three machines' files, one of them with two files of one name, and a file that is not this
@@ -375,7 +401,7 @@ SUMMARY
   expect_status 2 "/MERGE of a folder that does not exist"
   grep -q '^BRANLIST: the folder .* cannot be read: ' "$work/err" || fail "no message: $(cat "$work/err")"
   ;;
-*) echo "usage: inventory_console_test.sh formats|files|compare|merge" >&2; exit 2 ;;
+*) echo "usage: inventory_console_test.sh not_registered|table|list_csv|out_folder|out_unwritable|out_replace|compare|bad_input|merge" >&2; exit 2 ;;
 esac
 
 [ $failures -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
