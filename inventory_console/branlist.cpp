@@ -145,7 +145,8 @@ bool ReadInventory(RowList& rows, UINT* status) {
     }
     long size = 0;
     result = drivers.get()->GetDataListSize(&size);
-    if (FAILED(result) || size < 0) {
+    // A list of more than a million elements is no inventory (and its arrays' sizes would wrap).
+    if (FAILED(result) || size < 0 || size > 0x100000) {
         ReportComponentFailure(FAILED(result) ? result : E_UNEXPECTED, false);
         return false;
     }
