@@ -116,4 +116,23 @@ TEST(DllImage, CarriesTheBuiltEnumeratorDriverImageByteForByte) {
     EXPECT_EQ("MZ", embedded.substr(0, 2));
 }
 
+// BRANLIST.EXE, shipped beside the DLL: a PE32 i386 console program for subsystem 4.0 (its
+// imports are checked with the DLL's, by windows95_imports_test).
+const std::string kProgram = WindowsPath(BRANLIST_EXE);
+
+TEST(ProgramImage, IsAPe32I386ConsoleProgramForSubsystem4) {
+    PeImage image(kProgram);
+    ASSERT_TRUE(image.Valid()) << kProgram;
+    const IMAGE_NT_HEADERS32* nt = image.Headers();
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+    EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+    EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE);
+    EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, nt->OptionalHeader.Magic);
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_CUI, nt->OptionalHeader.Subsystem);
+    EXPECT_EQ(4, nt->OptionalHeader.MajorSubsystemVersion);
+    EXPECT_EQ(0, nt->OptionalHeader.MinorSubsystemVersion);
+    EXPECT_LE(nt->OptionalHeader.MajorOperatingSystemVersion, 4);
+    EXPECT_TRUE(image.Exports().empty());
+}
+
 }   // namespace

@@ -1,15 +1,13 @@
 // The main job's client: creates a Drivers object through COM from its ProgID, as any client
-// of the registered server does, and prints every element of its list, in index order, as
-// name and value.
+// of the registered server does (inventory_console/drivers_client.h, shared with BRANLIST.EXE),
+// and prints every element of its list, in index order, as name and value.
 #include <windows.h>
 #include <objbase.h>
 #include <stdio.h>
 
-#include "brantovix_idl.h"
+#include "drivers_client.h"
 
 namespace {
-
-const wchar_t kProgId[] = L"Brantovix.Drivers.1";
 
 void Print(const char* label, BSTR text) {
     char ansi[1024] = "";
@@ -18,16 +16,14 @@ void Print(const char* label, BSTR text) {
 }
 
 int PrintInventory() {
-    CLSID classId;
-    HRESULT result = CLSIDFromProgID(kProgId, &classId);
-    if (FAILED(result)) {
+    IOrvService* drivers = nullptr;
+    bool notRegistered = false;
+    HRESULT result = CreateDriversObject(&drivers, &notRegistered);
+    if (notRegistered) {
         printf("Brantovix.Drivers.1 is not registered (0x%08lX): register Brantovix.dll first.\n",
                static_cast<unsigned long>(result));
         return 1;
     }
-    IOrvService* drivers = nullptr;
-    result =
-        CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOrvService, reinterpret_cast<void**>(&drivers));
     if (FAILED(result)) {
         printf("Creating Brantovix.Drivers.1 failed (0x%08lX).\n", static_cast<unsigned long>(result));
         return 1;
