@@ -171,11 +171,14 @@ protected:
         output_ = std::string(temporary) + "death_at_write_" + std::to_string(GetCurrentProcessId()) + ".txt";
 
         // The clean registration and unregistration, as regsvr32 leaves them.
-        ASSERT_EQ(0u, RunRegsvr32("/s"));
-        registered_ = RegistrationSnapshot();
-        ASSERT_EQ(0u, RunRegsvr32("/u /s"));
-        unregistered_ = RegistrationSnapshot();
-        ASSERT_NE(registered_, unregistered_);
+        const Step step = GetParam().step;
+        if (step == Step::kRegister || step == Step::kUnregister) {
+            ASSERT_EQ(0u, RunRegsvr32("/s"));
+            registered_ = RegistrationSnapshot();
+            ASSERT_EQ(0u, RunRegsvr32("/u /s"));
+            unregistered_ = RegistrationSnapshot();
+            ASSERT_NE(registered_, unregistered_);
+        }
 
         // Driver files of the test's own, named by a device node of its own.
         tag_ = "W" + std::to_string(GetCurrentProcessId() % 100000);
@@ -208,7 +211,8 @@ protected:
     }
 
     void TearDown() override {
-        if (registerServer_) {
+        const Step step = GetParam().step;
+        if (registerServer_ && (step == Step::kRegister || step == Step::kUnregister)) {
             if (wasRegistered_) {
                 EXPECT_EQ(0u, RunRegsvr32("/s"));
             } else {
@@ -256,8 +260,12 @@ protected:
     // Runs death_at_write.exe; its exit code, and what it wrote to its output.
     DWORD RunChild(const char* step, int dieAt, bool after, Lines* output) {
         DeleteFileA(output_.c_str());
+        const DWORD started = GetTickCount();
         const DWORD code = RunProgram("\"" + WindowsPath(DEATH_AT_WRITE) + "\" " + step + " " + std::to_string(dieAt) +
                                       (after ? " after" : " before") + " \"" + output_ + "\"");
+        printf("death_at_write %s %d %s: exit 0x%lx, %lu ms\n", step, dieAt, after ? "after" : "before",
+               static_cast<unsigned long>(code), static_cast<unsigned long>(GetTickCount() - started));
+        fflush(stdout);
         output->clear();
         std::ifstream file(output_.c_str());
         for (std::string line; std::getline(file, line);) output->push_back(line);
