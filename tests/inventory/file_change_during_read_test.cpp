@@ -23,6 +23,7 @@
 #include "file_aside.h"
 #include "import_patch.h"
 #include "row_stamps.h"
+#include "stored_cache_check.h"
 
 namespace {
 
@@ -55,24 +56,15 @@ struct Entry {
     FILETIME time;
 };
 
-// The entry of `path` in the cache value, found by its bytes followed by the empty device name.
+// The entry of `path` in the stored cache (the first, as a run takes it).
 Entry CachedEntry(const std::string& path) {
-    Entry entry = {false, "", {}};
-    Bytes image;
-    if (!driver_fixtures::ReadCacheValue("DDB", &image)) return entry;
-    Bytes key(path.begin(), path.end());
-    key.insert(key.end(), 9, 0);
-    for (size_t at = 0; at + key.size() + 23 <= image.size(); ++at) {
-        if (memcmp(image.data() + at, key.data(), key.size()) != 0) continue;
-        const uint8_t* fields = image.data() + at + path.size();
-        entry.found = true;
-        entry.stamp.assign(reinterpret_cast<const char*>(fields + 9),
-                           strnlen(reinterpret_cast<const char*>(fields + 9), 13));
-        memcpy(&entry.time.dwLowDateTime, fields + 22, 4);
-        memcpy(&entry.time.dwHighDateTime, fields + 26, 4);
-        break;
+    std::vector<StoredCacheEntry> entries;
+    if (ReadStoredCache(&entries)) {
+        for (const StoredCacheEntry& stored : entries) {
+            if (stored.path == path) return {true, stored.stamp, stored.lastWrite};
+        }
     }
-    return entry;
+    return {false, "", {}};
 }
 
 bool SameTime(const FILETIME& a, const FILETIME& b) {
@@ -174,6 +166,7 @@ TEST_P(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
         { DriverInventory inventory(0); }
         EXPECT_EQ(0, g_changesLeft) << "the file's version was never read";
         ExpectOthersRecorded();
+        EXPECT_TRUE(StoredCacheIsWhole());
         const Entry entry = CachedEntry(path_);
         if (!entry.found) continue;   // nothing recorded: the next run reads the file
         bool had = false;

@@ -40,6 +40,7 @@
 #include "driver_machine.h"
 #include "file_aside.h"
 #include "load_machine.h"
+#include "stored_cache_check.h"
 #include "test_files.h"
 #include "windows_version.h"
 
@@ -452,29 +453,27 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
     for (int f = 0; f < kFileCount; ++f) last.push_back(history_.Last(f));
     EXPECT_EQ(ExpectedList(last), Text(CreateAlone())) << "the machine after the load";
 
-    // And a cache of whole entries, each of the test's entries true to its time, each file
-    // present with an entry for its present time.
-    std::vector<uint8_t> image;
-    ASSERT_TRUE(driver_fixtures::ReadCacheValue("DDB", &image));
-    std::vector<load::CacheEntry> entries;
-    ASSERT_TRUE(load::ParseCacheImage(image, &entries))
-        << "the cache value does not read as whole entries (" << image.size() << " bytes)";
+    // And a whole cache (every entry of a file at its present time as a version read gives it),
+    // each of the test's entries true to the state its file had at its time, each file present
+    // with an entry for its present time.
+    EXPECT_TRUE(StoredCacheIsWhole());
+    std::vector<StoredCacheEntry> entries;
+    ASSERT_TRUE(ReadStoredCache(&entries));
     std::vector<int> entriesOf(kFileCount, 0);
     std::vector<bool> current(kFileCount, false);
-    for (const load::CacheEntry& entry : entries) {
+    for (const StoredCacheEntry& entry : entries) {
         int f = -1;
         for (int g = 0; g < kFileCount; ++g) {
             if (entry.path == PathOf(g)) f = g;
         }
         if (f < 0) continue;
         ++entriesOf[f];
-        const FileState* state = history_.WithTime(f, entry.time);
+        const FileState* state = history_.WithTime(f, entry.lastWrite);
         // A time that no complete state had belongs to a file that was being written: nothing
         // could be read from it.
-        std::string expected(13, '\0');
-        if (state) expected.replace(0, state->stamp.size() < 13 ? state->stamp.size() : 13, state->stamp.substr(0, 13));
-        EXPECT_EQ(expected, entry.stamp) << entry.path << " at " << load::DateText(entry.time);
-        if (last[f].kind == FileState::kPresent && SameTime(last[f].time, entry.time)) current[f] = true;
+        const std::string expected = state ? state->stamp.substr(0, 13) : std::string();
+        EXPECT_EQ(expected, entry.stamp) << entry.path << " at " << load::DateText(entry.lastWrite);
+        if (last[f].kind == FileState::kPresent && SameTime(last[f].time, entry.lastWrite)) current[f] = true;
     }
     for (int f = 0; f < kFileCount; ++f) {
         EXPECT_LE(entriesOf[f], 1) << kFiles[f].name << " has more than one entry";

@@ -1,11 +1,12 @@
 // Creating a Drivers object of Brantovix.dll while each registry write, file write and
 // allocation it makes fails in turn (failing_imports.h): the first, then the second, and so on,
-// until a creation goes through without a failure to inject. The object is created with the
-// full list, as a normal creation gives it, or refused with E_OUTOFMEMORY when memory ran out
-// (never created with a list short of a row); the cache values hold whole entries and no wrong
-// stamp, and a failed write loses none of them; the driver file is absent or whole; no temporary
-// file stays; every key and file opened is closed once; and the next normal creation gives the
-// full list.
+// until a creation goes through without a failure to inject; and again with the failure lasting,
+// from that call on every call of its kind failing. The object is created with the full list, as
+// a normal creation gives it, or refused with E_OUTOFMEMORY when memory ran out (never created
+// with a list short of a row); the stored cache is whole (stored_cache_check.h), and a failed
+// write loses none of its entries; the driver file is absent or whole; no temporary file stays;
+// every key and file opened is closed once; and the next normal creation gives the full list.
+// Then a registry that cannot grow and a disk without room for the driver file.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -25,12 +26,9 @@
 #include "driver_file_image.h"
 #include "driver_machine.h"
 #include "failing_imports.h"
-#include "cache_image_walk.h"
-#include "version_cache/version_cache_image.h"
+#include "stored_cache_check.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 struct Row {
     std::string name, stamp, date;
@@ -113,70 +111,21 @@ void RestoreCacheValues(const driver_fixtures::CacheValueMap& values) {
     }
 }
 
-// The image's pieces are "DDB", "DDB1", "DDB2", ...; "DDB Pieces" is their count, not a piece.
-bool IsImageValue(const std::string& name) {
-    if (name.size() < 3 || lstrcmpiA(name.substr(0, 3).c_str(), "DDB") != 0) return false;
-    return name.find_first_not_of("0123456789", 3) == std::string::npos;
-}
-
-// The paths of the entries that the cache's image values hold.
-std::vector<std::string> CachedPaths(const driver_fixtures::CacheValueMap& values) {
+// The paths of the entries stored in the cache's pieces.
+std::vector<std::string> CachedPaths() {
+    std::vector<StoredCacheEntry> entries;
     std::vector<std::string> paths;
-    for (const auto& value : values) {
-        if (!IsImageValue(value.first)) continue;
-        const Bytes& data = value.second.second;
-        const uint32_t length = static_cast<uint32_t>(data.size());
-        for (uint32_t at = 0; at < length;) {
-            const uint32_t pathLength = MeasureCacheEntry(data.data(), length, at);
-            if (pathLength == 0) break;
-            paths.emplace_back(reinterpret_cast<const char*>(data.data()) + at, pathLength);
-            at += pathLength + kCacheEntryOverhead;
-        }
-    }
+    if (!ReadStoredCache(&entries)) return paths;
+    for (const StoredCacheEntry& entry : entries) paths.push_back(entry.path);
     return paths;
 }
 
-// A file the fixture places, as the cache and the list must describe it.
+// A file the fixture places, as the list must describe it.
 struct OwnFile {
     std::string path;
     Row row;
     FILETIME lastWrite;
 };
-
-// The cache values after a run: the image values ("DDB", and any further pieces of it) are
-// binary data of whole entries, and an entry of one of `files` that carries the file's time
-// carries its stamp too (its first 13 characters).
-::testing::AssertionResult CacheIsSound(const std::vector<OwnFile>& files) {
-    for (const auto& value : driver_fixtures::ReadCacheValues()) {
-        if (!IsImageValue(value.first)) continue;
-        const Bytes& data = value.second.second;
-        if (value.second.first != REG_BINARY) {
-            return ::testing::AssertionFailure() << value.first << " has type " << value.second.first;
-        }
-        const uint32_t length = static_cast<uint32_t>(data.size());
-        if (WellFormedCacheLength(data.data(), length) != length) {
-            return ::testing::AssertionFailure() << value.first << " of " << length << " bytes ends in a partial entry";
-        }
-        for (const OwnFile& file : files) {
-            const uint32_t pathLength = static_cast<uint32_t>(file.path.size());
-            const int32_t at = FindCachedPath(data.data(), length, file.path.c_str(), pathLength);
-            if (at < 0) continue;
-            const uint8_t* fields = data.data() + at + pathLength;
-            if (ReadCacheWord(fields + kCacheTimeLowOffset) != file.lastWrite.dwLowDateTime ||
-                ReadCacheWord(fields + kCacheTimeHighOffset) != file.lastWrite.dwHighDateTime) {
-                continue;
-            }
-            const std::string stamp(
-                reinterpret_cast<const char*>(fields + kCacheStampOffset),
-                strnlen(reinterpret_cast<const char*>(fields + kCacheStampOffset), kCacheStampSize));
-            if (stamp != file.row.stamp.substr(0, kCacheStampSize)) {
-                return ::testing::AssertionFailure()
-                       << value.first << " gives " << file.path << " the stamp \"" << stamp << "\" at its own time";
-            }
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
 
 // What one creation gave.
 struct Creation {
@@ -252,7 +201,7 @@ protected:
         for (const OwnFile& file : own_) ownRows.push_back(file.row);
         ASSERT_TRUE(IsSubsequence(ownRows, fullRows)) << Describe(fullRows);
         ASSERT_TRUE(EveryHandleClosedOnce());
-        ASSERT_TRUE(CacheIsSound(own_));
+        ASSERT_TRUE(StoredCacheIsWhole());
         fullList_ = normal.list;
     }
     void TearDown() override {
@@ -260,24 +209,45 @@ protected:
         FailingCallsTest::TearDown();
     }
 
+public:
     // A creation with nothing made to fail (no call is number 0).
-    Creation Create() { return CreateArmed(CallKind::kRegistryWrite, 0); }
-    Creation CreateArmed(CallKind kind, int failAt) {
+    Creation Create() { return CreateArmed(CallKind::kRegistryWrite, 0, false); }
+    Creation CreateArmed(CallKind kind, int failAt, bool lasting) {
         Creation creation;
-        RunArmed(kind, failAt, [&] {
-            void* out = nullptr;
-            creation.result = factory_->CreateInstance(nullptr, IID_IOrvService, &out);
-            creation.object = out != nullptr;
-            DisarmFault();
-            if (out) {
-                IOrvService* object = static_cast<IOrvService*>(out);
-                creation.list = ReadList(object);
-                object->Release();
-            }
-        });
+        RunArmed(
+            kind, failAt,
+            [&] {
+                void* out = nullptr;
+                creation.result = factory_->CreateInstance(nullptr, IID_IOrvService, &out);
+                creation.object = out != nullptr;
+                DisarmFault();
+                if (out) {
+                    IOrvService* object = static_cast<IOrvService*>(out);
+                    creation.list = ReadList(object);
+                    object->Release();
+                }
+            },
+            lasting);
         return creation;
     }
 
+    void RestoreStartingCache() { RestoreCacheValues(startingCache_); }
+    void RemoveDriverFile() {
+        DeleteFileA(driverFile_.c_str());
+        ASSERT_FALSE(FileExists(driverFile_));
+    }
+    std::set<std::string> SystemDirectoryNames() const { return DirectoryNames(systemDirectory_, true); }
+    const std::vector<std::pair<std::string, std::string>>& FullList() const { return fullList_; }
+    // The driver file whole or absent, and no other file added to the system directory since
+    // `namesBefore` (no temporary copy left).
+    void ExpectDriverFileWholeOrAbsent(const std::set<std::string>& namesBefore) const {
+        if (FileExists(driverFile_)) EXPECT_TRUE(ReadFileBytes(driverFile_) == driverImage_) << "a partial driver file";
+        for (const std::string& name : DirectoryNames(systemDirectory_, true)) {
+            if (!namesBefore.count(name)) EXPECT_EQ("ORV_DE.VXD", name) << "left behind";
+        }
+    }
+
+protected:
     IClassFactory* factory_ = nullptr;
     driver_fixtures::CacheKeyBackup cacheBackup_;
     driver_fixtures::PlacedFiles files_;
@@ -288,23 +258,25 @@ protected:
     std::vector<std::pair<std::string, std::string>> fullList_;
 };
 
-TEST_P(CreationUnderFailingCalls, ObjectIsWholeOrRefusedAndNothingIsWrittenHalf) {
-    const CallKind kind = GetParam();
-    const std::vector<std::string> startingPaths = CachedPaths(startingCache_);
+// Runs creations with call 1, 2, ... of `kind` made to fail (with `lasting`, that call and every
+// later one of its kind), until one makes no call of the kind that could fail, and checks each.
+void SweepCreations(CreationUnderFailingCalls& test, CallKind kind, bool lasting) {
+    test.RestoreStartingCache();
+    const std::vector<std::string> startingPaths = CachedPaths();
     ASSERT_FALSE(startingPaths.empty()) << "the machine's own files are in the starting cache";
     int refused = 0;
     int failAt = 1;
     for (;; ++failAt) {
         ASSERT_LT(failAt, kMostFaultPoints);
-        SCOPED_TRACE(std::string(KindName(kind)) + ", call " + std::to_string(failAt));
-        RestoreCacheValues(startingCache_);
-        DeleteFileA(driverFile_.c_str());
-        ASSERT_FALSE(FileExists(driverFile_));
-        const std::set<std::string> namesBefore = DirectoryNames(systemDirectory_, true);
+        SCOPED_TRACE(std::string(KindName(kind)) + (lasting ? ", from call " : ", call ") + std::to_string(failAt));
+        test.RestoreStartingCache();
+        test.RemoveDriverFile();
+        const std::set<std::string> namesBefore = test.SystemDirectoryNames();
 
-        const Creation faulted = CreateArmed(kind, failAt);
+        const Creation faulted = test.CreateArmed(kind, failAt, lasting);
         const std::string failed = FailedCall();
-        SCOPED_TRACE("failed: " + (failed.empty() ? std::string("nothing") : failed));
+        SCOPED_TRACE("failed: " + (failed.empty() ? std::string("nothing") : failed) + ", " +
+                     std::to_string(FailedCalls()) + " calls failed");
 
         // Created with the full list, or refused for want of memory. (A failed write changes
         // what is stored, not what the machine has.)
@@ -314,44 +286,127 @@ TEST_P(CreationUnderFailingCalls, ObjectIsWholeOrRefusedAndNothingIsWrittenHalf)
         } else {
             EXPECT_EQ(S_OK, faulted.result);
             EXPECT_TRUE(faulted.object);
-            EXPECT_EQ(fullList_, faulted.list) << Describe(faulted.list);
+            EXPECT_EQ(test.FullList(), faulted.list) << Describe(faulted.list);
         }
 
         // Nothing half: whole cache entries with no wrong stamp, no partial driver file, no
         // temporary file, every handle closed; the box only for a key that could not be made.
-        EXPECT_TRUE(CacheIsSound(own_));
+        EXPECT_TRUE(StoredCacheIsWhole());
         if (kind != CallKind::kAllocation) {
             // Nothing stored is lost to a failed write. (Memory that runs out may leave entries
             // unrecorded: the files are read again.)
-            const driver_fixtures::CacheValueMap values = driver_fixtures::ReadCacheValues();
-            const std::vector<std::string> paths = CachedPaths(values);
+            const std::vector<std::string> paths = CachedPaths();
             for (const std::string& path : startingPaths) {
                 EXPECT_NE(paths.end(), std::find(paths.begin(), paths.end(), path)) << path << " was lost";
             }
         }
-        if (FileExists(driverFile_)) EXPECT_TRUE(ReadFileBytes(driverFile_) == driverImage_) << "a partial driver file";
-        for (const std::string& name : DirectoryNames(systemDirectory_, true)) {
-            if (!namesBefore.count(name)) EXPECT_EQ("ORV_DE.VXD", name) << "left behind";
-        }
+        test.ExpectDriverFileWholeOrAbsent(namesBefore);
         EXPECT_TRUE(EveryHandleClosedOnce());
         if (MessageBoxesShown()) {
-            EXPECT_EQ("RegCreateKeyExA", failed);
+            if (!lasting) EXPECT_EQ("RegCreateKeyExA", failed);
+            EXPECT_EQ(CallKind::kRegistryWrite, kind);
             EXPECT_EQ("Unable to create key", LastMessageBoxText());
         }
 
-        // The next normal creation lists everything again.
-        const Creation next = Create();
+        // The fault lifted, the next creation lists everything again.
+        const Creation next = test.Create();
         EXPECT_EQ(S_OK, next.result);
-        EXPECT_EQ(fullList_, next.list);
-        EXPECT_TRUE(CacheIsSound(own_));
+        EXPECT_EQ(test.FullList(), next.list);
+        EXPECT_TRUE(StoredCacheIsWhole());
         EXPECT_TRUE(EveryHandleClosedOnce());
-        if (HasFailure() || failed.empty()) break;
+        if (::testing::Test::HasFailure() || failed.empty()) break;
     }
-    printf("%s: %d creations, the last without a failure to inject; %d refused\n", KindName(kind), failAt, refused);
+    printf("%s%s: %d creations, the last without a failure to inject; %d refused\n", KindName(kind),
+           lasting ? " (lasting)" : "", failAt, refused);
+}
+
+TEST_P(CreationUnderFailingCalls, ObjectIsWholeOrRefusedAndNothingIsWrittenHalf) {
+    SweepCreations(*this, GetParam(), false);
+}
+
+// The failure lasts: the registry or the disk is full, or a share is gone, and every call of the
+// kind from that one on fails.
+TEST_P(CreationUnderFailingCalls, FromOneCallOnEveryCallOfItsKindFailsAndNothingIsWrittenHalf) {
+    SweepCreations(*this, GetParam(), true);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, CreationUnderFailingCalls,
                          ::testing::Values(CallKind::kRegistryWrite, CallKind::kFileWrite, CallKind::kAllocation),
                          KindParamName);
+
+// A registry that cannot grow and a disk without room, as the platform answers them: the list is
+// still right, nothing partial is left for a later run to load, and the next run with room is
+// exact and stores what the full one could not.
+class CreationWithoutRoom : public CreationUnderFailingCalls {
+protected:
+    void TearDown() override {
+        Hooked().registryFull = false;
+        Hooked().diskRoom = kUnlimitedRoom;
+        CreationUnderFailingCalls::TearDown();
+    }
+    static const DWORD kUnlimitedRoom = 0xFFFFFFFFu;
+
+    // The next creation with room: the full list, the driver file whole, the fixture's files
+    // recorded in a whole cache.
+    void ExpectNextCreationExact() {
+        const Creation next = Create();
+        EXPECT_EQ(S_OK, next.result);
+        EXPECT_EQ(FullList(), next.list) << Describe(next.list);
+        EXPECT_TRUE(ReadFileBytes(driverFile_) == driverImage_) << "the driver file is written whole";
+        EXPECT_TRUE(StoredCacheIsWhole());
+        const std::vector<std::string> paths = CachedPaths();
+        for (const OwnFile& file : own_) {
+            EXPECT_NE(paths.end(), std::find(paths.begin(), paths.end(), file.path)) << file.path << " is not recorded";
+        }
+    }
+};
+
+TEST_F(CreationWithoutRoom, RegistryThatCannotGrowKeepsTheListAndTheStoredCache) {
+    const struct {
+        const char* machine;
+        bool cold;   // the cache key deleted: it cannot be created either
+    } cases[] = {{"warm", false}, {"cold", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.machine);
+        if (c.cold) {
+            driver_fixtures::DeleteCacheKey();
+        } else {
+            RestoreStartingCache();
+        }
+        const std::vector<std::string> before = CachedPaths();
+        Hooked().registryFull = true;
+        const Creation full = Create();
+        Hooked().registryFull = false;
+        EXPECT_EQ(S_OK, full.result);
+        EXPECT_EQ(FullList(), full.list) << Describe(full.list);
+        EXPECT_EQ(before, CachedPaths()) << "what was stored stays as it was";
+        EXPECT_TRUE(StoredCacheIsWhole());
+        EXPECT_EQ(c.cold ? 1 : 0, MessageBoxesShown());
+        EXPECT_TRUE(EveryHandleClosedOnce());
+        ExpectNextCreationExact();
+    }
+}
+
+TEST_F(CreationWithoutRoom, DiskWithoutRoomForTheDriverFileLeavesNoPartialFile) {
+    const DWORD size = static_cast<DWORD>(driverImage_.size());
+    for (const DWORD room : {DWORD(0), size / 2, size - 1}) {
+        SCOPED_TRACE("room for " + std::to_string(room) + " of " + std::to_string(size) + " bytes");
+        RestoreStartingCache();
+        RemoveDriverFile();
+        const std::set<std::string> namesBefore = SystemDirectoryNames();
+        Hooked().diskFullSeen = false;
+        Hooked().diskRoom = room;
+        const Creation full = Create();
+        Hooked().diskRoom = kUnlimitedRoom;
+        EXPECT_TRUE(Hooked().diskFullSeen) << "the write met the full disk";
+        EXPECT_EQ(S_OK, full.result);
+        EXPECT_EQ(FullList(), full.list) << Describe(full.list);
+        EXPECT_FALSE(FileExists(driverFile_)) << "a driver file that a later run would load";
+        ExpectDriverFileWholeOrAbsent(namesBefore);
+        EXPECT_TRUE(StoredCacheIsWhole());
+        EXPECT_TRUE(EveryHandleClosedOnce());
+        ExpectNextCreationExact();
+    }
+}
 
 }   // namespace

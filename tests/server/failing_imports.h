@@ -1,6 +1,7 @@
-// Brantovix.dll loaded into the test process with its own import table patched (it calls the
-// platform through that table, not through the test executable's), so that a test can make
-// its registry writes, file writes and allocations fail, one call at a time:
+// Brantovix.dll loaded into the test process with its own import table hooked (it calls the
+// platform through that table, not through the test executable's) by the one hook layer of the
+// tests (import_hooks.h), so that a test can make its registry writes, file writes and
+// allocations fail, one call at a time or from one call on:
 //
 //   registry writes  RegCreateKeyExA, RegSetValueExA, RegDeleteKeyA, RegDeleteValueA
 //   file writes      GetTempFileNameA (it creates the file), CreateFileA for writing,
@@ -10,7 +11,7 @@
 //                    CoTaskMemAlloc, CoTaskMemRealloc, SysAllocString, SysAllocStringLen,
 //                    SysAllocStringByteLen
 //
-// The same patches record every key, file and directory search the DLL opens and closes (in
+// The same hooks record every key, file and directory search the DLL opens and closes (in
 // handle ledgers) and answer its message boxes.
 #pragma once
 
@@ -23,44 +24,42 @@
 #include <string>
 #include <vector>
 
-#include "import_patch.h"
+#include "import_hooks.h"
 #include "server_test_support.h"
 
-enum class CallKind { kRegistryWrite, kFileWrite, kAllocation };
-
-const char* KindName(CallKind kind);
 std::string KindParamName(const ::testing::TestParamInfo<CallKind>& info);
 
 // Runs of one sweep: far more than any run makes calls of one kind.
 const int kMostFaultPoints = 2000;
 
-// The patches on one loaded module, undone when this goes (before the module is freed).
+// The hooks on one loaded module, undone when this goes (before the module is freed).
 class FailingImports {
 public:
     explicit FailingImports(HMODULE module);
+    ~FailingImports();
     // Whether every import the DLL makes for the kinds above was found; names the first missing.
     ::testing::AssertionResult Complete() const;
 
 private:
-    std::vector<std::unique_ptr<ScopedImportPatch>> patches_;
-    std::string missing_;
+    ImportHooks hooks_;
 };
 
-// Starts a run in which the failAt-th call (from 1) of `kind` fails; 0 fails none. The ledgers
-// and the message box count start afresh.
-void ArmFault(CallKind kind, int failAt);
+// Starts a run in which the failAt-th call (from 1) of `kind` fails, and with `lasting` every
+// later call of that kind too; 0 fails none. The ledgers and the message box count start afresh.
+void ArmFault(CallKind kind, int failAt, bool lasting = false);
 // Later calls go through; the ledgers go on recording.
 void DisarmFault();
-// The function made to fail since ArmFault, or "" when none was.
+// The first function made to fail since ArmFault, or "" when none was; how many calls failed.
 std::string FailedCall();
+int FailedCalls();
 int MessageBoxesShown();
 std::string LastMessageBoxText();
 // Every key, file and directory search that the DLL opened since ArmFault is closed once.
 ::testing::AssertionResult EveryHandleClosedOnce();
 
 template <typename Run>
-void RunArmed(CallKind kind, int failAt, Run run) {
-    ArmFault(kind, failAt);
+void RunArmed(CallKind kind, int failAt, Run run, bool lasting = false) {
+    ArmFault(kind, failAt, lasting);
     run();
     DisarmFault();
 }
