@@ -47,6 +47,19 @@ function(brantovix_add_wine_test name)
   endforeach()
 endfunction()
 
+# brantovix_use_test_device(NAME): the Wine test NAME opens "\\.\ORV_DE.vxd" and finds the test
+# device (tests/support/test_device) in its own directory, where the platform looks first: the
+# device is copied there after every link, and a changed device links the test again. The
+# test includes test_device_control.h.
+function(brantovix_use_test_device name)
+  target_link_libraries(${name} PRIVATE test_device_control)
+  add_dependencies(${name} test_device)
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:test_device>)
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:test_device> $<TARGET_FILE_DIR:${name}>/ORV_DE.VXD
+    VERBATIM)
+endfunction()
+
 # brantovix_add_wine_script_test(NAME COMMAND args... [LOCKS names...]): a test that is a
 # shell command (a script client, regsvr32) in the same prefix and fixture. The command sees
 # BRANTOVIX_PREFIX and the wrapper tools/wine/wine-run.sh.

@@ -187,7 +187,7 @@ const std::vector<RequestCase>& RequestCases() {
 bool StandinCanShow(const SystemLists& system) {
     if (system.heapExhausted) return false;
     bool moduleListed = false, deviceListed = false;
-    for (const ListedModule& m : system.modules) {
+    for (const LoadedModule& m : system.modules) {
         if (!m.hasName || m.name.empty()) return false;
         moduleListed = moduleListed || m.name == "ORV_DE";
     }
@@ -197,7 +197,7 @@ bool StandinCanShow(const SystemLists& system) {
 
 std::string MachineDescription(const SystemLists& system) {
     std::string text = "# " + system.name + "\n";
-    for (const ListedModule& m : system.modules) text += "module " + m.name + " " + std::to_string(m.loadCount) + "\n";
+    for (const LoadedModule& m : system.modules) text += "module " + m.name + " " + std::to_string(m.loadCount) + "\n";
     for (const std::string& d : system.devices) text += "device " + d.substr(0, d.find(' ')) + "\n";
     return text;
 }

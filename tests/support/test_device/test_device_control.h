@@ -36,6 +36,7 @@ public:
 
     void Reset() { reset_(); }
     bool AddModule(const std::string& name, BYTE loadCount = 1) { return addModule_(name.c_str(), loadCount) != FALSE; }
+    bool AddModuleWithoutName(BYTE loadCount = 1) { return addModule_(nullptr, loadCount) != FALSE; }
     // name: up to 8 characters, blank-padded to the 8 name bytes of a descriptor block.
     bool AddDevice(const std::string& name) {
         std::string bytes = name;
