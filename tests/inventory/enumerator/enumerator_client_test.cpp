@@ -71,12 +71,13 @@ bool EnumeratorClientWithDevice::loaded_ = false;
 // The test device answers with the driver's own logic: every case of the request table whose
 // system it can hold (all but an exhausted heap) gets the driver's answer through the
 // platform's DeviceIoControl, byte for byte. A request code the driver learns is answered here
-// with no change to the device.
+// with no change to the device. The platform hands the device only codes whose high word is 0
+// (any other goes to the system's own device control), so the close notification is not sent.
 TEST_F(EnumeratorClientWithDevice, DeviceAnswersEveryRequestCaseAsTheDriverDoes) {
     using namespace enumerator_cases;
     int sent = 0;
     for (const RequestCase& c : RequestCases()) {
-        if (c.system->heapExhausted) continue;
+        if (c.system->heapExhausted || (c.code >> 16) != 0) continue;
         device_.Reset();
         for (const LoadedModule& m : c.system->modules) {
             ASSERT_TRUE(m.hasName ? device_.AddModule(m.name, m.loadCount) : device_.AddModuleWithoutName(m.loadCount));
