@@ -153,8 +153,8 @@ std::vector<RequestCase> BuildCases() {
          kByteCountUntouched, untouched},
         {"close notification", &kSmallMachine, ENUMDRV_DIOC_CLOSEHANDLE, "", false, 16, false, ENUMDRV_STATUS_SUCCESS,
          kByteCountUntouched, untouched},
-        {"unknown code 0x8004", &kSmallMachine, 0x8004u, std::string("\1\2\3\4", 4), false, 64, false,
-         ENUMDRV_STATUS_SUCCESS, 0, untouched},
+        {"a code not listed", &kSmallMachine, ENUMDRV_FIRST_UNASSIGNED_CODE, std::string("\1\2\3\4", 4), false, 64,
+         false, ENUMDRV_STATUS_SUCCESS, 0, untouched},
 
         // The walks without scratch memory.
         {"module record with no heap left", &kHeapExhausted, ENUMDRV_GET_MODULE, Dword(0), false, 17, false,
