@@ -47,6 +47,15 @@ function(brantovix_add_wine_test name)
   endforeach()
 endfunction()
 
+# brantovix_use_test_device(NAME): the Wine test NAME opens "\\.\ORV_DE.vxd" through the test
+# device (tests/support/test_device), which it deploys to the system directory with
+# test_device_control.h from the built device's path, TEST_DEVICE_FILE.
+function(brantovix_use_test_device name)
+  target_link_libraries(${name} PRIVATE test_device_control)
+  target_compile_definitions(${name} PRIVATE "TEST_DEVICE_FILE=\"Z:$<TARGET_FILE:test_device>\"")
+  add_dependencies(${name} test_device)
+endfunction()
+
 # brantovix_add_wine_script_test(NAME COMMAND args... [LOCKS names...]): a test that is a
 # shell command (a script client, regsvr32) in the same prefix and fixture. The command sees
 # BRANTOVIX_PREFIX and the wrapper tools/wine/wine-run.sh.

@@ -21,6 +21,9 @@
 #define ENUMDRV_GET_VERSION 0x8001u      /* no input; 4 bytes of output: ENUMDRV_VERSION */
 #define ENUMDRV_GET_MODULE 0x8002u       /* 4-byte index in; one module record out */
 #define ENUMDRV_GET_DEVICE_NAMES 0x8003u /* input ignored; one device-name entry per device */
+/* The first code after the last one listed: no request of its own yet (the tests and the fuzz
+ * driver send it as a code the driver does not know). A code added above moves it on. */
+#define ENUMDRV_FIRST_UNASSIGNED_CODE 0x8004u
 
 /* Reply to ENUMDRV_GET_VERSION: version 1.00. */
 #define ENUMDRV_VERSION 0x00000100u

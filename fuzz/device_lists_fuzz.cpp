@@ -22,7 +22,6 @@ void Check(bool condition) {
 const uint32_t kValueBufferSize = 1024;
 const uint32_t kPathBufferSize = 1024;
 const uint32_t kDriverSlotSize = 16;
-const uint32_t kDeviceListSize = 2304;
 
 int CompareBytes(const char* left, const char* right) {
     return strcmp(left, right);
@@ -85,12 +84,12 @@ void CheckReplies(const uint8_t* data, size_t size, uint32_t reported) {
     }
 
     // The device-name list as the driver could have written it, with any byte count.
-    std::vector<char> list(kDeviceListSize);
-    memcpy(list.data(), data, size < kDeviceListSize ? size : kDeviceListSize);
-    const uint32_t count = DeviceNameCount(true, reported, kDeviceListSize);
-    Check(count <= kDeviceListSize / ENUMDRV_DEVICE_ENTRY_SIZE);
+    std::vector<char> list(ENUMDRV_DEVICE_REPLY_CAPACITY);
+    memcpy(list.data(), data, size < ENUMDRV_DEVICE_REPLY_CAPACITY ? size : ENUMDRV_DEVICE_REPLY_CAPACITY);
+    const uint32_t count = DeviceNameCount(true, reported, ENUMDRV_DEVICE_REPLY_CAPACITY);
+    Check(count <= ENUMDRV_DEVICE_REPLY_CAPACITY / ENUMDRV_DEVICE_ENTRY_SIZE);
     Check(count * ENUMDRV_DEVICE_ENTRY_SIZE <= reported);
-    Check(DeviceNameCount(false, reported, kDeviceListSize) == 0);
+    Check(DeviceNameCount(false, reported, ENUMDRV_DEVICE_REPLY_CAPACITY) == 0);
     const uint32_t hit = FindNameInSlots(list.data(), ENUMDRV_DEVICE_ENTRY_SIZE, count, "IOS     ", CompareBytes);
     Check(hit <= count);
     EndsModuleLoop(true, reported);

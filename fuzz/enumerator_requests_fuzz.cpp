@@ -62,7 +62,7 @@ struct Block {
 };
 
 struct Machine {
-    std::vector<KernelModule> modules;
+    std::vector<LoadedModule> modules;
     std::vector<std::string> devices;   // 8 bytes each
 };
 
@@ -70,7 +70,7 @@ Machine ReadMachine(Reader& in) {
     Machine machine;
     const uint32_t modules = in.Byte();
     for (uint32_t i = 0; i < modules; ++i) {
-        KernelModule module;
+        LoadedModule module;
         module.hasName = (in.Byte() & 1) == 0;
         module.loadCount = static_cast<uint8_t>(in.Byte());
         std::string name = in.Bytes(in.Byte());
@@ -123,7 +123,7 @@ Expected Answer(const Machine& machine, uint32_t code, uint32_t index, uint32_t 
         } else if (index >= machine.modules.size()) {
             e.status = ENUMDRV_STATUS_INDEX_PAST_END;
         } else {
-            const KernelModule& module = machine.modules[index];
+            const LoadedModule& module = machine.modules[index];
             e.count = ENUMDRV_MODULE_RECORD_SIZE;
             e.reply = std::string(1, static_cast<char>(module.loadCount));
             // The name with its terminator, 16 bytes at most; the bytes after a terminator carry

@@ -29,13 +29,18 @@
 #include <string>
 #include <vector>
 
+#include "enumerator_protocol.h"
+
 namespace enumerator_requests {
 
 const uint32_t kMaxDevices = 320;   // past the 256 entries a reply can hold
 const uint32_t kMaxRequests = 32;
 const uint32_t kLargeBuffer = 2304 + 64;
 const uint32_t kAnyCode = 7;
-const uint32_t kCodes[8] = {0x8002u, 0x8003u, 0x8001u, 0u, 0xFFFFFFFFu, 0x8004u, 0x8002u, 0};
+// The last entry (index kAnyCode) stands for a code read from 4 more bytes.
+const uint32_t kCodes[8] = {
+    ENUMDRV_GET_MODULE,       ENUMDRV_GET_DEVICE_NAMES,      ENUMDRV_GET_VERSION, ENUMDRV_DIOC_OPEN,
+    ENUMDRV_DIOC_CLOSEHANDLE, ENUMDRV_FIRST_UNASSIGNED_CODE, ENUMDRV_GET_MODULE,  0};
 const uint32_t kBoundarySizes[16] = {0, 1, 3, 4, 5, 8, 9, 16, 17, 18, 26, 27, 28, 2303, 2304, 2305};
 
 enum InputBuffer { kExact = 0, kNull = 1, kAliased = 2, kShort = 3 };

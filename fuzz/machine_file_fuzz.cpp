@@ -24,7 +24,7 @@ bool HasControlCharacter(const std::string& text) {
 void CheckLists(const provisioner::Machine& machine) {
     Check(machine.modules.size() <= provisioner::kMaxListEntries);
     Check(machine.devices.size() <= provisioner::kMaxListEntries);
-    for (const provisioner::ListedModule& module : machine.modules)
+    for (const LoadedModule& module : machine.modules)
         Check(!module.name.empty() && module.name.size() <= 255 && module.name.find(' ') == std::string::npos);
     for (const std::string& device : machine.devices) Check(device.size() == 8 && device[0] != ' ');
 }

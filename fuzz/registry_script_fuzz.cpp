@@ -122,7 +122,7 @@ Outcome Process(MemoryRegistry& registry, const HostCodePage& codePage, const st
     outcome.allocations = TaskMemoryAllocationCount();
     FailTaskMemoryAfter(-1);
     Check(IsResult(outcome.result), "a result outside S_OK, E_OUTOFMEMORY, E_FAIL and DISP_E_EXCEPTION");
-    Check(registry.Keys().Balanced(), "a key not closed once", registry.Keys().Balanced().message());
+    Check(registry.Keys().Faults().empty(), "a key not closed once", registry.Keys().Faults());
     Check(TaskMemoryBlocks().stillOpen() == blocks, "task memory not given back");
     return outcome;
 }

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver_extensions.h"
 #include "enumerator_logic.h"
 #include "enumerator_requests_input.h"
 #include "machine_file.h"
@@ -145,7 +146,7 @@ std::string CacheEntry(const std::string& path, const std::string& stamp, uint64
 
 void WriteCacheImages(const provisioner::Machine& machine) {
     // A first inventory on Windows 98 scans the system directory, the Windows directory's
-    // System32\Drivers and the system directory's IoSubSys, pattern by pattern; every file it
+    // System32\Drivers and the system directory's IoSubSys, extension by extension; every file it
     // finds gets an entry, also one without a version resource. The component's own
     // enumerator driver file lies in the system directory.
     const char* const kDirectories[] = {"C:\\WINDOWS\\SYSTEM\\", "C:\\WINDOWS\\System32\\Drivers\\",
@@ -153,7 +154,6 @@ void WriteCacheImages(const provisioner::Machine& machine) {
     const provisioner::DriverDirectory kOrder[] = {provisioner::DriverDirectory::kSystem,
                                                    provisioner::DriverDirectory::kDrivers,
                                                    provisioner::DriverDirectory::kIoSubSys};
-    const char* const kPatterns[] = {".VXD", ".DRV", ".SYS", ".386", ".WDM", ".PDR"};
     std::vector<provisioner::DriverFile> files = machine.files;
     if (machine.hasEnumeratorTime) {
         provisioner::DriverFile enumerator;
@@ -167,12 +167,13 @@ void WriteCacheImages(const provisioner::Machine& machine) {
     std::string image;
     std::vector<std::string> paths;
     for (int d = 0; d < 3; ++d) {
-        for (const char* pattern : kPatterns) {
+        for (const char* extension : kDriverExtensions) {
             for (const provisioner::DriverFile& file : files) {
                 if (file.directory != kOrder[d]) continue;
                 std::string upper = file.name;
                 for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-                if (upper.size() < 4 || upper.compare(upper.size() - 4, 4, pattern) != 0) continue;
+                const size_t length = strlen(extension);
+                if (upper.size() < length || upper.compare(upper.size() - length, length, extension) != 0) continue;
                 const std::string path = kDirectories[d] + file.name;
                 paths.push_back(path);
                 image += CacheEntry(path, Stamp(file), FileTime(file.lastWrite));
@@ -193,7 +194,7 @@ void WriteRequestRuns(const provisioner::Machine& lists) {
     using namespace enumerator_requests;
     auto machine = [&lists](InputWriter& w) {
         w.Byte(static_cast<uint32_t>(lists.modules.size()));
-        for (const provisioner::ListedModule& m : lists.modules) w.Module(m.name, m.loadCount);
+        for (const LoadedModule& m : lists.modules) w.Module(m.name, m.loadCount);
         w.Devices(lists.devices);
     };
     // The inventory's client: module records by index until the list ends, then the device
@@ -260,8 +261,7 @@ int main(int argc, char** argv) {
     provisioner::AddLoadedDriver(&lists, "ORV_DE", "ORV_DE");
 
     MemoryKernel kernel;
-    std::vector<KernelModule> modules;
-    for (const provisioner::ListedModule& m : lists.modules) modules.push_back({true, m.name, m.loadCount});
+    const std::vector<LoadedModule>& modules = lists.modules;
     kernel.SetModules(modules);
     kernel.SetDevices(lists.devices);
     MemoryKernel::Use(&kernel);

@@ -64,7 +64,7 @@ void MarkListedFiles(const char* list, DriverTable& table) {
         [](const char* name, void* context) {
             DriverTable& rows = *static_cast<DriverTable*>(context);
             const DWORD row = rows.FindItemByFileName(name);
-            if (row != DriverTable::kNoRow) rows.Row(row).active = 1;
+            if (row != DriverTable::kNoRow) rows.Row(row).active = true;
         },
         &table);
 }

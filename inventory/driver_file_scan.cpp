@@ -3,11 +3,11 @@
 // process.
 #include "driver_file_scan.h"
 
+#include "driver_extensions.h"
 #include "owner.h"
 
 namespace {
 
-const char* const kScanPatterns[] = {"*.vxd", "*.drv", "*.sys", "*.386", "*.wdm", "*.pdr"};
 const DWORD kDirectoryBufferSize = 512;
 const DWORD kPathBufferSize = 2048;
 
@@ -40,18 +40,19 @@ public:
 
     void ScanDirectory(const char* directory) {
         lstrcpynA(directory_, directory, sizeof(directory_));
-        for (const char* pattern : kScanPatterns) ScanPattern(pattern);
+        for (const char* extension : kDriverExtensions) ScanPattern(extension);
     }
 
 private:
-    void ScanPattern(const char* pattern) {
+    // Searches "<directory>\*<extension>".
+    void ScanPattern(const char* extension) {
         // The directory holds at most 511 characters, so the pattern always fits the
         // 2048-character path buffer; the check keeps it so should the sizes change.
         const int directoryLength = lstrlenA(directory_);
-        if (directoryLength + 1 + lstrlenA(pattern) >= static_cast<int>(sizeof(path_))) return;
+        if (directoryLength + 2 + lstrlenA(extension) >= static_cast<int>(sizeof(path_))) return;
         lstrcpyA(path_, directory_);
-        lstrcatA(path_, "\\");
-        lstrcatA(path_, pattern);
+        lstrcatA(path_, "\\*");
+        lstrcatA(path_, extension);
         FindHandle search(FindFirstFileA(path_, &found_));
         if (!search) return;   // nothing matches, or the directory cannot be searched
         do {

@@ -6,7 +6,7 @@
 
 // Adds a row for every file found, directory by directory (the system directory, the Windows
 // directory's "System32\Drivers", the system directory's "IoSubSys"), in each directory
-// pattern by pattern ("*.vxd", "*.drv", "*.sys", "*.386", "*.wdm", "*.pdr"), and within one
+// pattern by pattern ("*" and each of kDriverExtensions, driver_extensions.h), and within one
 // pattern in the order the directory search returns them. A directory that cannot be searched
 // contributes no rows. The process's current directory is never touched.
 void ScanDriverFiles(DriverTable& table);

@@ -4,9 +4,9 @@
 
 #include "inventory_run.h"
 
-DriverInventory::DriverInventory(int timing) {
+DriverInventory::DriverInventory(RunTiming timing) {
     if (!table_.Allocated()) return;   // no memory for the table: an inventory with no rows
-    if (!timing) {
+    if (timing == RunTiming::kNotShown) {
         RunInventory(table_);
         return;
     }
@@ -28,17 +28,17 @@ const DriverItem* DriverInventory::ItemAt(DWORD index) const {
     return &table_.Row(index - 1);
 }
 
-int DriverInventory::GetItemNameAndStamp(char* name, char* stamp, DWORD index) const {
+bool DriverInventory::GetItemNameAndStamp(char* name, char* stamp, DWORD index) const {
     const DriverItem* item = ItemAt(index);
-    if (!item) return 0;
+    if (!item) return false;
     lstrcpyA(name, item->fileName);
     lstrcpyA(stamp, item->versionStamp);
-    return 1;
+    return true;
 }
 
-int DriverInventory::GetItemDate(char* date, DWORD index) const {
+bool DriverInventory::GetItemDate(char* date, DWORD index) const {
     const DriverItem* item = ItemAt(index);
-    if (!item) return 0;
+    if (!item) return false;
     FILETIME lastWrite;
     lastWrite.dwLowDateTime = item->lastWriteLow;
     lastWrite.dwHighDateTime = item->lastWriteHigh;
@@ -48,5 +48,5 @@ int DriverInventory::GetItemDate(char* date, DWORD index) const {
     memset(&utc, 0, sizeof(utc));
     if (!FileTimeToSystemTime(&lastWrite, &utc)) memset(&utc, 0, sizeof(utc));
     wsprintfA(date, "%0004d/%002d/%002d", utc.wYear, utc.wMonth, utc.wDay);
-    return 1;
+    return true;
 }

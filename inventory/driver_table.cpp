@@ -21,8 +21,8 @@ DriverTable& DriverTable::operator=(DriverTable&& other) {
     return *this;
 }
 
-int DriverTable::AddItem(const char* fileName, const char* fullPath, DWORD lastWriteLow, DWORD lastWriteHigh) {
-    if (!Allocated() || count_ >= kMaxRows) return 0;
+bool DriverTable::AddItem(const char* fileName, const char* fullPath, DWORD lastWriteLow, DWORD lastWriteHigh) {
+    if (!Allocated() || count_ >= kMaxRows) return false;
     DriverItem& item = rows_.get()[count_];
     lstrcpynA(item.fileName, fileName, sizeof(item.fileName));
     lstrcpynA(item.fullPath, fullPath, sizeof(item.fullPath));
@@ -30,9 +30,9 @@ int DriverTable::AddItem(const char* fileName, const char* fullPath, DWORD lastW
     item.lastWriteHigh = lastWriteHigh;
     memset(item.versionStamp, 0, sizeof(item.versionStamp));
     memset(item.deviceName, 0, sizeof(item.deviceName));
-    item.active = 0;
+    item.active = false;
     ++count_;
-    return 1;
+    return true;
 }
 
 DWORD DriverTable::FindItemByFileName(const char* name) const {

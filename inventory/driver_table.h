@@ -33,14 +33,14 @@ public:
     const DriverItem& Row(DWORD row) const { return rows_.get()[row]; }
 
     // Appends a row with the file name, the full path and the last-write time; its version
-    // stamp and device name are zero bytes and it is not active. Returns 0 without a trace
+    // stamp and device name are zero bytes and it is not active. Returns false without a trace
     // when the table holds 1023 rows already.
-    int AddItem(const char* fileName, const char* fullPath, DWORD lastWriteLow, DWORD lastWriteHigh);
+    bool AddItem(const char* fileName, const char* fullPath, DWORD lastWriteLow, DWORD lastWriteHigh);
 
     // The first row whose file name equals `name` without regard to case, or kNoRow.
     DWORD FindItemByFileName(const char* name) const;
 
-    // Keeps the rows that are active (any non-zero flag) and carry a version stamp, in their
+    // Keeps the rows that are active and carry a version stamp, in their
     // order; the others are gone.
     void Compact();
 

@@ -1,3 +1,12 @@
+// The stamp reads, as one run takes them (row_stamps.h says what they promise):
+//   1. StampRows looks every row up in the cache; the misses become pending reads, in row order.
+//   2. StampReads::Run then reads them together, up to kFileStampReadAttempts times:
+//      ReadStamps reads every pending file's stamp, with no handle of ours open;
+//      TakeTimesAfter takes the time each file has after its read, and alone chooses how;
+//      Settle lists and records every row whose times agree, and keeps the others for the next
+//      read, from their new time.
+// Each step marks the rows it has finished with and then drops them (DropFinished), keeping the
+// others in row order, the order in which their cache entries are recorded.
 #include "row_stamps.h"
 
 #include <algorithm>
@@ -7,13 +16,14 @@
 
 namespace {
 
-// A row whose stamp is being read from its file: the time the file had before the read, and the
-// time it has after it once that is known.
+// A row whose stamp is read from its file in this run: the time the file had before the read,
+// and the time it has after it once that is known.
 struct PendingRead {
     DWORD row;
     FILETIME before;
     FILETIME after;
     bool afterKnown;
+    bool finished;   // the run is done with the row: it leaves at the next DropFinished
 };
 
 bool SameTime(const FILETIME& a, const FILETIME& b) {
@@ -45,143 +55,143 @@ int DirectoryLength(const DriverItem& item) {
 
 bool SameDirectory(const DriverItem& a, const DriverItem& b) {
     const int length = DirectoryLength(a);
-    if (length < 0 || length != DirectoryLength(b)) return false;
-    for (int at = 0; at < length; ++at) {
-        if (a.fullPath[at] != b.fullPath[at]) return false;
-    }
-    return true;
+    return length >= 0 && length == DirectoryLength(b) && std::equal(a.fullPath, a.fullPath + length, b.fullPath);
 }
 
-// The rows of one run's misses, read together: all their stamps first, then all their times.
 class StampReads {
 public:
     StampReads(DriverTable& table, VersionCache& cache, PendingRead* pending, DWORD count)
-        : table_(table), cache_(cache), pending_(pending), count_(count) {}
+        : table_(table), cache_(cache), pending_(pending), end_(pending + count) {}
 
     void Run() {
-        for (int attempt = 0; attempt < kFileStampReadAttempts && count_ > 0; ++attempt) {
+        for (int attempt = 0; attempt < kFileStampReadAttempts && pending_ != end_; ++attempt) {
             ReadStamps();
             TakeTimesAfter();
             Settle();
         }
         // Changed during every read: what was read may belong to any of the file's states.
-        for (DWORD at = 0; at < count_; ++at) Item(pending_[at]).versionStamp[0] = '\0';
+        for (PendingRead* read = pending_; read != end_; ++read) Unstamp(*read);
     }
 
 private:
     DriverItem& Item(const PendingRead& read) { return table_.Row(read.row); }
 
-    // Reads each pending row's stamp; a row that cannot be read now leaves the run unstamped, and
-    // so does one lost to memory, which marks the table. A file without a version is told from one
-    // that cannot be opened by a short open, which also gives its time after the read.
-    void ReadStamps() {
-        DWORD kept = 0;
-        for (DWORD at = 0; at < count_; ++at) {
-            PendingRead read = pending_[at];
-            DriverItem& item = Item(read);
-            read.afterKnown = false;
-            const int stamped = ReadVersionStamp(item.fullPath, item.versionStamp);
-            if (stamped == kVersionStampNoMemory) table_.MarkShortOfMemory();
-            if (stamped == 0) read.afterKnown = LastWriteTimeNow(item.fullPath, &read.after);
-            if (stamped != 1 && !read.afterKnown) {
-                item.versionStamp[0] = '\0';
-                continue;
-            }
-            pending_[kept++] = read;
-        }
-        count_ = kept;
+    // The row leaves the run unstamped, and is not recorded: the next run reads it again.
+    void Unstamp(PendingRead& read) {
+        Item(read).versionStamp[0] = '\0';
+        read.finished = true;
     }
 
-    // Gives the rows whose stamp was read their time after the read: directory by directory,
-    // one search of the directory for many rows, a short open each for a few. A row whose file
-    // neither lists nor opens now is gone or denied, and leaves the run unstamped.
+    void DropFinished() {
+        end_ = std::remove_if(pending_, end_, [](const PendingRead& read) { return read.finished; });
+    }
+
+    // Reads each pending row's stamp. A file without a version is told from one that cannot be
+    // opened (the version functions say "not found" for both) by a short open, which also gives
+    // its time after the read.
+    void ReadStamps() {
+        for (PendingRead* read = pending_; read != end_; ++read) {
+            DriverItem& item = Item(*read);
+            read->afterKnown = false;
+            switch (ReadVersionStamp(item.fullPath, item.versionStamp)) {
+            case StampRead::kStamped:
+                break;
+            case StampRead::kNoVersion:
+                read->afterKnown = LastWriteTimeNow(item.fullPath, &read->after);
+                if (!read->afterKnown) Unstamp(*read);   // gone or denied
+                break;
+            case StampRead::kNoMemory:
+                table_.MarkShortOfMemory();
+                Unstamp(*read);
+                break;
+            case StampRead::kNotNow:
+                Unstamp(*read);
+                break;
+            }
+        }
+        DropFinished();
+    }
+
+    // Gives every pending row its time after the read, directory by directory (the rows of one
+    // directory are adjacent, as the scan added them): one more search of the directory where
+    // more than kRowsWorthADirectorySearch rows still need a time, a short open of each file
+    // elsewhere. A row whose file neither lists nor opens now is gone or denied.
     void TakeTimesAfter() {
-        DWORD first = 0;
-        while (first < count_) {
-            DWORD end = first + 1;
-            while (end < count_ && SameDirectory(Item(pending_[first]), Item(pending_[end]))) ++end;
-            DWORD unknown = 0;
-            for (DWORD at = first; at < end; ++at) unknown += pending_[at].afterKnown ? 0 : 1;
-            if (unknown > kRowsWorthADirectorySearch && DirectoryLength(Item(pending_[first])) > 0) {
+        for (PendingRead* first = pending_; first != end_;) {
+            const DriverItem& sample = Item(*first);
+            PendingRead* const end = std::find_if(
+                first + 1, end_, [&](const PendingRead& read) { return !SameDirectory(sample, Item(read)); });
+            const DWORD unknown =
+                static_cast<DWORD>(std::count_if(first, end, [](const PendingRead& read) { return !read.afterKnown; }));
+            if (unknown > kRowsWorthADirectorySearch && DirectoryLength(sample) > 0) {
                 SearchDirectory(first, end);
             } else {
-                for (DWORD at = first; at < end; ++at) {
-                    PendingRead& read = pending_[at];
-                    if (!read.afterKnown) read.afterKnown = LastWriteTimeNow(Item(read).fullPath, &read.after);
+                for (PendingRead* read = first; read != end; ++read) {
+                    if (!read->afterKnown) read->afterKnown = LastWriteTimeNow(Item(*read).fullPath, &read->after);
                 }
             }
             first = end;
         }
-        // Back in row order, for the cache entries recorded next.
-        std::sort(pending_, pending_ + count_,
-                  [](const PendingRead& a, const PendingRead& b) { return a.row < b.row; });
-        DWORD kept = 0;
-        for (DWORD at = 0; at < count_; ++at) {
-            if (pending_[at].afterKnown) {
-                pending_[kept++] = pending_[at];
-            } else {
-                Item(pending_[at]).versionStamp[0] = '\0';
-            }
+        for (PendingRead* read = pending_; read != end_; ++read) {
+            if (!read->afterKnown) Unstamp(*read);
         }
-        count_ = kept;
+        DropFinished();
     }
 
-    // One search of the directory of pending_[first, end) (all the same), matching each file it
-    // lists to the rows by the name the scan gave them.
-    void SearchDirectory(DWORD first, DWORD end) {
-        auto byName = [this](const PendingRead& a, const PendingRead& b) {
+    // One search of the directory of [first, end), matching each file it lists to the rows by the
+    // name the scan gave them: the rows sorted by name for the search, then back in row order.
+    void SearchDirectory(PendingRead* first, PendingRead* end) {
+        std::sort(first, end, [this](const PendingRead& a, const PendingRead& b) {
             return NameBefore(Item(a).fileName, Item(b).fileName);
-        };
-        std::sort(pending_ + first, pending_ + end, byName);
-        const DriverItem& sample = Item(pending_[first]);
-        const int directoryLength = DirectoryLength(sample);
+        });
+        const DriverItem& sample = Item(*first);
         char pattern[sizeof(DriverItem::fullPath) + 4];
-        lstrcpynA(pattern, sample.fullPath, directoryLength + 1);
+        lstrcpynA(pattern, sample.fullPath, DirectoryLength(sample) + 1);
         lstrcatA(pattern, "\\*.*");
         WIN32_FIND_DATAA found;
         FindHandle search(FindFirstFileA(pattern, &found));
-        if (!search) return;
-        do {
-            char* name = found.cFileName;
-            CharUpperBuffA(name, static_cast<DWORD>(lstrlenA(name)));
-            PendingRead* read = std::lower_bound(
-                pending_ + first, pending_ + end, name,
-                [this](const PendingRead& a, const char* wanted) { return NameBefore(Item(a).fileName, wanted); });
-            for (; read != pending_ + end && SameName(Item(*read).fileName, name); ++read) {
-                if (read->afterKnown) continue;   // timed by its own open
-                read->after = found.ftLastWriteTime;
-                read->afterKnown = true;
-            }
-        } while (FindNextFileA(search.get(), &found));
+        if (search) {
+            do {
+                char* name = found.cFileName;
+                CharUpperBuffA(name, static_cast<DWORD>(lstrlenA(name)));
+                PendingRead* read = std::lower_bound(
+                    first, end, name,
+                    [this](const PendingRead& a, const char* wanted) { return NameBefore(Item(a).fileName, wanted); });
+                for (; read != end && SameName(Item(*read).fileName, name); ++read) {
+                    if (read->afterKnown) continue;   // timed by its own open
+                    read->after = found.ftLastWriteTime;
+                    read->afterKnown = true;
+                }
+            } while (FindNextFileA(search.get(), &found));
+        }
+        std::sort(first, end, [](const PendingRead& a, const PendingRead& b) { return a.row < b.row; });
     }
 
     // A row whose times agree is done: listed with that time, and recorded with or without a
     // stamp (it is that of the content the time belongs to). One whose time changed is read
     // again from its new time.
     void Settle() {
-        DWORD kept = 0;
-        for (DWORD at = 0; at < count_; ++at) {
-            PendingRead& read = pending_[at];
-            DriverItem& item = Item(read);
-            if (SameTime(read.before, read.after)) {
+        for (PendingRead* read = pending_; read != end_; ++read) {
+            DriverItem& item = Item(*read);
+            if (SameTime(read->before, read->after)) {
                 // The file may have been replaced or given another time since the directory
                 // search: the row takes the time its stamp was read at.
-                item.lastWriteLow = read.after.dwLowDateTime;
-                item.lastWriteHigh = read.after.dwHighDateTime;
+                item.lastWriteLow = read->after.dwLowDateTime;
+                item.lastWriteHigh = read->after.dwHighDateTime;
                 cache_.UpdateVersionCache(item);
-                continue;
+                read->finished = true;
+            } else {
+                item.versionStamp[0] = '\0';
+                read->before = read->after;
             }
-            item.versionStamp[0] = '\0';
-            read.before = read.after;
-            pending_[kept++] = read;
         }
-        count_ = kept;
+        DropFinished();
     }
 
     DriverTable& table_;
     VersionCache& cache_;
-    PendingRead* pending_;
-    DWORD count_;
+    PendingRead* const pending_;
+    PendingRead* end_;   // the pending reads are [pending_, end_)
 };
 
 }   // namespace
@@ -202,10 +212,7 @@ DWORD StampRows(DriverTable& table, VersionCache& cache) {
             table.MarkShortOfMemory();
             continue;
         }
-        PendingRead& read = pending.get()[misses++];
-        read.row = row;
-        read.before = {item.lastWriteLow, item.lastWriteHigh};
-        read.afterKnown = false;
+        pending.get()[misses++] = {row, {item.lastWriteLow, item.lastWriteHigh}, {0, 0}, false, false};
     }
     if (misses > 0) StampReads(table, cache, pending.get(), misses).Run();
     return hits;

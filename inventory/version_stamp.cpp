@@ -26,31 +26,31 @@ bool IsPassingReadFailure(DWORD error) {
 
 }   // namespace
 
-int ReadVersionStamp(const char* path, char* stamp) {
+StampRead ReadVersionStamp(const char* path, char* stamp) {
     stamp[0] = '\0';
     DWORD handle = 0;
     // The version functions say why they found no version only through the last error.
     SetLastError(ERROR_SUCCESS);
     const DWORD size = GetFileVersionInfoSizeA(path, &handle);
-    if (size == 0 && IsPassingReadFailure(GetLastError())) return kVersionStampNotNow;
+    if (size == 0 && IsPassingReadFailure(GetLastError())) return StampRead::kNotNow;
     // The root block starts with its total length and its value length, two 16-bit words.
-    if (size < 2 * sizeof(WORD)) return 0;
-    if (size > kLargestVersionInfo) return 0;
+    if (size < 2 * sizeof(WORD)) return StampRead::kNoVersion;
+    if (size > kLargestVersionInfo) return StampRead::kNoVersion;
     HeapArray<BYTE> info(new BYTE[size]);
-    if (!info.get()) return kVersionStampNoMemory;
+    if (!info.get()) return StampRead::kNoMemory;
     SetLastError(ERROR_SUCCESS);
     if (!GetFileVersionInfoA(path, 0, size, info.get())) {
-        return IsPassingReadFailure(GetLastError()) ? kVersionStampNotNow : 0;
+        return IsPassingReadFailure(GetLastError()) ? StampRead::kNotNow : StampRead::kNoVersion;
     }
     const WORD rootValueLength = reinterpret_cast<const WORD*>(info.get())[1];
-    if (rootValueLength == 0) return 0;   // no fixed file information
+    if (rootValueLength == 0) return StampRead::kNoVersion;   // no fixed file information
 
     void* value = nullptr;
     UINT valueLength = sizeof(VS_FIXEDFILEINFO);
-    if (!VerQueryValueA(info.get(), "\\", &value, &valueLength) || !value) return 0;
+    if (!VerQueryValueA(info.get(), "\\", &value, &valueLength) || !value) return StampRead::kNoVersion;
     // A damaged resource may point the record elsewhere: read it only inside the buffer.
     const BYTE* record = static_cast<const BYTE*>(value);
-    if (record < info.get() || record + sizeof(VS_FIXEDFILEINFO) > info.get() + size) return 0;
+    if (record < info.get() || record + sizeof(VS_FIXEDFILEINFO) > info.get() + size) return StampRead::kNoVersion;
     const VS_FIXEDFILEINFO* fixed = reinterpret_cast<const VS_FIXEDFILEINFO*>(record);
 
     const int major = HIWORD(fixed->dwFileVersionMS);
@@ -65,7 +65,7 @@ int ReadVersionStamp(const char* path, char* stamp) {
         fourth = exchanged;
     }
     wsprintfA(stamp, "%02d.%02d.%02d.%04d", major, minor, third, fourth);
-    return 1;
+    return StampRead::kStamped;
 }
 
 bool LastWriteTimeNow(const char* path, FILETIME* lastWrite) {

@@ -32,14 +32,14 @@ DataElement::DataElement() : next_(nullptr) {}
 DataElement::~DataElement() {}
 
 // A copy of a text that exists is null only when it could not be allocated.
-int DataElement::SetName(const OLECHAR* text) {
+bool DataElement::SetName(const OLECHAR* text) {
     name_.reset(SysAllocString(text));
-    return name_ || !text ? 1 : 0;
+    return name_ || !text;
 }
 
-int DataElement::SetValue(const OLECHAR* text) {
+bool DataElement::SetValue(const OLECHAR* text) {
     value_.reset(SysAllocString(text));
-    return value_ || !text ? 1 : 0;
+    return value_ || !text;
 }
 
 DataElement* DataElement::Create(const OLECHAR* name, const OLECHAR* value) {
@@ -61,22 +61,22 @@ BSTR CopyText(const Bstr& text) {
 
 }   // namespace
 
-int DataElement::CopyName(BSTR* out) const {
+bool DataElement::CopyName(BSTR* out) const {
     *out = CopyText(name_);
-    return 1;
+    return true;
 }
 
-int DataElement::CopyValue(BSTR* out) const {
+bool DataElement::CopyValue(BSTR* out) const {
     *out = CopyText(value_);
-    return 1;
+    return true;
 }
 
-int DataElement::InsertAfter(const OLECHAR* name, const OLECHAR* value) {
+bool DataElement::InsertAfter(const OLECHAR* name, const OLECHAR* value) {
     DataElement* element = Create(name, value);
-    if (!element) return 0;   // no memory: nothing is added
+    if (!element) return false;   // no memory: nothing is added
     element->next_ = next_;
     next_ = element;
-    return 1;
+    return true;
 }
 
 DataElement* DataElement::FindByIndex(long index) {
@@ -103,18 +103,18 @@ unsigned long DataElement::CountFrom() const {
     return count;
 }
 
-int DataElement::RemoveNext() {
+bool DataElement::RemoveNext() {
     DataElement* removed = next_;
-    if (!removed) return 0;
+    if (!removed) return false;
     next_ = removed->next_;
     delete removed;
-    return 1;
+    return true;
 }
 
-int DataElement::RemoveAllAfter() {
-    if (!next_) return 0;
+bool DataElement::RemoveAllAfter() {
+    if (!next_) return false;
     while (RemoveNext()) {}
-    return 1;
+    return true;
 }
 
 DataList::DataList() : head_(nullptr) {}
@@ -125,26 +125,26 @@ DataList::~DataList() {
     delete head_;
 }
 
-int DataList::AddPair(const OLECHAR* name, const OLECHAR* value) {
+bool DataList::AddPair(const OLECHAR* name, const OLECHAR* value) {
     if (head_) return head_->InsertAfter(name, value);
     head_ = DataElement::Create(name, value);
-    return head_ ? 1 : 0;
+    return head_ != nullptr;
 }
 
-int DataList::AddAnsiPair(const char* name, const char* value) {
+bool DataList::AddAnsiPair(const char* name, const char* value) {
     // A text that could not be converted is not stored as a missing one.
     Bstr wideName(ToWideString(name));
     Bstr wideValue(ToWideString(value));
-    if (!wideName || !wideValue) return 0;
+    if (!wideName || !wideValue) return false;
     return AddPair(wideName.get(), wideValue.get());
 }
 
-int DataList::RemoveNewestPair() {
-    if (!head_) return 0;
-    if (head_->RemoveNext()) return 1;
+bool DataList::RemoveNewestPair() {
+    if (!head_) return false;
+    if (head_->RemoveNext()) return true;
     delete head_;
     head_ = nullptr;
-    return 1;
+    return true;
 }
 
 unsigned long DataList::GetCount() const {

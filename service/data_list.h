@@ -18,16 +18,16 @@ public:
     // copy ran out: an element never holds one text without the other.
     static DataElement* Create(const OLECHAR* name, const OLECHAR* value);
 
-    int SetName(const OLECHAR* text);
-    int SetValue(const OLECHAR* text);
-    int CopyName(BSTR* out) const;
-    int CopyValue(BSTR* out) const;
-    int InsertAfter(const OLECHAR* name, const OLECHAR* value);
+    bool SetName(const OLECHAR* text);
+    bool SetValue(const OLECHAR* text);
+    bool CopyName(BSTR* out) const;
+    bool CopyValue(BSTR* out) const;
+    bool InsertAfter(const OLECHAR* name, const OLECHAR* value);
     DataElement* FindByIndex(long index);
     DataElement* FindByName(const OLECHAR* name);
     unsigned long CountFrom() const;
-    int RemoveNext();
-    int RemoveAllAfter();
+    bool RemoveNext();
+    bool RemoveAllAfter();
 
 private:
     DataElement(const DataElement&) = delete;
@@ -43,12 +43,12 @@ public:
     DataList();
     virtual ~DataList();
 
-    // Add one pair, whole: 1, or 0 with nothing added when memory ran out.
-    int AddPair(const OLECHAR* name, const OLECHAR* value);
-    int AddAnsiPair(const char* name, const char* value);
-    // Takes back the pair added last (the head, or the element directly behind it); 0 when the
-    // list is empty.
-    int RemoveNewestPair();
+    // Add one pair, whole: true, or false with nothing added when memory ran out.
+    bool AddPair(const OLECHAR* name, const OLECHAR* value);
+    bool AddAnsiPair(const char* name, const char* value);
+    // Takes back the pair added last (the head, or the element directly behind it); false when
+    // the list is empty.
+    bool RemoveNewestPair();
     unsigned long GetCount() const;
     BSTR GetNameByIndex(long index) const;
     BSTR GetValueByIndex(long index) const;

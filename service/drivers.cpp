@@ -38,7 +38,7 @@ DriversBody::DriversBody() : dataList_(new DataList), constructionResult_(S_OK) 
     if (!DeployEnumeratorDriver()) return;
     // A list that lacks files the machine has would read as a machine without them: an
     // inventory cut short by memory refuses the object instead.
-    DriverInventory* inventory = new DriverInventory(0);
+    DriverInventory* inventory = new DriverInventory(RunTiming::kNotShown);
     if (!inventory || !inventory->Complete() || !AddInventoryRows(*inventory)) constructionResult_ = E_OUTOFMEMORY;
     delete inventory;
 }

@@ -18,7 +18,7 @@ void MatchDriverNames(const DriverNameList& driverNames, DriverTable& table) {
         const DWORD length = lstrlenA(work);
         if (length <= kExtensionLength) continue;
         work[length - kExtensionLength] = '\0';
-        if (driverNames.FindDriverName(work) != DriverNameList::kNotListed) item.active = 1;
+        if (driverNames.FindDriverName(work) != DriverNameList::kNotListed) item.active = true;
     }
 }
 
@@ -31,6 +31,6 @@ void MatchDeviceNames(const DeviceNameList& deviceNames, DriverTable& table) {
         if (item.active) continue;
         memcpy(deviceName, item.deviceName, sizeof(deviceName) - 1);
         deviceName[sizeof(deviceName) - 1] = '\0';
-        if (deviceNames.FindDeviceName(deviceName) != DeviceNameList::kNotListed) item.active = 1;
+        if (deviceNames.FindDeviceName(deviceName) != DeviceNameList::kNotListed) item.active = true;
     }
 }

@@ -85,17 +85,17 @@ void VersionCache::MissPiece() {
     RecordPiece(length_, length_, false);
 }
 
-int VersionCache::LookupVersionCache(DriverItem& row) const {
+bool VersionCache::LookupVersionCache(DriverItem& row) const {
     const uint32_t pathLength = static_cast<uint32_t>(lstrlenA(row.fullPath));
     const int32_t position = FindIndexedPath(index_, image_.get(), row.fullPath, pathLength);
-    if (position < 0) return 0;
+    if (position < 0) return false;
     const BYTE* fields = image_.get() + position + pathLength;
-    if (ReadCacheWord(fields + kCacheTimeHighOffset) != row.lastWriteHigh) return 0;
-    if (ReadCacheWord(fields + kCacheTimeLowOffset) != row.lastWriteLow) return 0;
+    if (ReadCacheWord(fields + kCacheTimeHighOffset) != row.lastWriteHigh) return false;
+    if (ReadCacheWord(fields + kCacheTimeLowOffset) != row.lastWriteLow) return false;
     memcpy(row.deviceName, fields + kCacheDeviceNameOffset, kCacheDeviceNameSize);
     memcpy(row.versionStamp, fields + kCacheStampOffset, kCacheStampSize);
     row.versionStamp[kCacheStampSize] = '\0';
-    return 1;
+    return true;
 }
 
 void VersionCache::UpdateVersionCache(const DriverItem& row) {

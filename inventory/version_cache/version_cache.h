@@ -33,9 +33,9 @@ public:
     void MissPiece();
 
     // A hit when the row's full path is stored with the row's last-write time (both halves):
-    // the row receives the stored device name and stamp (at most 13 characters). Returns 1
-    // for a hit, 0 for a miss; the image does not change.
-    int LookupVersionCache(DriverItem& row) const;
+    // the row receives the stored device name and stamp (at most 13 characters). Returns true
+    // for a hit, false for a miss; the image does not change.
+    bool LookupVersionCache(DriverItem& row) const;
 
     // Records the row's device name, the first 13 characters of its stamp (an empty stamp too)
     // and its last-write time: in place when its path is stored, as a new entry at the end

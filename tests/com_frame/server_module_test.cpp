@@ -8,6 +8,7 @@
 
 #include "object_map.h"
 #include "server_module.h"
+#include "test_handles.h"
 
 namespace {
 
@@ -118,22 +119,23 @@ TEST(ServerModule, ConcurrentFirstCallersShareOneClassObject) {
     g_creations = 0;
     ServerModule module;
     module.Initialize(map, GetModuleHandleA(nullptr));
-    HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ConcurrentCall calls[2] = {{&module, start, nullptr, E_FAIL}, {&module, start, nullptr, E_FAIL}};
-    HANDLE threads[2];
+    const KernelObject start(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(start);
+    ConcurrentCall calls[2] = {{&module, start.get(), nullptr, E_FAIL}, {&module, start.get(), nullptr, E_FAIL}};
+    KernelObject threads[2];
+    HANDLE waited[2];
     for (int i = 0; i < 2; ++i) {
-        threads[i] = CreateThread(nullptr, 0, GetClassObjectWhenStarted, &calls[i], 0, nullptr);
-        ASSERT_NE(nullptr, threads[i]);
+        threads[i].reset(CreateThread(nullptr, 0, GetClassObjectWhenStarted, &calls[i], 0, nullptr));
+        ASSERT_TRUE(threads[i]);
+        waited[i] = threads[i].get();
     }
-    SetEvent(start);
-    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    SetEvent(start.get());
+    WaitForMultipleObjects(2, waited, TRUE, INFINITE);
     for (int i = 0; i < 2; ++i) {
-        CloseHandle(threads[i]);
         EXPECT_EQ(S_OK, calls[i].result);
         EXPECT_EQ(static_cast<void*>(&g_classObject), calls[i].out);
         g_classObject.Release();
     }
-    CloseHandle(start);
     EXPECT_EQ(1, g_creations);
     module.Terminate();
     EXPECT_EQ(0u, g_classObject.count);

@@ -21,7 +21,6 @@ using emulated_kernel::Kernel;
 using emulated_kernel::kPnpNewDevnode;
 using emulated_kernel::kSysDynamicDeviceExit;
 using emulated_kernel::kSysDynamicDeviceInit;
-using emulated_kernel::LoadedModule;
 using emulated_kernel::Registers;
 
 using enumerator_cases::RequestCase;
@@ -49,9 +48,7 @@ protected:
         EXPECT_EQ(kernel_.OutstandingAllocations(), 0u);
     }
     void SetLists(const SystemLists& system) {
-        std::vector<LoadedModule> modules;
-        for (const auto& m : system.modules) modules.push_back({m.name, m.loadCount, m.hasName});
-        kernel_.SetLists(modules, system.devices);
+        kernel_.SetLists(system.modules, system.devices);
         kernel_.SetHeapExhausted(system.heapExhausted);
     }
     // Sends the case's request with its output between guard bytes, the output and the byte

@@ -27,15 +27,7 @@ protected:
     void TearDown() override { MemoryKernel::Use(nullptr); }
 
     void SetLists(const SystemLists& system) {
-        std::vector<KernelModule> modules;
-        for (const auto& m : system.modules) {
-            KernelModule module;
-            module.hasName = m.hasName;
-            module.name = m.name;
-            module.loadCount = m.loadCount;
-            modules.push_back(module);
-        }
-        kernel_.SetModules(modules);
+        kernel_.SetModules(system.modules);
         kernel_.SetDevices(system.devices);
         kernel_.FailAllocations(system.heapExhausted);
     }

@@ -5,10 +5,13 @@
 // scan runs from a current directory of the test's own, which must stay current throughout.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+
 #include <string>
 #include <vector>
 
 #include "callers_directory.h"
+#include "driver_extensions.h"
 #include "driver_file_image.h"
 #include "driver_machine.h"
 #include "driver_file_scan.h"
@@ -133,6 +136,28 @@ TEST_F(DriverFileScan, RowsInDirectoryPatternAndSearchOrder) {
     // The caller's current directory is untouched: its relative paths resolve where they did.
     EXPECT_TRUE(caller_.IsCurrent());
     EXPECT_TRUE(caller_.RelativeFileLandsHere("bvxscan_relative.txt"));
+}
+
+// Every driver extension is searched, in the order kDriverExtensions gives, whatever the case
+// of the file's name: the scan's patterns and the files a machine lays out come from one list.
+TEST_F(DriverFileScan, EveryDriverExtensionIsSearchedInItsOrder) {
+    const FILETIME time = UtcFileTime(2002, 3, 4, 5, 6);
+    std::vector<std::string> expected;
+    for (int i = kDriverExtensionCount - 1; i >= 0; --i) {
+        std::string lower = kDriverExtensions[i];
+        for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        ASSERT_FALSE(files_.Place(directories_.ioSubSys, "bvxext" + std::to_string(i) + lower, {}, time).empty());
+    }
+    for (int i = 0; i < kDriverExtensionCount; ++i) {
+        expected.push_back(directories_.ioSubSys + "\\BVXEXT" + std::to_string(i) + kDriverExtensions[i]);
+    }
+    DriverTable table;
+    ScanDriverFiles(table);
+    std::vector<std::string> own;
+    for (DWORD i = 0; i < table.Count(); ++i) {
+        if (std::string(table.Row(i).fileName).compare(0, 6, "BVXEXT") == 0) own.push_back(table.Row(i).fullPath);
+    }
+    EXPECT_EQ(expected, own);
 }
 
 TEST_F(DriverFileScan, MissingDirectoryContributesNothing) {

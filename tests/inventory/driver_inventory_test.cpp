@@ -25,7 +25,7 @@ TEST(DriverInventoryAccessors, IndexOneIsTheFirstRowAndTheCountTheLast) {
     ASSERT_TRUE(rows.Add("MIDDLE.DRV", BuildVersionedPe(kVersion), UtcFileTime(1999, 4, 23, 0, 0), true));
     ASSERT_TRUE(rows.Add("LAST.SYS", BuildVersionedPe(kVersion), UtcFileTime(2001, 12, 31, 0, 0), true));
     rows.List();
-    DriverInventory inventory(0);
+    DriverInventory inventory(RunTiming::kNotShown);
     ASSERT_EQ(3u, inventory.GetItemCount());
     const struct {
         DWORD index;
@@ -36,8 +36,8 @@ TEST(DriverInventoryAccessors, IndexOneIsTheFirstRowAndTheCountTheLast) {
                  {3, rows.Name("LAST.SYS"), "2001/12/31"}};
     for (const auto& c : cases) {
         char name[512] = {}, stamp[128] = {}, date[64] = {};
-        ASSERT_EQ(1, inventory.GetItemNameAndStamp(name, stamp, c.index));
-        ASSERT_EQ(1, inventory.GetItemDate(date, c.index));
+        ASSERT_TRUE(inventory.GetItemNameAndStamp(name, stamp, c.index));
+        ASSERT_TRUE(inventory.GetItemDate(date, c.index));
         EXPECT_EQ(c.name, name) << c.index;
         EXPECT_STREQ(kStamp, stamp) << c.index;
         EXPECT_STREQ(c.date, date) << "the date of the same file, index " << c.index;
@@ -48,12 +48,12 @@ TEST(DriverInventoryAccessors, RefuseIndexZeroAndPastTheEndWithoutWriting) {
     PreparedRows rows;
     ASSERT_TRUE(rows.Add("A.VXD", BuildVersionedPe(kVersion), UtcFileTime(1999, 7, 4, 0, 0), true));
     rows.List();
-    DriverInventory inventory(0);
+    DriverInventory inventory(RunTiming::kNotShown);
     ASSERT_EQ(1u, inventory.GetItemCount());
     for (DWORD index : {0u, 2u, 0xFFFFFFFFu}) {
         char name[512] = "untouched", stamp[128] = "untouched", date[64] = "untouched";
-        EXPECT_EQ(0, inventory.GetItemNameAndStamp(name, stamp, index));
-        EXPECT_EQ(0, inventory.GetItemDate(date, index));
+        EXPECT_FALSE(inventory.GetItemNameAndStamp(name, stamp, index));
+        EXPECT_FALSE(inventory.GetItemDate(date, index));
         EXPECT_STREQ("untouched", name);
         EXPECT_STREQ("untouched", stamp);
         EXPECT_STREQ("untouched", date);
@@ -67,12 +67,12 @@ TEST(DriverInventoryAccessors, DateIsTheUtcDateOfTheLastWriteTime) {
     ASSERT_TRUE(rows.Add("D2.DRV", BuildVersionedPe(kVersion), UtcFileTime(2001, 12, 31, 0, 0), true));
     ASSERT_TRUE(rows.Add("D3.SYS", BuildVersionedPe(kVersion), UtcFileTime(1980, 1, 1, 0, 0), true));
     rows.List();
-    DriverInventory inventory(0);
+    DriverInventory inventory(RunTiming::kNotShown);
     ASSERT_EQ(3u, inventory.GetItemCount());
     const char* expected[] = {"1999/07/04", "2001/12/31", "1980/01/01"};
     for (DWORD index = 1; index <= 3; ++index) {
         char date[64];
-        ASSERT_EQ(1, inventory.GetItemDate(date, index));
+        ASSERT_TRUE(inventory.GetItemDate(date, index));
         EXPECT_STREQ(expected[index - 1], date);
     }
 }
@@ -89,14 +89,14 @@ TEST(DriverInventoryAccessors, RejectedTimeGivesTheClearedDateWhateverTheConvers
     PreparedRows rows;
     ASSERT_TRUE(rows.Add("BAD.VXD", BuildVersionedPe(kVersion), UtcFileTime(1999, 7, 4, 0, 0), true));
     rows.List();
-    DriverInventory inventory(0);
+    DriverInventory inventory(RunTiming::kNotShown);
     ASSERT_EQ(1u, inventory.GetItemCount());
     char date[64] = {};
     {
         ScopedImportPatch conversion("kernel32.dll", "FileTimeToSystemTime",
                                      reinterpret_cast<void*>(&FailingConversion));
         ASSERT_NE(nullptr, conversion.previous());
-        ASSERT_EQ(1, inventory.GetItemDate(date, 1));
+        ASSERT_TRUE(inventory.GetItemDate(date, 1));
     }
     EXPECT_STREQ("0000/00/00", date);
 }
@@ -127,11 +127,11 @@ TEST(DriverInventoryRun, TimingFlagShowsOneBoxWithTheRunsMilliseconds) {
 
     g_clockReads = 0;
     g_boxes = 0;
-    { DriverInventory untimed(0); }
+    { DriverInventory untimed(RunTiming::kNotShown); }
     EXPECT_EQ(0, g_boxes);
 
     g_clockReads = 0;
-    { DriverInventory timed(1); }
+    { DriverInventory timed(RunTiming::kShown); }
     ASSERT_EQ(1, g_boxes);
     EXPECT_EQ("Time = 250 ms", g_text);
     EXPECT_EQ("ActiveDriverList", g_caption);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cache_image_walk.h"
 #include "compatibility_mode_version_reads.h"
 #include "device_tree_fixture.h"
 #include "driver_file_image.h"
@@ -163,7 +164,7 @@ TEST_P(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
         bool made = false;
         g_change = [&] { made = c.make(); };
         g_changesLeft = 1;
-        { DriverInventory inventory(0); }
+        { DriverInventory inventory(RunTiming::kNotShown); }
         EXPECT_EQ(0, g_changesLeft) << "the file's version was never read";
         ExpectOthersRecorded();
         EXPECT_TRUE(StoredCacheIsWhole());
@@ -183,9 +184,9 @@ TEST_P(FileChangeDuringRead, EntryRecordedHoldsAStampAndTimeTheFileHadTogether) 
 TEST_P(FileChangeDuringRead, FileOpenForWritingIsReadAgainByTheNextRun) {
     HANDLE writer = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, writer);
-    { DriverInventory whileOpen(0); }
+    { DriverInventory whileOpen(RunTiming::kNotShown); }
     CloseHandle(writer);
-    { DriverInventory afterwards(0); }
+    { DriverInventory afterwards(RunTiming::kNotShown); }
     const Entry entry = CachedEntry(path_);
     ASSERT_TRUE(entry.found);
     EXPECT_EQ(kStampBefore, entry.stamp);
@@ -223,7 +224,7 @@ TEST_P(FileChangeDuringRead, TimeChangedDuringTheReadIsReadAgain) {
         g_changesLeft = c.changes;
         std::string listedDate;
         {
-            DriverInventory inventory(0);
+            DriverInventory inventory(RunTiming::kNotShown);
             ASSERT_EQ(0, g_changesLeft);
             ASSERT_TRUE(touched);
             for (DWORD index = 1; index <= inventory.GetItemCount(); ++index) {
@@ -245,7 +246,7 @@ TEST_P(FileChangeDuringRead, TimeChangedDuringTheReadIsReadAgain) {
         }
         EXPECT_EQ("", listedDate) << "listed with a stamp of a state it may not have had";
         EXPECT_FALSE(recorded.found);
-        { DriverInventory again(0); }
+        { DriverInventory again(RunTiming::kNotShown); }
         const Entry entry = CachedEntry(path_);
         ASSERT_TRUE(entry.found) << "the next run did not read the file again";
         EXPECT_EQ(kStampBefore, entry.stamp);
@@ -274,7 +275,7 @@ protected:
 
     // The stamp a whole run lists for the file, or "" when the run does not list it.
     std::string Listed() {
-        DriverInventory inventory(0);
+        DriverInventory inventory(RunTiming::kNotShown);
         for (DWORD index = 1; index <= inventory.GetItemCount(); ++index) {
             char name[512], stamp[128];
             if (inventory.GetItemNameAndStamp(name, stamp, index) && lstrcmpiA(name, kName) == 0) return stamp;

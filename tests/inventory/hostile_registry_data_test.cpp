@@ -129,7 +129,7 @@ bool CacheHoldsPath(const std::string& path) {
 // The rows of one whole inventory: file name -> version stamp.
 std::map<std::string, std::string> InventoryRows() {
     std::map<std::string, std::string> rows;
-    DriverInventory inventory(0);
+    DriverInventory inventory(RunTiming::kNotShown);
     char name[512], stamp[128];
     for (DWORD index = 1; inventory.GetItemNameAndStamp(name, stamp, index); ++index) rows[name] = stamp;
     return rows;
@@ -525,10 +525,7 @@ std::vector<StoredCacheValue> StoredCacheValues() {
     Bytes entriesThenNoise;
     for (int i = 0; i < 40; ++i) {
         const std::string path = OtherPath(i);
-        Bytes entry(path.size() + kCacheEntryOverhead, 0);
-        const uint8_t device[9] = {};
-        WriteCacheEntry(entry.data(), path.c_str(), static_cast<uint32_t>(path.size()), device, "01.00.00.0001",
-                        0x2F6A5C01u + i, 0x01BEC5D1u);
+        const Bytes entry = CacheEntryBytes({path, "01.00.00.0001", 0x2F6A5C01u + i, 0x01BEC5D1u});
         entriesThenNoise.insert(entriesThenNoise.end(), entry.begin(), entry.end());
     }
     const Bytes noise = Noise(3000, 11);

@@ -16,6 +16,7 @@
 #include "device_tree_fixture.h"
 #include "driver_file_image.h"
 #include "driver_machine.h"
+#include "enumerator_protocol.h"
 #include "file_aside.h"
 #include "drivers_fixture.h"
 #include "test_device_control.h"
@@ -25,9 +26,6 @@ namespace {
 
 using device_tree_fixture::DeviceTree;
 using namespace driver_fixtures;
-
-const DWORD kGetModule = 0x8002;
-const DWORD kGetDeviceNames = 0x8003;
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -136,8 +134,8 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
         EXPECT_EQ(S_OK, drivers.ConstructionResult());
         EXPECT_EQ(ExpectedList(rows), ReadList(drivers));
     }
-    EXPECT_EQ(4u, device.RequestsOf(kGetModule).size());
-    EXPECT_EQ(1u, device.RequestsOf(kGetDeviceNames).size());
+    EXPECT_EQ(4u, device.RequestsOf(ENUMDRV_GET_MODULE).size());
+    EXPECT_EQ(1u, device.RequestsOf(ENUMDRV_GET_DEVICE_NAMES).size());
 
     // A second run takes every stamp from the version cache, which keeps 13 characters.
     rows[4].stamp = "04.10.100.010";
@@ -146,7 +144,7 @@ TEST(InventoryRun, PreparedMachineGivesTheActiveStampedFilesInScanOrder) {
         EXPECT_EQ(S_OK, drivers.ConstructionResult());
         EXPECT_EQ(ExpectedList(rows), ReadList(drivers));
     }
-    EXPECT_EQ(8u, device.RequestsOf(kGetModule).size());
+    EXPECT_EQ(8u, device.RequestsOf(ENUMDRV_GET_MODULE).size());
 }
 
 // A client that writes a file by a relative name after creating the object, as the README's
@@ -165,7 +163,7 @@ TEST(InventoryRun, CallersRelativePathsResolveWhereTheyDidBeforeTheCreation) {
     CallersDirectory caller;
     ASSERT_FALSE(caller.Path().empty());
     { TestDrivers drivers; }
-    ASSERT_EQ(1u, device.RequestsOf(kGetDeviceNames).size()) << "the creation ran the inventory";
+    ASSERT_EQ(1u, device.RequestsOf(ENUMDRV_GET_DEVICE_NAMES).size()) << "the creation ran the inventory";
     EXPECT_TRUE(caller.IsCurrent());
     EXPECT_TRUE(caller.RelativeFileLandsHere("drivers.csv"));
 }

@@ -26,7 +26,7 @@ std::string ScratchDirectory() {
     return std::string(temp) + "brantovix_version_stamp_" + std::to_string(GetCurrentProcessId());
 }
 
-std::string Stamp(const std::string& path, int* result) {
+std::string Stamp(const std::string& path, StampRead* result) {
     char stamp[128];
     lstrcpyA(stamp, "sentinel");
     *result = ReadVersionStamp(path.c_str(), stamp);
@@ -55,9 +55,9 @@ TEST(VersionStamp, ExchangeRuleAndNumberWidths) {
         const std::string path = files.Place(ScratchDirectory(), "STAMP" + std::to_string(index++) + ".VXD",
                                              BuildVersionedPe(c.version), time);
         ASSERT_FALSE(path.empty());
-        int result = -1;
+        StampRead result = StampRead::kNotNow;
         EXPECT_EQ(c.stamp, Stamp(path, &result)) << path;
-        EXPECT_EQ(1, result) << path;
+        EXPECT_EQ(StampRead::kStamped, result) << path;
     }
 }
 
@@ -66,9 +66,9 @@ TEST(VersionStamp, SixteenBitFileUnderADriverName) {
     const std::string path =
         files.Place(ScratchDirectory(), "NE16.DRV", BuildVersionedNe({4, 0, 950, 3}), UtcFileTime(1998, 4, 23, 20, 1));
     ASSERT_FALSE(path.empty());
-    int result = -1;
+    StampRead result = StampRead::kNotNow;
     EXPECT_EQ("04.00.03.0950", Stamp(path, &result));
-    EXPECT_EQ(1, result);
+    EXPECT_EQ(StampRead::kStamped, result);
 }
 
 TEST(VersionStamp, NoUsableVersionInformationGivesAnEmptyStamp) {
@@ -97,13 +97,13 @@ TEST(VersionStamp, NoUsableVersionInformationGivesAnEmptyStamp) {
             DWORD handle = 0;
             EXPECT_NE(0u, GetFileVersionInfoSizeA(path.c_str(), &handle));
         }
-        int result = -1;
+        StampRead result = StampRead::kNotNow;
         EXPECT_EQ("", Stamp(path, &result)) << c.name;
-        EXPECT_EQ(0, result) << c.name;
+        EXPECT_EQ(StampRead::kNoVersion, result) << c.name;
     }
-    int result = -1;
+    StampRead result = StampRead::kNotNow;
     EXPECT_EQ("", Stamp(ScratchDirectory() + "\\MISSING.VXD", &result));
-    EXPECT_EQ(0, result);
+    EXPECT_EQ(StampRead::kNoVersion, result);
 }
 
 }   // namespace

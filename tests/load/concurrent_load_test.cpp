@@ -42,6 +42,7 @@
 #include "load_machine.h"
 #include "stored_cache_check.h"
 #include "test_files.h"
+#include "test_handles.h"
 #include "windows_version.h"
 
 namespace {
@@ -362,11 +363,12 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
     const std::string start = "BrantovixLoadStart" + tag_, ready = "BrantovixLoadReady" + tag_;
     const std::string mutatorReady = "BrantovixLoadMutatorReady" + tag_, stop = "BrantovixLoadStop" + tag_;
     const std::string sequenceName = "BrantovixLoadSequence" + tag_;
-    HANDLE startEvent = CreateEventA(nullptr, TRUE, FALSE, start.c_str());
-    HANDLE readySemaphore = CreateSemaphoreA(nullptr, 0, static_cast<LONG>(creators), ready.c_str());
-    HANDLE mutatorReadyEvent = CreateEventA(nullptr, TRUE, FALSE, mutatorReady.c_str());
-    HANDLE stopEvent = CreateEventA(nullptr, TRUE, FALSE, stop.c_str());
-    HANDLE sequence = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, sequenceName.c_str());
+    const KernelObject startEvent(CreateEventA(nullptr, TRUE, FALSE, start.c_str()));
+    const KernelObject readySemaphore(CreateSemaphoreA(nullptr, 0, static_cast<LONG>(creators), ready.c_str()));
+    const KernelObject mutatorReadyEvent(CreateEventA(nullptr, TRUE, FALSE, mutatorReady.c_str()));
+    const KernelObject stopEvent(CreateEventA(nullptr, TRUE, FALSE, stop.c_str()));
+    const KernelObject sequence(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, sequenceName.c_str()));
     ASSERT_TRUE(startEvent && readySemaphore && mutatorReadyEvent && stopEvent && sequence);
     const std::string log = Output("mutator");
     std::vector<std::string> outputs;
@@ -383,12 +385,12 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
                                                   sequenceName));
             ASSERT_TRUE(running.back()->started());
         }
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutatorReadyEvent, kReadyTimeoutMs))
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutatorReadyEvent.get(), kReadyTimeoutMs))
             << "the mutator did not start";
         for (unsigned long i = 0; i < creators; ++i) {
-            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readySemaphore, kReadyTimeoutMs)) << "a creator did not start";
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readySemaphore.get(), kReadyTimeoutMs)) << "a creator did not start";
         }
-        SetEvent(startEvent);
+        SetEvent(startEvent.get());
         const DWORD deadline = GetTickCount() + kCreatorsTimeoutMs;
         for (unsigned long i = 0; i < creators; ++i) {
             const DWORD now = GetTickCount();
@@ -396,15 +398,10 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
             EXPECT_TRUE(running[i]->Finish(left)) << "creator " << i << " hung and was ended";
             EXPECT_EQ(0u, running[i]->ExitCode()) << "creator " << i;
         }
-        SetEvent(stopEvent);
+        SetEvent(stopEvent.get());
         ASSERT_TRUE(mutator.Finish(kMutatorTimeoutMs)) << "the mutator hung and was ended";
         ASSERT_EQ(0u, mutator.ExitCode());
     }
-    CloseHandle(startEvent);
-    CloseHandle(readySemaphore);
-    CloseHandle(mutatorReadyEvent);
-    CloseHandle(stopEvent);
-    CloseHandle(sequence);
 
     // What the mutator did.
     std::map<std::string, int> done, refused;

@@ -20,6 +20,7 @@
 #include "import_patch.h"
 #include "ledger_hooks.h"
 #include "registry_keys.h"
+#include "registry_tree.h"
 #include "replacement_map.h"
 #include "server_module.h"
 
@@ -84,59 +85,6 @@ std::string ModulePath(HMODULE module) {
     return std::string(path, length);
 }
 
-void DumpKey(HKEY key, const std::string& path, std::vector<std::string>& lines) {
-    lines.push_back(path);
-    for (DWORD index = 0;; ++index) {
-        char name[512];
-        DWORD nameSize = sizeof name;
-        BYTE data[4096];
-        DWORD dataSize = sizeof data;
-        DWORD type = 0;
-        if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-        std::string line = path + ":" + (name[0] ? name : "@") + " = ";
-        char text[16];
-        if (type == REG_SZ) {
-            line += "sz:";
-            for (DWORD i = 0; i < dataSize; ++i) line += data[i] ? static_cast<char>(data[i]) : '|';
-        } else if (type == REG_DWORD && dataSize == 4) {
-            DWORD number;
-            memcpy(&number, data, 4);
-            snprintf(text, sizeof text, "dword:%08lx", static_cast<unsigned long>(number));
-            line += text;
-        } else {
-            line += "hex:";
-            for (DWORD i = 0; i < dataSize; ++i) {
-                snprintf(text, sizeof text, i ? ",%02x" : "%02x", data[i]);
-                line += text;
-            }
-        }
-        lines.push_back(line);
-    }
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        HKEY child = nullptr;
-        if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-        DumpKey(child, path + "\\" + name, lines);
-        RegCloseKey(child);
-    }
-}
-
-// Every key and value below parent\path, sorted, one line each (the default value is "@";
-// a string shows its terminating zero as "|"); empty when the key is missing.
-std::string Dump(HKEY parent, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
-    std::vector<std::string> lines;
-    DumpKey(key, path, lines);
-    RegCloseKey(key);
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
 // The interpreter, linked into this executable, reaches the platform through its import
 // table: while a HandleRecording lives, the keys it opens or creates (ledger_hooks.h) and the
 // modules it loads are recorded in a ledger, and so are their closes.
@@ -179,7 +127,7 @@ HRESULT Apply(UINT id, BOOL registering, const ScriptReplacement* extra = nullpt
     HandleRecording recording;
     EXPECT_TRUE(recording.Installed());
     HRESULT result = ApplyRegistryScript(id, registering, extra);
-    EXPECT_TRUE(recording.ledger.Balanced()) << "script " << id;
+    EXPECT_EQ("", recording.ledger.Faults()) << "script " << id;
     return result;
 }
 
@@ -199,11 +147,11 @@ protected:
         HandleRecording recording;
         EXPECT_TRUE(recording.Installed());
         HRESULT result = RunScriptResource(path.c_str(), id, "REGISTRY", registering, replacements);
-        EXPECT_TRUE(recording.ledger.Balanced()) << "script " << id;
+        EXPECT_EQ("", recording.ledger.Faults()) << "script " << id;
         opened = recording.ledger.opens();
         return result;
     }
-    std::string TestKey() { return Dump(HKEY_CURRENT_USER, kTestKey); }
+    std::string TestKey() { return RegistryTreeText(HKEY_CURRENT_USER, kTestKey); }
 
     std::string path;
     ReplacementMap replacements;
@@ -343,8 +291,9 @@ protected:
     }
 
     std::string Registration() {
-        return Dump(HKEY_CLASSES_ROOT, "Brantovix.Drivers.1") + Dump(HKEY_CLASSES_ROOT, "Brantovix.Drivers") +
-               Dump(HKEY_CLASSES_ROOT, kClassKey);
+        return RegistryTreeText(HKEY_CLASSES_ROOT, "Brantovix.Drivers.1") +
+               RegistryTreeText(HKEY_CLASSES_ROOT, "Brantovix.Drivers") +
+               RegistryTreeText(HKEY_CLASSES_ROOT, kClassKey);
     }
 
     std::string directory;

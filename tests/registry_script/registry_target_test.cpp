@@ -35,7 +35,7 @@ TEST_F(TargetKeyContract, EmptyOwnerClosesNothing) {
         EXPECT_EQ(kNoScriptKey, key.get());
     }
     EXPECT_EQ(0, registry.Keys().opens());
-    EXPECT_TRUE(registry.Keys().Balanced());
+    EXPECT_EQ("", registry.Keys().Faults());
 }
 
 TEST_F(TargetKeyContract, ClosesWhatItHoldsOnceAtTheEnd) {
@@ -47,7 +47,7 @@ TEST_F(TargetKeyContract, ClosesWhatItHoldsOnceAtTheEnd) {
         EXPECT_TRUE(registry.Keys().IsOpen(reinterpret_cast<const void*>(held)));
     }
     EXPECT_FALSE(registry.Keys().IsOpen(reinterpret_cast<const void*>(held)));
-    EXPECT_TRUE(registry.Keys().Balanced());
+    EXPECT_EQ("", registry.Keys().Faults());
 }
 
 TEST_F(TargetKeyContract, ResetAndReceiveCloseTheOldKey) {
@@ -61,7 +61,7 @@ TEST_F(TargetKeyContract, ResetAndReceiveCloseTheOldKey) {
     key.reset();
     EXPECT_FALSE(key.valid());
     EXPECT_EQ(2, registry.Keys().opens());
-    EXPECT_TRUE(registry.Keys().Balanced());
+    EXPECT_EQ("", registry.Keys().Faults());
 }
 
 TEST_F(TargetKeyContract, ReleaseHandsOverWithoutClosing) {
@@ -74,7 +74,7 @@ TEST_F(TargetKeyContract, ReleaseHandsOverWithoutClosing) {
     }
     EXPECT_EQ(1, registry.Keys().stillOpen());
     EXPECT_EQ(kRegistrySuccess, registry.CloseKey(handed));
-    EXPECT_TRUE(registry.Keys().Balanced());
+    EXPECT_EQ("", registry.Keys().Faults());
 }
 
 TEST_F(TargetKeyContract, FailedOpenLeavesNothingToClose) {
@@ -85,7 +85,7 @@ TEST_F(TargetKeyContract, FailedOpenLeavesNothingToClose) {
                                 kRegistrySuccess));
         EXPECT_FALSE(key.valid());
     }
-    EXPECT_TRUE(scribbling.Keys().Balanced());   // 0x5EB7 was never closed
+    EXPECT_EQ("", scribbling.Keys().Faults());   // 0x5EB7 was never closed
 }
 
 TEST_F(TargetKeyContract, CloseGivesTheTargetsAnswerAndClosesOnce) {
@@ -97,7 +97,7 @@ TEST_F(TargetKeyContract, CloseGivesTheTargetsAnswerAndClosesOnce) {
         EXPECT_FALSE(key.valid());
         EXPECT_EQ(kRegistrySuccess, key.Close());   // nothing left to close
     }
-    EXPECT_TRUE(registry.Keys().Balanced());
+    EXPECT_EQ("", registry.Keys().Faults());
 }
 
 }   // namespace

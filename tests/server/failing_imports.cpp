@@ -62,11 +62,11 @@ std::string LastMessageBoxText() {
 }
 
 ::testing::AssertionResult EveryHandleClosedOnce() {
-    const ::testing::AssertionResult keys = g_keys.Balanced();
-    if (!keys) return ::testing::AssertionFailure() << "keys: " << keys.message();
-    const ::testing::AssertionResult files = g_files.Balanced();
-    if (!files) return ::testing::AssertionFailure() << "files: " << files.message();
-    const ::testing::AssertionResult searches = g_searches.Balanced();
-    if (!searches) return ::testing::AssertionFailure() << "searches: " << searches.message();
+    const std::string keys = g_keys.Faults();
+    if (!keys.empty()) return ::testing::AssertionFailure() << "keys: " << keys;
+    const std::string files = g_files.Faults();
+    if (!files.empty()) return ::testing::AssertionFailure() << "files: " << files;
+    const std::string searches = g_searches.Faults();
+    if (!searches.empty()) return ::testing::AssertionFailure() << "searches: " << searches;
     return ::testing::AssertionSuccess();
 }

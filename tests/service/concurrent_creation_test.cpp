@@ -16,6 +16,7 @@
 #include "child_process.h"
 #include "file_aside.h"
 #include "test_files.h"
+#include "test_handles.h"
 #include "windows_version.h"
 
 namespace {
@@ -89,8 +90,8 @@ protected:
         const std::string tag = std::to_string(GetCurrentProcessId());
         const std::string startName = "BrantovixCreationStart" + tag;
         const std::string readyName = "BrantovixCreationReady" + tag;
-        HANDLE start = CreateEventA(nullptr, TRUE, FALSE, startName.c_str());
-        HANDLE ready = CreateSemaphoreA(nullptr, 0, count, readyName.c_str());
+        const KernelObject start(CreateEventA(nullptr, TRUE, FALSE, startName.c_str()));
+        const KernelObject ready(CreateSemaphoreA(nullptr, 0, count, readyName.c_str()));
         ASSERT_TRUE(start && ready);
         char temporary[MAX_PATH];
         GetTempPathA(MAX_PATH, temporary);
@@ -101,15 +102,13 @@ protected:
             ASSERT_TRUE(clients.back()->started()) << GetLastError();
         }
         for (int i = 0; i < count; ++i) {
-            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, kReadyTimeoutMs));
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), kReadyTimeoutMs));
         }
-        SetEvent(start);
+        SetEvent(start.get());
         for (auto& client : clients) {
             ASSERT_TRUE(client->Finish(kFinishTimeoutMs)) << "a client hung";
             EXPECT_EQ(0u, client->ExitCode());
         }
-        CloseHandle(start);
-        CloseHandle(ready);
     }
 
     const std::string directory_ = SystemDirectory();

@@ -110,7 +110,7 @@ TEST_F(DriversTest, FailedDeploymentLeavesNoDriverFileAndTheInventoryStillRuns) 
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << path;
     }
     EXPECT_FALSE(deviceOpened);
-    EXPECT_TRUE(ledger.Balanced());
+    EXPECT_EQ("", ledger.Faults());
 }
 
 // The list a body makes of the rows of its own inventory, on a prepared machine: the body

@@ -1,43 +1,18 @@
 #include "driver_machine.h"
 
+#include "driver_extensions.h"
 #include "registry_keys.h"
 
 namespace driver_fixtures {
 
 const char kCacheKey[] = "SOFTWARE\\Orvane\\Service\\DCOM\\Cache";
-const char* const kDriverPatterns[6] = {"*.vxd", "*.drv", "*.sys", "*.386", "*.wdm", "*.pdr"};
-
-DriverDirectories GetDriverDirectories() {
-    char system[MAX_PATH] = {}, windows[MAX_PATH] = {};
-    GetSystemDirectoryA(system, sizeof(system));
-    GetWindowsDirectoryA(windows, sizeof(windows));
-    return {system, std::string(windows) + "\\System32\\Drivers", std::string(system) + "\\IoSubSys"};
-}
-
-FILETIME UtcFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-    SYSTEMTIME utc = {};
-    utc.wYear = year, utc.wMonth = month, utc.wDay = day;
-    utc.wHour = hour, utc.wMinute = minute, utc.wSecond = second;
-    FILETIME time = {};
-    SystemTimeToFileTime(&utc, &time);
-    return time;
-}
-
-bool SetLastWriteTime(const std::string& path, const FILETIME& lastWrite) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool done = SetFileTime(file, nullptr, nullptr, &lastWrite) != FALSE;
-    CloseHandle(file);
-    return done;
-}
 
 std::vector<ListedFile> ListDriverFiles() {
     std::vector<ListedFile> files;
     for (const std::string& directory : GetDriverDirectories().InScanOrder()) {
-        for (const char* pattern : kDriverPatterns) {
+        for (const char* extension : kDriverExtensions) {
             WIN32_FIND_DATAA found;
-            HANDLE search = FindFirstFileA((directory + "\\" + pattern).c_str(), &found);
+            HANDLE search = FindFirstFileA((directory + "\\*" + extension).c_str(), &found);
             if (search == INVALID_HANDLE_VALUE) continue;
             do {
                 CharUpperA(found.cFileName);
@@ -120,57 +95,19 @@ bool CacheKeyExists() {
     return true;
 }
 
-namespace {
-
-void ReadTree(HKEY key, const std::string& below, std::vector<CacheTreeValue>* values, std::vector<std::string>* keys) {
-    if (keys) keys->push_back(below);
-    std::vector<char> name(16384);
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = 0;
-        if (RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-        CacheTreeValue value = {below, std::string(name.data(), nameLength), type, std::vector<uint8_t>(size)};
-        DWORD read = size;
-        if (RegQueryValueExA(key, value.name.c_str(), nullptr, &value.type, value.data.data(), &read) !=
-            ERROR_SUCCESS) {
-            continue;
-        }
-        value.data.resize(read);
-        values->push_back(value);
-    }
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = static_cast<DWORD>(name.size());
-        if (RegEnumKeyExA(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        const std::string subkey(name.data(), nameLength);
-        HKEY child = nullptr;
-        if (RegOpenKeyExA(key, subkey.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-        ReadTree(child, below.empty() ? subkey : below + "\\" + subkey, values, keys);
-        RegCloseKey(child);
-    }
-}
-
-}   // namespace
-
 void DeleteCacheKey() {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kCacheKey);
 }
 
-bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>* keys) {
-    values->clear();
-    if (keys) keys->clear();
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCacheKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    ReadTree(key, "", values, keys);
-    RegCloseKey(key);
-    return true;
+bool ReadCacheTree(std::vector<RegistryTreeValue>* values, std::vector<std::string>* keys) {
+    return ReadRegistryTree(HKEY_LOCAL_MACHINE, kCacheKey, values, keys);
 }
 
 CacheValueMap ReadCacheValues() {
     CacheValueMap values;
-    std::vector<CacheTreeValue> tree;
+    std::vector<RegistryTreeValue> tree;
     ReadCacheTree(&tree);
-    for (const CacheTreeValue& value : tree) {
+    for (const RegistryTreeValue& value : tree) {
         if (value.key.empty()) values[value.name] = {value.type, value.data};
     }
     return values;
@@ -180,7 +117,7 @@ CacheKeyBackup::CacheKeyBackup() : existed_(false) {
     existed_ = ReadCacheTree(&values_, &keys_);
 }
 
-void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys) {
+void WriteCacheTree(const std::vector<RegistryTreeValue>& values, const std::vector<std::string>& keys) {
     DeleteCacheKey();
     for (const std::string& below : keys) {
         const std::string path = below.empty() ? std::string(kCacheKey) : std::string(kCacheKey) + "\\" + below;
@@ -189,7 +126,7 @@ void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector
             ERROR_SUCCESS) {
             continue;
         }
-        for (const CacheTreeValue& value : values) {
+        for (const RegistryTreeValue& value : values) {
             if (value.key != below) continue;
             RegSetValueExA(key, value.name.c_str(), 0, value.type, value.data.data(),
                            static_cast<DWORD>(value.data.size()));

@@ -11,21 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "driver_directories.h"
+#include "registry_tree.h"
+
 namespace driver_fixtures {
 
 extern const char kCacheKey[];   // under HKEY_LOCAL_MACHINE
-extern const char* const kDriverPatterns[6];
-
-struct DriverDirectories {
-    std::string system;     // GetSystemDirectoryA
-    std::string drivers;    // GetWindowsDirectoryA + "\System32\Drivers"
-    std::string ioSubSys;   // GetSystemDirectoryA + "\IoSubSys"
-    std::vector<std::string> InScanOrder() const { return {system, drivers, ioSubSys}; }
-};
-DriverDirectories GetDriverDirectories();
-
-FILETIME UtcFileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second = 0);
-bool SetLastWriteTime(const std::string& path, const FILETIME& lastWrite);
 
 // One file as a directory search reports it: scan directory, upper-case name, last-write time.
 struct ListedFile {
@@ -64,16 +55,9 @@ bool CacheKeyExists();
 // Deletes the cache key with its values and the keys under it (the parents stay).
 void DeleteCacheKey();
 
-// One value somewhere in the cache key's tree: the key's path below the cache key ("" for the
-// cache key itself), the value's name, type and data.
-struct CacheTreeValue {
-    std::string key, name;
-    DWORD type;
-    std::vector<uint8_t> data;
-};
 // Every value of the cache key and the keys under it, keys in the order the platform lists
 // them, depth first. False when the cache key is absent.
-bool ReadCacheTree(std::vector<CacheTreeValue>* values, std::vector<std::string>* keys = nullptr);
+bool ReadCacheTree(std::vector<RegistryTreeValue>* values, std::vector<std::string>* keys = nullptr);
 
 // The values of the cache key itself (not those of the keys under it), by name: type and data.
 // Empty when the key is absent.
@@ -81,7 +65,7 @@ using CacheValueMap = std::map<std::string, std::pair<DWORD, std::vector<uint8_t
 CacheValueMap ReadCacheValues();
 
 // Replaces the cache key's tree with these keys and values (as ReadCacheTree gave them).
-void WriteCacheTree(const std::vector<CacheTreeValue>& values, const std::vector<std::string>& keys);
+void WriteCacheTree(const std::vector<RegistryTreeValue>& values, const std::vector<std::string>& keys);
 
 // Keeps the cache key as it was found (every value in it and under it, or its absence) and puts
 // it back when it goes.
@@ -93,7 +77,7 @@ public:
 private:
     bool existed_;
     std::vector<std::string> keys_;
-    std::vector<CacheTreeValue> values_;
+    std::vector<RegistryTreeValue> values_;
     CacheKeyBackup(const CacheKeyBackup&) = delete;
     CacheKeyBackup& operator=(const CacheKeyBackup&) = delete;
 };

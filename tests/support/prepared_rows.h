@@ -2,8 +2,8 @@
 // directories, each with a version resource of the test's choice (or none) and a last-write
 // time, and one device node whose class key lists the files in use. A run then finds exactly
 // the listed, stamped files (the platform's own files are listed by no node), in scan order:
-// directory by directory, and pattern by pattern (".vxd", ".drv", ".sys", ".386", ".wdm",
-// ".pdr") within one; within one pattern the directory search decides, so a test that needs an
+// directory by directory, and extension by extension (kDriverExtensions) within one; within
+// one extension the directory search decides, so a test that needs an
 // order gives each file its own pattern or directory.
 //
 // File names carry a tag of this process (Name()), so that no other file or earlier cache

@@ -5,7 +5,7 @@
 // the registry limits of Windows 95/98 in force (values of at most 16,300 bytes, at most 64 KB
 // of values per key), and where the time of a warm run goes, step by step. Medians of 5 runs
 // (or of the count given). Run it in the build's prefix:
-//   tools/wine/wine-run.sh build/win32/tools/benchmarks/inventory_benchmark.exe [runs] [--long]
+//   tools/benchmarks/inventory_benchmark.sh [runs] [--long]
 // With --long the files it adds have names of 120 to 228 characters (paths of up to 257, the
 // longest the platform opens), so that the cache takes about 20 pieces in 7 keys.
 // It adds driver files to the "IoSubSys" directory until the directories hold 1023, and puts
@@ -22,6 +22,7 @@
 
 #include "device_tree_scan.h"
 #include "driver_file_image.h"
+#include "driver_extensions.h"
 #include "driver_file_scan.h"
 #include "driver_inventory.h"
 #include "driver_machine.h"
@@ -59,7 +60,7 @@ double Median(std::vector<double> values) {
 }
 
 void RunInventory() {
-    DriverInventory* inventory = new DriverInventory(0);
+    DriverInventory* inventory = new DriverInventory(RunTiming::kNotShown);
     delete inventory;
 }
 
@@ -119,8 +120,7 @@ int main(int argc, char** argv) {
     driver_fixtures::CacheKeyBackup cacheBackup;
     driver_fixtures::PlacedFiles files;
 
-    // Fill up to 1023 files with real version resources, spread over the six patterns.
-    const char* const extensions[] = {".VXD", ".DRV", ".SYS", ".386", ".WDM", ".PDR"};
+    // Fill up to 1023 files with real version resources, spread over the driver extensions.
     const size_t present = ListDriverFiles().size();
     const FILETIME time = driver_fixtures::UtcFileTime(1999, 4, 23, 22, 22);
     for (size_t i = 0; present + i < kDriverFiles; ++i) {
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
                                                       static_cast<uint16_t>(1998 + i)};
         std::string name = "BENCH" + std::to_string(i);
         if (longNames) name += "_" + std::string(115 + (i * 37) % 110 - name.size(), static_cast<char>('A' + i % 26));
-        name += extensions[i % 6];
+        name += kDriverExtensions[i % kDriverExtensionCount];
         if (files.Place(directories.ioSubSys, name, driver_fixtures::BuildVersionedPe(version), time).empty()) {
             fprintf(stderr, "cannot write %s\\%s\n", directories.ioSubSys.c_str(), name.c_str());
             return 1;
@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
             refused += strict.refused();
         }
     }
-    std::vector<driver_fixtures::CacheTreeValue> values;
+    std::vector<RegistryTreeValue> values;
     std::vector<std::string> keys;
     driver_fixtures::ReadCacheTree(&values, &keys);
     size_t pieces = 0, stored = 0;

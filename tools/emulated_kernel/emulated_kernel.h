@@ -18,19 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "loaded_module.h"
+
 namespace emulated_kernel {
 
 // Registers for and from a call of the control procedure.
 struct Registers {
     uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0, ebp = 0, eflags = 0;
     bool Carry() const { return eflags & 1; }
-};
-
-// One entry of the loader's list of dynamically loaded devices.
-struct LoadedModule {
-    std::string name;
-    uint8_t loadCount = 1;
-    bool hasName = true;   // false: the record's DI_ModuleName is null
 };
 
 // The request parameters the system passes with W32_DEVICEIOCONTROL.

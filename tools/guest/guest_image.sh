@@ -16,8 +16,27 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 suite=bookworm
-mirror=${BRANTOVIX_GUEST_MIRROR:-http://deb.debian.org/debian}
-security_mirror=${BRANTOVIX_GUEST_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
+
+# The mirrors this host's own apt sources name for a suite that ends in SUFFIX ("" for the
+# release itself, "-security"), one-line (.list) or deb822 (.sources) entries of type deb; the
+# first found, or nothing. The guest is built from the mirror the host already reaches.
+host_mirror() {
+  local suffix=$1
+  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+    awk -v want="$suite$suffix" '
+      /^[ \t]*#/ { next }
+      $1 == "deb" { i = 2; if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
+                    if ($(i + 1) == want) { print $i; exit } next }
+      /^Types:/ { deb = ($0 ~ /[ \t]deb([ \t]|$)/); uris = ""; next }
+      /^URIs:/ { uris = $2; next }
+      /^Suites:/ { for (j = 2; j <= NF; j++) if (deb && uris != "" && $j == want) { print uris; exit } }'
+}
+# BRANTOVIX_GUEST_MIRROR and BRANTOVIX_GUEST_SECURITY_MIRROR override; the mirror is no part of
+# the recipe (the guest is the same from any mirror).
+mirror=${BRANTOVIX_GUEST_MIRROR:-$(host_mirror "")}
+mirror=${mirror:-http://deb.debian.org/debian}
+security_mirror=${BRANTOVIX_GUEST_SECURITY_MIRROR:-$(host_mirror -security)}
+security_mirror=${security_mirror:-http://deb.debian.org/debian-security}
 base_packages=linux-image-amd64,udev,kmod
 guest_packages=(wine wine32 wine64 cmake binutils-mingw-w64-i686)
 disk_size=6G

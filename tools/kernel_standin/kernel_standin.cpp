@@ -80,9 +80,7 @@ bool OpenDriver(HMODULE self) {
         return false;
     }
     provisioner::AddLoadedDriver(&description, kernel.ModuleName(), kernel.DdbName());
-    std::vector<emulated_kernel::LoadedModule> modules;
-    for (const auto& m : description.modules) modules.push_back({m.name, m.loadCount, true});
-    kernel.SetLists(modules, description.devices);
+    kernel.SetLists(description.modules, description.devices);
 
     if (kernel.Control(emulated_kernel::kSysDynamicDeviceInit).Carry()) {
         Report("the driver refused SYS_DYNAMIC_DEVICE_INIT");

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "enumerator_protocol.h"
 #include "enumerator_request_cases.h"
 
 namespace {
@@ -54,15 +55,16 @@ int main(int argc, char** argv) {
         return result;
     }
     DWORD version = 0, count = 0;
-    BOOL ok = DeviceIoControl(device, 0x8001, nullptr, 0, &version, 4, &count, nullptr);
+    BOOL ok = DeviceIoControl(device, ENUMDRV_GET_VERSION, nullptr, 0, &version, ENUMDRV_VERSION_SIZE, &count, nullptr);
     std::printf("version %d %lu 0x%08lX\n", ok ? 1 : 0, count, version);
 
     for (DWORD index = 0; index < 1024; ++index) {
-        unsigned char record[17];
+        unsigned char record[ENUMDRV_MODULE_RECORD_SIZE];
         std::memset(record, 0xCC, sizeof record);
         count = 0;
-        ok = DeviceIoControl(device, 0x8002, &index, 4, record, 17, &count, nullptr);
-        if (!ok || count == 0 || count == 0xFFFFFFFE || count == 0xFFFFFFFF) {
+        ok = DeviceIoControl(device, ENUMDRV_GET_MODULE, &index, ENUMDRV_MODULE_INDEX_SIZE, record, sizeof record,
+                             &count, nullptr);
+        if (!ok || count == 0 || count == ENUMDRV_STATUS_INDEX_PAST_END || count == ENUMDRV_STATUS_NO_LIST) {
             std::printf("end %lu %d %lu 0x%08lX\n", index, ok ? 1 : 0, count, ok ? 0 : GetLastError());
             break;
         }
@@ -71,14 +73,14 @@ int main(int argc, char** argv) {
         std::printf("module %lu %u %s\n", index, record[0], name);
     }
 
-    static unsigned char names[2304];
+    static unsigned char names[ENUMDRV_DEVICE_REPLY_CAPACITY];
     count = 0;
-    ok = DeviceIoControl(device, 0x8003, nullptr, 0, names, sizeof names, &count, nullptr);
+    ok = DeviceIoControl(device, ENUMDRV_GET_DEVICE_NAMES, nullptr, 0, names, sizeof names, &count, nullptr);
     std::printf("devices %d %lu 0x%08lX\n", ok ? 1 : 0, count, ok ? 0 : GetLastError());
     for (DWORD at = 0; ok && at + 9 <= count; at += 9)
         std::printf("device [%s]\n", reinterpret_cast<char*>(names + at));
     count = 0xA5A5;
-    ok = DeviceIoControl(device, 0x8003, nullptr, 0, names, 0, &count, nullptr);
+    ok = DeviceIoControl(device, ENUMDRV_GET_DEVICE_NAMES, nullptr, 0, names, 0, &count, nullptr);
     std::printf("no room %d %lu %lu\n", ok ? 1 : 0, count, ok ? 0 : GetLastError());
 
     std::printf("close %d\n", CloseHandle(device) ? 1 : 0);

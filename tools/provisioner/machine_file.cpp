@@ -135,7 +135,7 @@ bool Refuse(std::string* problem, const std::string& what) {
 }
 
 // "module NAME [COUNT]": the rest after the keyword.
-bool ParseModule(const std::string& rest, ListedModule* module, std::string* problem) {
+bool ParseModule(const std::string& rest, LoadedModule* module, std::string* problem) {
     std::string countText;
     module->name = FirstWord(rest, &countText);
     if (module->name.empty()) return Refuse(problem, "module needs a name");
@@ -200,7 +200,7 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
         std::string keyword = FirstWord(line, &rest);
         std::string problem;
         if (keyword == "module") {
-            ListedModule module;
+            LoadedModule module;
             if (!ParseModule(rest, &module, &problem)) return fail(problem);
             if (result.modules.size() >= kMaxListEntries) return fail("too many modules");
             result.modules.push_back(module);
@@ -294,7 +294,7 @@ bool ParseMachineFile(const std::string& text, Machine* machine, std::string* er
 
 void AddLoadedDriver(Machine* machine, const std::string& moduleName, const std::string& ddbName) {
     bool listed = false;
-    for (const ListedModule& m : machine->modules) listed = listed || EqualNoCase(m.name, moduleName);
+    for (const LoadedModule& m : machine->modules) listed = listed || EqualNoCase(m.name, moduleName);
     if (!listed) machine->modules.push_back({moduleName, 1});
     std::string padded = ddbName;
     padded.resize(8, ' ');

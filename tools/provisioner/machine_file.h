@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "loaded_module.h"
+
 namespace provisioner {
 
 // The three directories that the inventory scans.
@@ -50,13 +52,6 @@ struct ClassValue {
     std::string data;
 };
 
-// One entry of the loader's list of dynamically loaded devices: the module name the loader
-// keeps (no path, no extension, no blanks, up to 255 characters) and its load count.
-struct ListedModule {
-    std::string name;
-    uint8_t loadCount = 1;
-};
-
 constexpr size_t kMaxListEntries = 4096;   // modules, and devices
 
 struct Machine {
@@ -66,7 +61,7 @@ struct Machine {
     std::vector<ClassValue> classValues;
     // The loader's list, head first, and the chain of descriptor blocks, head first (each name
     // blank-padded to the 8 bytes a descriptor block holds).
-    std::vector<ListedModule> modules;
+    std::vector<LoadedModule> modules;
     std::vector<std::string> devices;
     // The "module" and "device" lines, in order, as they stand: the stand-in's description.
     std::string kernelLists;

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "driver_file_image.h"
-#include "driver_machine.h"
+#include "driver_directories.h"
 #include "machine_file.h"
 #include "provisioner_support.h"
 #include "record.h"

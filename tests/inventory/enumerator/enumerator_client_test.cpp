@@ -1,6 +1,6 @@
-// The enumerator driver client against the test device ORV_DE.VXD (tests/test_device),
-// deployed to the system directory: the module loop and the device-name request as the device sees them, what the two
-// lists keep of every kind of reply, and the device handle's life.
+// The enumerator driver client against the test device ORV_DE.VXD (tests/support/test_device),
+// deployed to the system directory: the module loop and the device-name request as the device
+// sees them, what the two lists keep of every kind of reply, and the device handle's life.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,17 +8,15 @@
 #include <vector>
 
 #include "enumerator_client.h"
+#include "enumerator_protocol.h"
+#include "enumerator_request_cases.h"
 #include "file_aside.h"
 #include "handle_ledger.h"
 #include "import_patch.h"
+#include "owner.h"
 #include "test_device_control.h"
 
 namespace {
-
-const DWORD kGetModule = 0x8002;
-const DWORD kGetDeviceNames = 0x8003;
-const DWORD kRecordSize = 17;
-const DWORD kDeviceListSize = 2304;
 
 // Both lists as one query leaves them.
 struct QueriedLists {
@@ -61,6 +59,40 @@ protected:
 };
 TestDeviceControl EnumeratorClientWithDevice::device_;
 bool EnumeratorClientWithDevice::loaded_ = false;
+
+// The test device answers with the driver's own logic: every case of the request table whose
+// system it can hold (all but an exhausted heap) gets the driver's answer through the
+// platform's DeviceIoControl, byte for byte. A request code the driver learns is answered here
+// with no change to the device. The platform hands the device only codes whose high word is 0
+// (any other goes to the system's own device control), so the close notification is not sent.
+TEST_F(EnumeratorClientWithDevice, DeviceAnswersEveryRequestCaseAsTheDriverDoes) {
+    using namespace enumerator_cases;
+    int sent = 0;
+    for (const RequestCase& c : RequestCases()) {
+        if (c.system->heapExhausted || (c.code >> 16) != 0) continue;
+        device_.Reset();
+        for (const LoadedModule& m : c.system->modules) {
+            ASSERT_TRUE(m.hasName ? device_.AddModule(m.name, m.loadCount) : device_.AddModuleWithoutName(m.loadCount));
+        }
+        for (const std::string& d : c.system->devices) ASSERT_TRUE(device_.AddDevice(d)) << c.name;
+        FileHandle device(
+            CreateFileA(ENUMDRV_DEVICE_PATH, 0, 0, nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        ASSERT_TRUE(device) << c.name;
+        std::vector<char> input(c.input.begin(), c.input.end());
+        GuardedOutput output(c.outputSize, c.nullOutput);
+        DWORD count = kByteCountUntouched;
+        const BOOL ok =
+            DeviceIoControl(device.get(), c.code, c.nullInput || input.empty() ? nullptr : input.data(),
+                            static_cast<DWORD>(input.size()), output.Pointer(), c.outputSize, &count, nullptr);
+        RequestOutcome outcome;
+        outcome.status = ok ? 0 : GetLastError();
+        outcome.byteCount = count;
+        output.Read(&outcome);
+        EXPECT_EQ("", Mismatch(c, outcome)) << c.name;
+        ++sent;
+    }
+    EXPECT_GT(sent, 0);
+}
 
 TEST_F(EnumeratorClientWithDevice, PlatformRoutesTheRequestsToTheLoadedTestDevice) {
     ASSERT_TRUE(device_.AddModule("VXDLDR"));
@@ -117,7 +149,7 @@ TEST_F(EnumeratorClientWithDevice, DeviceIsOpenedSoThatClosingItUnloadsTheDriver
     ASSERT_EQ(1, g_opens) << "one load of the driver per query";
     EXPECT_TRUE(g_openFlags & FILE_FLAG_DELETE_ON_CLOSE) << "closing the device would leave the driver loaded";
     EXPECT_EQ(1, g_handles.opens());
-    EXPECT_TRUE(g_handles.Balanced());
+    EXPECT_EQ("", g_handles.Faults());
 }
 
 struct ModuleCase {
@@ -140,22 +172,26 @@ TEST_F(EnumeratorClientWithDevice, ModuleLoopRequestsUntilTheDriverHasNoMore) {
          4},
         {"second request fails with a whole record",
          {"A", "B", "C"},
-         {{kGetModule, 1, TRUE, kRecordSize, FALSE, 31}},
+         {{ENUMDRV_GET_MODULE, 1, TRUE, ENUMDRV_MODULE_RECORD_SIZE, FALSE, 31}},
          {"A"},
          2},
         {"byte count 0xFFFFFFFE from a succeeding request",
          {"A", "B", "C"},
-         {{kGetModule, 2, FALSE, 0xFFFFFFFEu, TRUE, 0}},
+         {{ENUMDRV_GET_MODULE, 2, FALSE, 0xFFFFFFFEu, TRUE, 0}},
          {"A", "B"},
          3},
         {"byte count 0xFFFFFFFF from a succeeding request",
          {"A", "B", "C"},
-         {{kGetModule, 0, FALSE, 0xFFFFFFFFu, TRUE, 0}},
+         {{ENUMDRV_GET_MODULE, 0, FALSE, 0xFFFFFFFFu, TRUE, 0}},
          {},
          1},
-        {"byte count 0 from a succeeding request", {"A", "B"}, {{kGetModule, 1, FALSE, 0, TRUE, 0}}, {"A"}, 2},
-        {"a record cut short", {"A", "B"}, {{kGetModule, 1, TRUE, 5, TRUE, 0}}, {"A"}, 2},
-        {"a byte count larger than the record", {"A", "B"}, {{kGetModule, 0, TRUE, 400, TRUE, 0}}, {"A", "B"}, 3},
+        {"byte count 0 from a succeeding request", {"A", "B"}, {{ENUMDRV_GET_MODULE, 1, FALSE, 0, TRUE, 0}}, {"A"}, 2},
+        {"a record cut short", {"A", "B"}, {{ENUMDRV_GET_MODULE, 1, TRUE, 5, TRUE, 0}}, {"A"}, 2},
+        {"a byte count larger than the record",
+         {"A", "B"},
+         {{ENUMDRV_GET_MODULE, 0, TRUE, 400, TRUE, 0}},
+         {"A", "B"},
+         3},
     };
     for (const ModuleCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -169,15 +205,15 @@ TEST_F(EnumeratorClientWithDevice, ModuleLoopRequestsUntilTheDriverHasNoMore) {
         // No stray entry after the last used slot.
         EXPECT_EQ('\0', lists.driverNames.Name(lists.driverNames.Count())[0]);
 
-        std::vector<TestDeviceRequest> requests = device_.RequestsOf(kGetModule);
+        std::vector<TestDeviceRequest> requests = device_.RequestsOf(ENUMDRV_GET_MODULE);
         ASSERT_EQ(c.expectedRequests, requests.size());
         for (DWORD i = 0; i < requests.size(); ++i) {
             EXPECT_EQ(i, requests[i].index);
             EXPECT_EQ(4u, requests[i].inputSize);
-            EXPECT_EQ(kRecordSize, requests[i].outputSize);
+            EXPECT_EQ(ENUMDRV_MODULE_RECORD_SIZE, requests[i].outputSize);
         }
         // Then exactly one device-name request, and nothing else.
-        EXPECT_EQ(1u, device_.RequestsOf(kGetDeviceNames).size());
+        EXPECT_EQ(1u, device_.RequestsOf(ENUMDRV_GET_DEVICE_NAMES).size());
         EXPECT_EQ(c.expectedRequests + 1, device_.Requests().size());
     }
 }
@@ -193,7 +229,7 @@ TEST_F(EnumeratorClientWithDevice, ModuleLoopStopsWhenAll1024SlotsAreUsed) {
     ASSERT_EQ(1024u, lists.driverNames.Count());
     EXPECT_STREQ("M0000", lists.driverNames.Name(0));
     EXPECT_STREQ("M1023", lists.driverNames.Name(1023));
-    EXPECT_EQ(1024u, device_.RequestsOf(kGetModule).size());
+    EXPECT_EQ(1024u, device_.RequestsOf(ENUMDRV_GET_MODULE).size());
 }
 
 struct DeviceCase {
@@ -209,9 +245,9 @@ TEST_F(EnumeratorClientWithDevice, DeviceNameCountComesFromWholeEntriesOfAPossib
         {"no device", 0, {}, 0},
         {"256 devices fill the list", 256, {}, 256},
         {"257 devices", 257, {}, 0},
-        {"byte count not a multiple of 9", 3, {{kGetDeviceNames, 0, TRUE, 20, TRUE, 0}}, 2},
-        {"byte count larger than the list", 256, {{kGetDeviceNames, 0, TRUE, 5000, TRUE, 0}}, 0},
-        {"request fails after writing", 3, {{kGetDeviceNames, 0, TRUE, 27, FALSE, 31}}, 0},
+        {"byte count not a multiple of 9", 3, {{ENUMDRV_GET_DEVICE_NAMES, 0, TRUE, 20, TRUE, 0}}, 2},
+        {"byte count larger than the list", 256, {{ENUMDRV_GET_DEVICE_NAMES, 0, TRUE, 5000, TRUE, 0}}, 0},
+        {"request fails after writing", 3, {{ENUMDRV_GET_DEVICE_NAMES, 0, TRUE, 27, FALSE, 31}}, 0},
     };
     for (const DeviceCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -231,11 +267,11 @@ TEST_F(EnumeratorClientWithDevice, DeviceNameCountComesFromWholeEntriesOfAPossib
             ASSERT_EQ(0, memcmp(lists.deviceNames.Entry(i), name, 8)) << i;
             ASSERT_EQ(0, lists.deviceNames.Entry(i)[8]);
         }
-        std::vector<TestDeviceRequest> requests = device_.RequestsOf(kGetDeviceNames);
+        std::vector<TestDeviceRequest> requests = device_.RequestsOf(ENUMDRV_GET_DEVICE_NAMES);
         ASSERT_EQ(1u, requests.size());
         EXPECT_FALSE(requests[0].inputPresent);
         EXPECT_EQ(0u, requests[0].inputSize);
-        EXPECT_EQ(kDeviceListSize, requests[0].outputSize);
+        EXPECT_EQ(ENUMDRV_DEVICE_REPLY_CAPACITY, requests[0].outputSize);
     }
 }
 

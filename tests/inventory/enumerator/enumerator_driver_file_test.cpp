@@ -123,7 +123,7 @@ TEST_F(EnumeratorDriverFile, AbsentFileIsWrittenFromTheModulesResourceByteForByt
     EXPECT_EQ(1, Deploy(GetModuleHandleA(nullptr)));
     EXPECT_EQ(payload_, ReadFileBytes(driverFile_));
     EXPECT_EQ(std::set<std::string>{"ORV_DE.VXD"}, NewNames()) << "a temporary file stayed behind";
-    EXPECT_TRUE(platform_.ledger.Balanced());
+    EXPECT_EQ("", platform_.ledger.Faults());
     EXPECT_GE(platform_.ledger.opens(), 1);   // the file written went through the ledger
 }
 
@@ -134,7 +134,7 @@ TEST_F(EnumeratorDriverFile, PresentFileIsUsedWhateverItHolds) {
         EXPECT_EQ(held, ReadFileBytes(driverFile_));
         EXPECT_TRUE(platform_.created.empty()) << platform_.created.front();
     }
-    EXPECT_TRUE(platform_.ledger.Balanced());
+    EXPECT_EQ("", platform_.ledger.Faults());
 }
 
 TEST_F(EnumeratorDriverFile, ModuleWithoutTheResourceDeploysNothing) {
@@ -145,7 +145,7 @@ TEST_F(EnumeratorDriverFile, ModuleWithoutTheResourceDeploysNothing) {
     }
     EXPECT_TRUE(NewNames().empty());
     EXPECT_TRUE(platform_.created.empty());
-    EXPECT_TRUE(platform_.ledger.Balanced());
+    EXPECT_EQ("", platform_.ledger.Faults());
 }
 
 // A write that fails anywhere leaves no driver file, not even a partial one, and no temporary
@@ -170,7 +170,7 @@ TEST_F(EnumeratorDriverFile, FailedWriteLeavesNoDriverFileAndNoTemporaryFile) {
         EXPECT_TRUE(NewNames().empty()) << c.what << ": " << *NewNames().begin();
         for (const std::string& path : platform_.created) EXPECT_FALSE(FileExists(path)) << c.what << ": " << path;
         EXPECT_FALSE(platform_.created.empty()) << c.what;
-        EXPECT_TRUE(platform_.ledger.Balanced()) << c.what;
+        EXPECT_EQ("", platform_.ledger.Faults()) << c.what;
 
         // The next attempt, without the fault, deploys the whole file.
         platform_ = Platform();
@@ -188,7 +188,7 @@ TEST_F(EnumeratorDriverFile, CopyAnotherProcessMovedIntoPlaceFirstIsUsed) {
     EXPECT_EQ(1, Deploy(GetModuleHandleA(nullptr)));
     EXPECT_EQ(platform_.otherCopy, ReadFileBytes(driverFile_));
     EXPECT_EQ(std::set<std::string>{"ORV_DE.VXD"}, NewNames()) << "a temporary file stayed behind";
-    EXPECT_TRUE(platform_.ledger.Balanced());
+    EXPECT_EQ("", platform_.ledger.Faults());
 }
 
 TEST_F(EnumeratorDriverFile, RemovalDeletesTheFileAndBearsItsAbsence) {

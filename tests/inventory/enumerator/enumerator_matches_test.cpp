@@ -31,8 +31,8 @@ void SetDevices(DeviceNameList& list, const std::vector<std::string>& names) {
     list.TakeReply(true, static_cast<DWORD>(9 * names.size()));
 }
 
-void AddRow(DriverTable& table, const char* name, DWORD active = 0, const char* deviceName = "") {
-    ASSERT_EQ(1, table.AddItem(name, (std::string("C:\\WINDOWS\\SYSTEM\\") + name).c_str(), 0, 0));
+void AddRow(DriverTable& table, const char* name, bool active = false, const char* deviceName = "") {
+    ASSERT_TRUE(table.AddItem(name, (std::string("C:\\WINDOWS\\SYSTEM\\") + name).c_str(), 0, 0));
     DriverItem& row = table.Row(table.Count() - 1);
     row.active = active;
     memcpy(row.deviceName, deviceName, strlen(deviceName) < 9 ? strlen(deviceName) : 9);
@@ -45,10 +45,10 @@ TEST(EnumeratorMatches, DriverNamesMatchFileNamesWithoutTheirLastFourCharacters)
     AddModules(driverNames, {"vxdldr", "orv_de", "", "a", "IOS"});
     const struct {
         const char* name;
-        DWORD active;
+        bool active;
     } rows[] = {
-        {"ORV_DE.VXD", 1}, {"ABCD", 0},       {"ABCDE", 1},   {"IOS.VXD", 1}, {"IOS.386", 1},
-        {"IOS", 0},        {"VXDLDR.VXD", 1}, {"PCI.VXD", 0}, {"IOS.VXD", 1},
+        {"ORV_DE.VXD", true}, {"ABCD", false},      {"ABCDE", true},    {"IOS.VXD", true}, {"IOS.386", true},
+        {"IOS", false},       {"VXDLDR.VXD", true}, {"PCI.VXD", false}, {"IOS.VXD", true},
     };
     DriverTable table;
     for (const auto& row : rows) AddRow(table, row.name);
@@ -66,14 +66,14 @@ TEST(EnumeratorMatches, DeviceNamesMatchOnlyWithTheirBlanks) {
     const struct {
         const char* name;
         const char* deviceName;   // up to 9 bytes; 9 means no zero byte
-        DWORD active;
+        bool active;
     } rows[] = {
-        {"A.VXD", "IOS", 0},     {"B.VXD", "ios     ", 1},
-        {"C.VXD", "", 0},        {"D.VXD", "VMM     X", 1},   // no terminator: read as its first 8 characters
-        {"E.VXD", "IOS    ", 0},
+        {"A.VXD", "IOS", false},     {"B.VXD", "ios     ", true},
+        {"C.VXD", "", false},        {"D.VXD", "VMM     X", true},   // no terminator: read as its first 8 characters
+        {"E.VXD", "IOS    ", false},
     };
     DriverTable table;
-    for (const auto& row : rows) AddRow(table, row.name, 0, row.deviceName);
+    for (const auto& row : rows) AddRow(table, row.name, false, row.deviceName);
     MatchDeviceNames(deviceNames, table);
     for (DWORD i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         EXPECT_EQ(rows[i].active, table.Row(i).active) << rows[i].name;
@@ -89,14 +89,14 @@ TEST(EnumeratorMatches, RowsAlreadyActiveStayActive) {
     SetDevices(deviceNames, {"IOS     "});
     const struct {
         const char* name;
-        DWORD activeBefore;
+        bool activeBefore;
         const char* deviceName;
-        DWORD activeAfter;
+        bool activeAfter;
     } rows[] = {
-        {"NDIS.VXD", 1, "", 1},          // marked by the scan, in neither list
-        {"IOS.VXD", 1, "IOS     ", 1},   // marked by the scan, in both lists
-        {"PCI.VXD", 0, "IOS     ", 1},   // marked by its device name
-        {"VMM.VXD", 0, "VMM     ", 0},   // in neither list
+        {"NDIS.VXD", true, "", true},            // marked by the scan, in neither list
+        {"IOS.VXD", true, "IOS     ", true},     // marked by the scan, in both lists
+        {"PCI.VXD", false, "IOS     ", true},    // marked by its device name
+        {"VMM.VXD", false, "VMM     ", false},   // in neither list
     };
     DriverTable table;
     for (const auto& row : rows) AddRow(table, row.name, row.activeBefore, row.deviceName);
@@ -115,8 +115,8 @@ TEST(EnumeratorMatches, EmptyListsMarkNothing) {
     AddRow(table, "EMPTY.VXD");   // an empty device name
     MatchDriverNames(driverNames, table);
     MatchDeviceNames(deviceNames, table);
-    EXPECT_EQ(0u, table.Row(0).active);
-    EXPECT_EQ(0u, table.Row(1).active);
+    EXPECT_FALSE(table.Row(0).active);
+    EXPECT_FALSE(table.Row(1).active);
 }
 
 }   // namespace

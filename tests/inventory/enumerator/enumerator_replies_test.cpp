@@ -15,7 +15,6 @@ namespace {
 using namespace enumerator_replies;
 
 const uint32_t kDriverSlotSize = 16;
-const uint32_t kDeviceListSize = 2304;
 
 // Case-insensitive like the platform's comparison, for the names used here.
 int CompareIgnoringCase(const char* left, const char* right) {
@@ -86,7 +85,7 @@ TEST(EnumeratorReplies, DeviceNameCountTakesWholeEntriesOfAPossibleReply) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.succeeded << " " << c.byteCount);
-        EXPECT_EQ(c.count, DeviceNameCount(c.succeeded, c.byteCount, kDeviceListSize));
+        EXPECT_EQ(c.count, DeviceNameCount(c.succeeded, c.byteCount, ENUMDRV_DEVICE_REPLY_CAPACITY));
     }
 }
 
@@ -109,7 +108,7 @@ TEST(EnumeratorReplies, DeviceEntriesKeepTheirBlanksAndNeverRunIntoTheNext) {
     EXPECT_EQ(0u, FindNameInSlots(list, ENUMDRV_DEVICE_ENTRY_SIZE, count, "VMM     XVDD     ", CompareIgnoringCase));
 
     // The last slot of a full list without a terminator is read within the list.
-    std::vector<char> full(kDeviceListSize);
+    std::vector<char> full(ENUMDRV_DEVICE_REPLY_CAPACITY);
     for (uint32_t i = 0; i < 256; ++i) memcpy(&full[i * ENUMDRV_DEVICE_ENTRY_SIZE], "DEVICE00\0", 9);
     memcpy(&full[255 * ENUMDRV_DEVICE_ENTRY_SIZE], "LASTONE!X", 9);
     EXPECT_EQ(256u, FindNameInSlots(full.data(), ENUMDRV_DEVICE_ENTRY_SIZE, 256, "LASTONE!", CompareIgnoringCase));

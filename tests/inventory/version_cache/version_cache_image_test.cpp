@@ -20,7 +20,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 const uint8_t kNoDevice[9] = {};
-const uint8_t kDevice[9] = {'V', 'P', 'O', 'W', 'E', 'R', 'D', ' ', 0};
+const char kDevice[] = "VPOWERD ";   // a device name field of 8 characters and a zero
 const char kStamp[] = "04.10.00.2222";
 const char kLongStamp[] = "04.10.100.0100";
 const char kPathQ[] = "C:\\windows\\system32\\AB.SYSX";
@@ -30,33 +30,13 @@ const char kPathR[] = "C:\\windows\\system32\\IoSubSys\\R.VXD";
 const uint32_t kLow = 0x22300C00;
 const uint32_t kHigh = 0x01BEC675;
 
-struct Entry {
-    std::string path;
-    const uint8_t* device;
-    const char* stamp;
-    uint32_t low, high;
-};
-
-Bytes Entries(const std::vector<Entry>& entries) {
-    Bytes image;
-    for (const Entry& e : entries) {
-        char stamp[13] = {};
-        strncpy(stamp, e.stamp, sizeof(stamp));
-        Bytes entry(e.path.size() + kCacheEntryOverhead, 0xEE);
-        WriteCacheEntry(entry.data(), e.path.data(), static_cast<uint32_t>(e.path.size()), e.device, stamp, e.low,
-                        e.high);
-        image.insert(image.end(), entry.begin(), entry.end());
-    }
-    return image;
-}
-
 int32_t Find(const Bytes& image, const std::string& path) {
     return FindCachedPath(image.data(), static_cast<uint32_t>(image.size()), path.data(),
                           static_cast<uint32_t>(path.size()));
 }
 
 TEST(VersionCacheImage, EntryLayoutByteForByte) {
-    const Bytes image = Entries({{"C:\\A.VXD", kDevice, kLongStamp, 0x11223344, 0x01BEC5D0}});
+    const Bytes image = CacheImageOf({{"C:\\A.VXD", kLongStamp, 0x11223344, 0x01BEC5D0, kDevice}});
     const Bytes expected = {'C',  ':',  '\\', 'A',  '.',  'V',  'X',  'D',                             // path, no zero
                             'V',  'P',  'O',  'W',  'E',  'R',  'D',  ' ',  0,                         // device name
                             '0',  '4',  '.',  '1',  '0',  '.',  '1',  '0',  '0', '.', '0', '1', '0',   // 13 of 14
@@ -69,7 +49,7 @@ TEST(VersionCacheImage, EntryLayoutByteForByte) {
 
 TEST(VersionCacheImage, ShortAndEmptyStampsAreZeroFilled) {
     for (const char* stamp : {"1.2", ""}) {
-        const Bytes image = Entries({{"C:\\B.DRV", kNoDevice, stamp, 1, 2}});
+        const Bytes image = CacheImageOf({{"C:\\B.DRV", stamp, 1, 2}});
         const Bytes field(image.begin() + 8 + kCacheStampOffset, image.begin() + 8 + kCacheStampOffset + 13);
         Bytes expected(13, 0);
         memcpy(expected.data(), stamp, strlen(stamp));
@@ -78,8 +58,7 @@ TEST(VersionCacheImage, ShortAndEmptyStampsAreZeroFilled) {
 }
 
 TEST(VersionCacheImage, FindsOnlyWholeEntriesReachedFromTheStart) {
-    const Bytes image = Entries(
-        {{kPathQ, kNoDevice, kStamp, 1, 2}, {kPathR, kDevice, kLongStamp, 3, 4}, {kPathP, kNoDevice, "", 5, 6}});
+    const Bytes image = CacheImageOf({{kPathQ, kStamp, 1, 2}, {kPathR, kLongStamp, 3, 4, kDevice}, {kPathP, "", 5, 6}});
     const int32_t second = static_cast<int32_t>(strlen(kPathQ) + 32);
     const int32_t third = second + static_cast<int32_t>(strlen(kPathR) + 32);
     const struct {
@@ -98,11 +77,11 @@ TEST(VersionCacheImage, FindsOnlyWholeEntriesReachedFromTheStart) {
         {"longer than any entry", std::string(kPathQ) + "X", -1},
     };
     for (const auto& c : cases) EXPECT_EQ(c.expected, Find(image, c.path)) << c.what;
-    EXPECT_EQ(-1, Find(Entries({{kPathQ, kNoDevice, kStamp, 1, 2}}), kPathP)) << "prefix alone";
+    EXPECT_EQ(-1, Find(CacheImageOf({{kPathQ, kStamp, 1, 2}}), kPathP)) << "prefix alone";
 }
 
 TEST(VersionCacheImage, EmptyOrBrokenImagesHoldNoPathBehindTheBreak) {
-    const Bytes whole = Entries({{kPathP, kNoDevice, kStamp, kLow, kHigh}, {kPathR, kNoDevice, kStamp, kLow, kHigh}});
+    const Bytes whole = CacheImageOf({{kPathP, kStamp, kLow, kHigh}, {kPathR, kStamp, kLow, kHigh}});
     const uint32_t first = static_cast<uint32_t>(strlen(kPathP) + 32);
     Bytes truncated(whole.begin(), whole.end() - 1);
     Bytes noTrailingZeros(whole.begin(), whole.end() - 2);   // path and 30 bytes only
@@ -140,7 +119,7 @@ TEST(VersionCacheImage, EmptyOrBrokenImagesHoldNoPathBehindTheBreak) {
 }
 
 TEST(VersionCacheImage, UpdateInPlaceTouchesOnlyItsOwnFields) {
-    Bytes image = Entries({{kPathQ, kDevice, kStamp, kLow, kHigh}, {kPathP, kNoDevice, kStamp, kLow, kHigh}});
+    Bytes image = CacheImageOf({{kPathQ, kStamp, kLow, kHigh, kDevice}, {kPathP, kStamp, kLow, kHigh}});
     const Bytes before = image;
     const int32_t p = Find(image, kPathP);
     ASSERT_EQ(static_cast<int32_t>(strlen(kPathQ) + 32), p);
@@ -160,8 +139,7 @@ TEST(VersionCacheImage, UpdateInPlaceTouchesOnlyItsOwnFields) {
 // The fuzz driver's checks, run on deterministic variations of a valid image: bytes flipped,
 // cut short, duplicated and zeroed.
 TEST(VersionCacheImage, FuzzDriverOnDamagedImages) {
-    const Bytes image = Entries(
-        {{kPathQ, kNoDevice, kStamp, 1, 2}, {kPathR, kDevice, kLongStamp, 3, 4}, {kPathP, kNoDevice, "", 5, 6}});
+    const Bytes image = CacheImageOf({{kPathQ, kStamp, 1, 2}, {kPathR, kLongStamp, 3, 4, kDevice}, {kPathP, "", 5, 6}});
     uint32_t state = 12345;
     auto next = [&state]() { return state = state * 1103515245u + 12345u, state >> 8; };
     for (int round = 0; round < 20000; ++round) {

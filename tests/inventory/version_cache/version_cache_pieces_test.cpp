@@ -20,17 +20,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const uint8_t kNoDevice[9] = {};
 const uint32_t kPieceCapacity = 16300;   // the largest registry value Windows 95/98 accept
 const uint32_t kLow = 0x22300C00;        // 1999-07-04 23:30 UTC
 const uint32_t kHigh = 0x01BEC675;
 
 Bytes Entry(const std::string& path, const char* stamp, uint32_t low = kLow, uint32_t high = kHigh) {
-    char field[13] = {};
-    strncpy(field, stamp, sizeof(field));
-    Bytes entry(path.size() + kCacheEntryOverhead);
-    WriteCacheEntry(entry.data(), path.data(), static_cast<uint32_t>(path.size()), kNoDevice, field, low, high);
-    return entry;
+    return CacheEntryBytes({path, stamp, low, high});
 }
 
 void Append(Bytes* image, const Bytes& bytes) {

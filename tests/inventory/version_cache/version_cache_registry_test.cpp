@@ -24,6 +24,7 @@
 #include "driver_file_image.h"
 #include "driver_inventory.h"
 #include "driver_machine.h"
+#include "owner.h"
 #include "registry_keys.h"
 #include "strict_registry.h"
 #include "version_cache/version_cache_image.h"
@@ -57,41 +58,13 @@ bool SameName(const std::string& a, const std::string& b) {
     return lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
-// The leading whole entries of a stored piece: each entry's path and last-write time.
-struct StoredEntry {
-    std::string path;
-    DWORD low, high;
-    std::string stamp;
-};
-std::vector<StoredEntry> EntriesOf(const Bytes& piece) {
-    std::vector<StoredEntry> entries;
-    const uint32_t length = static_cast<uint32_t>(piece.size());
-    for (uint32_t at = 0; at < length;) {
-        const uint32_t pathLength = MeasureCacheEntry(piece.data(), length, at);
-        if (pathLength == 0) break;
-        const uint8_t* fields = piece.data() + at + pathLength;
-        entries.push_back({std::string(piece.begin() + at, piece.begin() + at + pathLength),
-                           ReadCacheWord(fields + kCacheTimeLowOffset), ReadCacheWord(fields + kCacheTimeHighOffset),
-                           std::string(reinterpret_cast<const char*>(fields + kCacheStampOffset),
-                                       strnlen(reinterpret_cast<const char*>(fields + kCacheStampOffset), 13))});
-        at += pathLength + kCacheEntryOverhead;
-    }
-    return entries;
-}
-
 Bytes Entry(const std::string& path, const FILETIME& time, const char* stamp) {
-    Bytes entry(path.size() + kCacheEntryOverhead);
-    const uint8_t device[9] = {};
-    char field[13] = {};
-    strncpy(field, stamp, sizeof(field));
-    WriteCacheEntry(entry.data(), path.data(), static_cast<uint32_t>(path.size()), device, field, time.dwLowDateTime,
-                    time.dwHighDateTime);
-    return entry;
+    return CacheEntryBytes({path, stamp, time.dwLowDateTime, time.dwHighDateTime});
 }
 
 // The cache key's tree as stored: its values by key and name, and its pieces.
 struct StoredCache {
-    std::vector<CacheTreeValue> values;
+    std::vector<RegistryTreeValue> values;
     std::vector<std::string> keys;
     bool present = false;
 
@@ -100,27 +73,27 @@ struct StoredCache {
         stored.present = ReadCacheTree(&stored.values, &stored.keys);
         return stored;
     }
-    const CacheTreeValue* Find(const std::string& key, const std::string& name) const {
-        for (const CacheTreeValue& value : values) {
+    const RegistryTreeValue* Find(const std::string& key, const std::string& name) const {
+        for (const RegistryTreeValue& value : values) {
             if (SameName(value.key, key) && SameName(value.name, name)) return &value;
         }
         return nullptr;
     }
     const Bytes* Piece(size_t piece) const {
-        const CacheTreeValue* value = Find(PieceKey(piece), PieceName(piece));
+        const RegistryTreeValue* value = Find(PieceKey(piece), PieceName(piece));
         return value ? &value->data : nullptr;
     }
     // "DDB Pieces", or 0 when it is not a REG_DWORD of 4 bytes.
     DWORD Count() const {
-        const CacheTreeValue* value = Find("", "DDB Pieces");
+        const RegistryTreeValue* value = Find("", "DDB Pieces");
         if (!value || value->type != REG_DWORD || value->data.size() != 4) return 0;
         return ReadCacheWord(value->data.data());
     }
     // Piece by piece, the paths each holds.
-    std::vector<std::vector<StoredEntry>> Pieces() const {
-        std::vector<std::vector<StoredEntry>> pieces;
+    std::vector<std::vector<CacheEntryFields>> Pieces() const {
+        std::vector<std::vector<CacheEntryFields>> pieces;
         for (DWORD piece = 0; piece < Count(); ++piece) {
-            pieces.push_back(Piece(piece) ? EntriesOf(*Piece(piece)) : std::vector<StoredEntry>());
+            pieces.push_back(Piece(piece) ? CacheEntriesOf(*Piece(piece)) : std::vector<CacheEntryFields>());
         }
         return pieces;
     }
@@ -128,7 +101,7 @@ struct StoredCache {
     int PieceOf(const std::string& path) const {
         const auto pieces = Pieces();
         for (size_t piece = 0; piece < pieces.size(); ++piece) {
-            for (const StoredEntry& entry : pieces[piece]) {
+            for (const CacheEntryFields& entry : pieces[piece]) {
                 if (entry.path == path) return static_cast<int>(piece);
             }
         }
@@ -139,7 +112,7 @@ struct StoredCache {
 // Every value within 16,300 bytes and every key's values (names and data) within 60 KB.
 void ExpectWithinTheLimits(const StoredCache& stored) {
     std::map<std::string, DWORD> keySizes;
-    for (const CacheTreeValue& value : stored.values) {
+    for (const RegistryTreeValue& value : stored.values) {
         EXPECT_LE(value.data.size(), 16300u) << value.key << "\\" << value.name;
         keySizes[Upper(value.key)] += static_cast<DWORD>(value.name.size() + value.data.size());
     }
@@ -163,9 +136,10 @@ void ExpectWhole(const StoredCache& stored) {
         const Bytes* bytes = stored.Piece(piece);
         ASSERT_NE(nullptr, bytes) << "piece " << piece;
         EXPECT_EQ(bytes->size(), WellFormedCacheLength(bytes->data(), static_cast<uint32_t>(bytes->size())));
-        for (const StoredEntry& entry : EntriesOf(*bytes)) EXPECT_TRUE(paths.insert(entry.path).second) << entry.path;
+        for (const CacheEntryFields& entry : CacheEntriesOf(*bytes))
+            EXPECT_TRUE(paths.insert(entry.path).second) << entry.path;
     }
-    for (const CacheTreeValue& value : stored.values) {
+    for (const RegistryTreeValue& value : stored.values) {
         bool known = value.key.empty() && (SameName(value.name, "DDB Pieces") || SameName(value.name, "Description"));
         for (DWORD piece = 0; piece < count && !known; ++piece) {
             known = SameName(value.key, PieceKey(piece)) && SameName(value.name, PieceName(piece));
@@ -296,7 +270,7 @@ protected:
     // One whole inventory; the stamp of every probe it lists, by name.
     std::map<std::string, std::string> Create() {
         std::map<std::string, std::string> stamps;
-        std::unique_ptr<DriverInventory> inventory(new DriverInventory(0));
+        std::unique_ptr<DriverInventory> inventory(new DriverInventory(RunTiming::kNotShown));
         for (DWORD index = 1; index <= inventory->GetItemCount(); ++index) {
             char name[512] = {}, stamp[128] = {};
             inventory->GetItemNameAndStamp(name, stamp, index);
@@ -436,7 +410,7 @@ TEST_F(CacheInPieces, PieceTheRegistryRefusesLosesOnlyItsOwnEntries) {
     Create();
     EXPECT_GT(strict_.refused(), 0);
     const StoredCache stored = StoredCache::Read();
-    for (const CacheTreeValue& value : stored.values) EXPECT_LE(value.data.size(), 16300u) << value.name;
+    for (const RegistryTreeValue& value : stored.values) EXPECT_LE(value.data.size(), 16300u) << value.name;
     ASSERT_GE(stored.Count(), 7u);
     EXPECT_NE(nullptr, stored.Piece(3));
     EXPECT_EQ(nullptr, stored.Piece(4));
@@ -509,7 +483,7 @@ TEST_P(DamagedPieces, StaleAndDamagedPiecesLoseOnlyTheirOwnEntries) {
     staleEntries.resize(WellFormedCacheLength(staleEntries.data(), static_cast<uint32_t>(staleEntries.size())));
     const std::set<std::string> olderPaths = [&] {
         std::set<std::string> paths;
-        for (const StoredEntry& entry : EntriesOf(olderEntries)) paths.insert(entry.path);
+        for (const CacheEntryFields& entry : CacheEntriesOf(olderEntries)) paths.insert(entry.path);
         return paths;
     }();
 
@@ -589,16 +563,16 @@ INSTANTIATE_TEST_SUITE_P(Parts, DamagedPieces, ::testing::Range<size_t>(0, kDama
 // replaced by one of the same key's budget.
 TEST(StrictRegistry, RefusesWhatWindows98Refuses) {
     const std::string scratch = "Software\\BrantovixStrictRegistry" + std::to_string(GetCurrentProcessId());
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, scratch.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                             &key, nullptr));
+    RegistryKey key;
+    ASSERT_TRUE(key.Opened(RegCreateKeyExA(HKEY_CURRENT_USER, scratch.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                           key.receive(), nullptr) == ERROR_SUCCESS));
     const Bytes data(16301, 'D');
     const std::string longestName(255, 'N');
     const DWORD kLastBytes = 65536 - (4 + 255 + 1) - (4 * 16300 + 1);
     StrictRegistry strict;
     ASSERT_TRUE(strict.active());
     auto set = [&](const std::string& name, DWORD size) {
-        return RegSetValueExA(key, name.c_str(), 0, REG_BINARY, data.data(), size);
+        return RegSetValueExA(key.get(), name.c_str(), 0, REG_BINARY, data.data(), size);
     };
     const struct {
         const char* what;
@@ -627,9 +601,9 @@ TEST(StrictRegistry, RefusesWhatWindows98Refuses) {
     EXPECT_EQ(refused, strict.refused());
     EXPECT_EQ(static_cast<int>(sizeof(writes) / sizeof(writes[0])) - refused, strict.written());
     DWORD size = 0;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "F", nullptr, nullptr, nullptr, &size))
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key.get(), "F", nullptr, nullptr, nullptr, &size))
         << "a refused value is not written";
-    RegCloseKey(key);
+    key.reset();
     RegDeleteKeyA(HKEY_CURRENT_USER, scratch.c_str());
 }
 

@@ -284,7 +284,7 @@ TEST_F(VersionCacheOnTheMachine, LoadAndSaveCloseEveryKeyTheyOpenOnce) {
     }
     EXPECT_EQ(inventory.Count() - 1, hits);
     EXPECT_GE(keys.opens(), 3);
-    EXPECT_TRUE(keys.Balanced());
+    EXPECT_EQ("", keys.Faults());
 }
 
 TEST_F(VersionCacheOnTheMachine, UnchangedRunTakesEveryStampFromTheCacheAndWritesNothing) {
@@ -376,7 +376,7 @@ TEST_F(VersionCacheOnTheMachine, PathThatLeadsAnotherStoredPathGetsAnEntryOfItsO
 // behind (the rows themselves are compacted away unless something marks them in use), and a
 // second construction over unchanged files writes nothing.
 TEST_F(VersionCacheOnTheMachine, WholeInventoryRunKeepsTheCache) {
-    delete new DriverInventory(0);
+    delete new DriverInventory(RunTiming::kNotShown);
     const Bytes image = CacheValue();
     const struct {
         const std::string* path;
@@ -401,7 +401,7 @@ TEST_F(VersionCacheOnTheMachine, WholeInventoryRunKeepsTheCache) {
 
     const Bytes sentinel = {'s', 'e', 'n', 't', 'i', 'n', 'e', 'l', 0};
     ASSERT_TRUE(WriteCacheValue("Description", REG_SZ, sentinel));
-    delete new DriverInventory(0);
+    delete new DriverInventory(RunTiming::kNotShown);
     EXPECT_EQ(image, CacheValue());
     ReadCacheValue("Description", &description);
     EXPECT_EQ(sentinel, description);
@@ -558,7 +558,7 @@ TEST(VersionCacheInMemory, RecordedRowIsAHitWithItsTimeOnly) {
     VersionCache cache;
     EXPECT_FALSE(cache.Dirty());
     DriverItem row = CacheRow(kPath, 0x11111111, 0x01BE0000);
-    EXPECT_EQ(0, cache.LookupVersionCache(row));
+    EXPECT_FALSE(cache.LookupVersionCache(row));
     lstrcpyA(row.versionStamp, "04.10.100.0100");
     memcpy(row.deviceName, "IOS     ", 9);
     cache.UpdateVersionCache(row);
@@ -566,11 +566,11 @@ TEST(VersionCacheInMemory, RecordedRowIsAHitWithItsTimeOnly) {
     ASSERT_EQ(strlen(kPath) + 32, cache.Length());
 
     DriverItem same = CacheRow(kPath, 0x11111111, 0x01BE0000);
-    ASSERT_EQ(1, cache.LookupVersionCache(same));
+    ASSERT_TRUE(cache.LookupVersionCache(same));
     EXPECT_STREQ("04.10.100.010", same.versionStamp) << "13 characters survive the cache";
     EXPECT_STREQ("IOS     ", same.deviceName);
     DriverItem later = CacheRow(kPath, 0x11111111, 0x01BE0001);
-    EXPECT_EQ(0, cache.LookupVersionCache(later));
+    EXPECT_FALSE(cache.LookupVersionCache(later));
     EXPECT_EQ('\0', later.versionStamp[0]);
 
     // A changed time rewrites the entry in place: the image keeps its length.
@@ -578,7 +578,7 @@ TEST(VersionCacheInMemory, RecordedRowIsAHitWithItsTimeOnly) {
     cache.UpdateVersionCache(later);
     EXPECT_EQ(strlen(kPath) + 32, cache.Length());
     DriverItem again = CacheRow(kPath, 0x11111111, 0x01BE0001);
-    ASSERT_EQ(1, cache.LookupVersionCache(again));
+    ASSERT_TRUE(cache.LookupVersionCache(again));
     EXPECT_STREQ("05.00.01.2195", again.versionStamp);
 }
 
@@ -603,9 +603,9 @@ TEST(VersionCacheInMemory, AdoptedImageKeepsItsLeadingWholeEntries) {
     EXPECT_EQ(strlen(first.fullPath) + 32, cache.Length());
     DriverItem a = CacheRow(first.fullPath, first.lastWriteLow, first.lastWriteHigh);
     DriverItem b = CacheRow(second.fullPath, second.lastWriteLow, second.lastWriteHigh);
-    EXPECT_EQ(1, cache.LookupVersionCache(a));
+    EXPECT_TRUE(cache.LookupVersionCache(a));
     EXPECT_STREQ("01.00.00.0001", a.versionStamp);
-    EXPECT_EQ(0, cache.LookupVersionCache(b));
+    EXPECT_FALSE(cache.LookupVersionCache(b));
 }
 
 }   // namespace

@@ -153,8 +153,8 @@ std::vector<RequestCase> BuildCases() {
          kByteCountUntouched, untouched},
         {"close notification", &kSmallMachine, ENUMDRV_DIOC_CLOSEHANDLE, "", false, 16, false, ENUMDRV_STATUS_SUCCESS,
          kByteCountUntouched, untouched},
-        {"unknown code 0x8004", &kSmallMachine, 0x8004u, std::string("\1\2\3\4", 4), false, 64, false,
-         ENUMDRV_STATUS_SUCCESS, 0, untouched},
+        {"a code not listed", &kSmallMachine, ENUMDRV_FIRST_UNASSIGNED_CODE, std::string("\1\2\3\4", 4), false, 64,
+         false, ENUMDRV_STATUS_SUCCESS, 0, untouched},
 
         // The walks without scratch memory.
         {"module record with no heap left", &kHeapExhausted, ENUMDRV_GET_MODULE, Dword(0), false, 17, false,
@@ -187,7 +187,7 @@ const std::vector<RequestCase>& RequestCases() {
 bool StandinCanShow(const SystemLists& system) {
     if (system.heapExhausted) return false;
     bool moduleListed = false, deviceListed = false;
-    for (const ListedModule& m : system.modules) {
+    for (const LoadedModule& m : system.modules) {
         if (!m.hasName || m.name.empty()) return false;
         moduleListed = moduleListed || m.name == "ORV_DE";
     }
@@ -197,7 +197,7 @@ bool StandinCanShow(const SystemLists& system) {
 
 std::string MachineDescription(const SystemLists& system) {
     std::string text = "# " + system.name + "\n";
-    for (const ListedModule& m : system.modules) text += "module " + m.name + " " + std::to_string(m.loadCount) + "\n";
+    for (const LoadedModule& m : system.modules) text += "module " + m.name + " " + std::to_string(m.loadCount) + "\n";
     for (const std::string& d : system.devices) text += "device " + d.substr(0, d.find(' ')) + "\n";
     return text;
 }

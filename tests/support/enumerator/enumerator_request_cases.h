@@ -14,20 +14,15 @@
 #include <string>
 #include <vector>
 
-namespace enumerator_cases {
+#include "loaded_module.h"
 
-// One entry of the loader's list of dynamically loaded devices.
-struct ListedModule {
-    std::string name;
-    uint8_t loadCount = 1;
-    bool hasName = true;   // false: the record's module name pointer is null
-};
+namespace enumerator_cases {
 
 // The system as a case finds it: the two lists, head first (device names padded with blanks
 // to 8 bytes as the descriptor blocks hold them), and whether the system heap has run out.
 struct SystemLists {
     std::string name;
-    std::vector<ListedModule> modules;
+    std::vector<LoadedModule> modules;
     std::vector<std::string> devices;
     bool heapExhausted = false;
 };

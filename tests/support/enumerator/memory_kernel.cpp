@@ -32,7 +32,7 @@ uint32_t MemoryKernel::Put(const void* bytes, size_t count) {
 
 // The records first, then the names, so that the last module's name ends the arena: a read
 // past its terminator is a read outside the arena.
-void MemoryKernel::SetModules(const std::vector<KernelModule>& modules) {
+void MemoryKernel::SetModules(const std::vector<LoadedModule>& modules) {
     const size_t records = memory_.size();
     memory_.resize(records + modules.size() * ENUMDRV_DEVICE_INFO_SIZE, 0x5A);
     for (size_t i = 0; i < modules.size(); ++i) {

@@ -17,17 +17,13 @@
 #include <string>
 #include <vector>
 
-struct KernelModule {
-    bool hasName = true;   // false: the record's module name pointer is null
-    std::string name;      // stored with a terminating zero
-    uint8_t loadCount = 1;
-};
+#include "loaded_module.h"
 
 class MemoryKernel {
 public:
     // The lists, head first. Device names are the 8 bytes of the descriptor block's name field
     // (shorter ones are padded with blanks). Each call replaces that list.
-    void SetModules(const std::vector<KernelModule>& modules);
+    void SetModules(const std::vector<LoadedModule>& modules);   // names stored with a terminating zero
     void SetDevices(const std::vector<std::string>& devices);
     void FailAllocations(bool fail) { allocationsLeft_ = fail ? 0 : -1; }
     // The next count allocations succeed, every later one fails.

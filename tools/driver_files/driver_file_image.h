@@ -1,4 +1,5 @@
-// Driver files with real version resources, made in memory for tests and the benchmark: a
+// Driver files with real version resources, made in memory for the provisioner, the tests and
+// the benchmark: a
 // resource-only 32-bit PE image, or a 16-bit NE image, carrying a version block with the file
 // version asked for. The platform's version functions read both formats, whatever the file's
 // extension.

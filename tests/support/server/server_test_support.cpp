@@ -1,5 +1,7 @@
 #include "server_test_support.h"
 
+#include "registry_tree.h"
+
 #include <vector>
 
 namespace {
@@ -87,45 +89,16 @@ std::string ReadString(HKEY root, const std::string& path, const std::string& na
     return std::string(data);
 }
 
-namespace {
-
-void SnapshotInto(HKEY root, const std::string& path, const std::string& label,
-                  std::map<std::string, std::string>* snapshot) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-    (*snapshot)[label] = "";
-    for (DWORD index = 0;; ++index) {
-        char name[1024];
-        DWORD nameLength = sizeof(name);
-        BYTE data[2048];
-        DWORD dataSize = sizeof(data);
-        DWORD type = 0;
-        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) {
-            break;
-        }
-        std::string text = std::to_string(type) + ":";
-        text.append(reinterpret_cast<char*>(data), dataSize);
-        (*snapshot)[label + "|" + name] = text;
-    }
-    std::vector<std::string> subkeys;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD length = sizeof(name);
-        if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        subkeys.push_back(name);
-    }
-    RegCloseKey(key);
-    for (const std::string& subkey : subkeys) {
-        SnapshotInto(root, path + "\\" + subkey, label + "\\" + subkey, snapshot);
-    }
-}
-
-}   // namespace
-
 std::map<std::string, std::string> SnapshotKey(HKEY root, const std::string& path) {
     std::map<std::string, std::string> snapshot;
-    SnapshotInto(root, path, path, &snapshot);
+    std::vector<RegistryTreeValue> values;
+    std::vector<std::string> keys;
+    if (!ReadRegistryTree(root, path, &values, &keys)) return snapshot;
+    auto label = [&path](const std::string& below) { return below.empty() ? path : path + "\\" + below; };
+    for (const std::string& below : keys) snapshot[label(below)] = "";
+    for (const RegistryTreeValue& value : values) {
+        snapshot[label(value.key) + "|" + value.name] =
+            std::to_string(value.type) + ":" + std::string(value.data.begin(), value.data.end());
+    }
     return snapshot;
 }

@@ -4,8 +4,8 @@
 // and read the very module that answers the requests. The deployed copy goes again with the
 // object, and whatever the system directory held under that name comes back.
 //
-// A test that uses it builds with TEST_DEVICE_FILE, the built device's path (test_device.cmake:
-// brantovix_use_test_device).
+// A test that uses it builds with TEST_DEVICE_FILE, the built device's path
+// (brantovix_use_test_device, cmake/BrantovixTesting.cmake).
 #pragma once
 
 #include <windows.h>
@@ -95,6 +95,7 @@ public:
 
     void Reset() { reset_(); }
     bool AddModule(const std::string& name, BYTE loadCount = 1) { return addModule_(name.c_str(), loadCount) != FALSE; }
+    bool AddModuleWithoutName(BYTE loadCount = 1) { return addModule_(nullptr, loadCount) != FALSE; }
     // name: up to 8 characters, blank-padded to the 8 name bytes of a descriptor block.
     bool AddDevice(const std::string& name) {
         std::string bytes = name;

@@ -43,7 +43,8 @@ extern "C" {
 // Forgets every module, device, override and logged request.
 typedef void(__cdecl* TestDeviceResetProc)();
 // Appends a dynamically loaded module; its record carries the first 16 bytes of name (the
-// name may be longer), zero-filled after a shorter name.
+// name may be longer), zero-filled after a shorter name. A null name: the module's record in
+// the system's list has no name.
 typedef BOOL(__cdecl* TestDeviceAddModuleProc)(const char* name, BYTE loadCount);
 // Appends a device to the chain; name is its 8 name bytes, taken as they are.
 typedef BOOL(__cdecl* TestDeviceAddDeviceProc)(const char* name8);
