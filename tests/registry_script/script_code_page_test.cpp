@@ -34,6 +34,10 @@ Conversion Convert(const Win32ScriptCodePage& codePage, const char* text) {
     return c;
 }
 
+// The product imports from oleaut32, so the system's conversion finds it loaded; this test
+// program imports nothing from it, so it loads it itself.
+const HMODULE kAutomation = LoadLibraryA("oleaut32.dll");
+
 const Win32ScriptCodePage kSystem(Win32ScriptCodePage::NumberConversion::kSystemWherePresent);
 const Win32ScriptCodePage kOwn(Win32ScriptCodePage::NumberConversion::kOwn);
 
@@ -94,6 +98,7 @@ FARPROC WINAPI NoVarUI4FromStr(HMODULE module, LPCSTR name) {
 }
 
 TEST(ScriptCodePage, WithoutVarUI4FromStrTheOwnConversionAnswers) {
+    ASSERT_NE(nullptr, kAutomation);
     ASSERT_EQ(0, Convert(kSystem, "&H10").status) << "the system's conversion is in use here";
     ScopedImportPatch patch("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&NoVarUI4FromStr));
     g_realGetProcAddress = reinterpret_cast<decltype(&GetProcAddress)>(patch.previous());
