@@ -67,7 +67,7 @@ TEST_F(EnumeratorLogic, AnswersEveryRequestCase) {
 // Every block a request takes from the heap is given back, also when a later one is refused:
 // each request answers "no memory" with nothing written whenever its n-th allocation fails.
 TEST_F(EnumeratorLogic, EveryAllocationIsFreedWhenALaterOneFails) {
-    kernel_.SetModules({{true, "VXDLDR", 1}});
+    kernel_.SetModules({{"VXDLDR", 1, true}});
     kernel_.SetDevices({"VMM     ", "IOS     "});
     for (uint32_t code : {ENUMDRV_GET_MODULE, ENUMDRV_GET_DEVICE_NAMES}) {
         int allocations = 0;

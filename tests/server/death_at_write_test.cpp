@@ -308,7 +308,7 @@ protected:
     driver_fixtures::PlacedFiles files_;
     device_tree_fixture::DeviceTree tree_;
     std::string tag_, driverFile_, driverImage_, systemDirectory_, output_;
-    std::vector<driver_fixtures::CacheTreeValue> warmValues_;
+    std::vector<RegistryTreeValue> warmValues_;
     std::vector<std::string> warmKeys_;
     Snapshot registered_, unregistered_;
     Lines cleanList_;

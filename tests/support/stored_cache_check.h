@@ -21,6 +21,7 @@
 
 #include "cache_image_walk.h"
 #include "driver_machine.h"
+#include "registry_tree.h"
 #include "version_cache/version_cache.h"
 #include "version_stamp.h"
 
@@ -36,7 +37,7 @@ struct StoredCacheEntry {
 // binary data; an absent cache key gives no entries.
 inline ::testing::AssertionResult ReadStoredCache(std::vector<StoredCacheEntry>* entries) {
     entries->clear();
-    std::vector<driver_fixtures::CacheTreeValue> tree;
+    std::vector<RegistryTreeValue> tree;
     if (!driver_fixtures::ReadCacheTree(&tree)) return ::testing::AssertionSuccess();
     DWORD pieces = 1;
     for (const auto& value : tree) {
@@ -61,18 +62,8 @@ inline ::testing::AssertionResult ReadStoredCache(std::vector<StoredCacheEntry>*
             if (WellFormedCacheLength(image, length) != length) {
                 return ::testing::AssertionFailure() << where << " of " << length << " bytes ends in a partial entry";
             }
-            for (uint32_t at = 0; at < length;) {
-                const uint32_t pathLength = MeasureCacheEntry(image, length, at);
-                const uint8_t* fields = image + at + pathLength;
-                StoredCacheEntry entry;
-                entry.path.assign(reinterpret_cast<const char*>(image + at), pathLength);
-                entry.stamp.assign(reinterpret_cast<const char*>(fields + kCacheStampOffset),
-                                   strnlen(reinterpret_cast<const char*>(fields + kCacheStampOffset), kCacheStampSize));
-                entry.lastWrite.dwLowDateTime = ReadCacheWord(fields + kCacheTimeLowOffset);
-                entry.lastWrite.dwHighDateTime = ReadCacheWord(fields + kCacheTimeHighOffset);
-                entry.piece = where;
-                entries->push_back(entry);
-                at += pathLength + kCacheEntryOverhead;
+            for (const CacheEntryFields& fields : CacheEntriesOf(image, length)) {
+                entries->push_back({fields.path, fields.stamp, {fields.low, fields.high}, where});
             }
         }
     }
@@ -93,9 +84,10 @@ inline ::testing::AssertionResult StoredCacheIsWhole() {
             continue;   // another time now: stale
         }
         char stamp[32];
-        const int result = ReadVersionStamp(entry.path.c_str(), stamp);
-        if (result < 0) continue;   // not readable at this moment: nothing to compare with
-        const std::string expected = std::string(result == 1 ? stamp : "").substr(0, kCacheStampSize);
+        const StampRead result = ReadVersionStamp(entry.path.c_str(), stamp);
+        // Not readable at this moment: nothing to compare with.
+        if (result == StampRead::kNotNow || result == StampRead::kNoMemory) continue;
+        const std::string expected = std::string(result == StampRead::kStamped ? stamp : "").substr(0, kCacheStampSize);
         if (entry.stamp != expected) {
             return ::testing::AssertionFailure()
                    << entry.piece << " gives " << entry.path << " the stamp \"" << entry.stamp
