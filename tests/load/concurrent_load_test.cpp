@@ -388,7 +388,8 @@ TEST_F(ConcurrentLoad, EveryListIsOneTheMachineCouldHaveGivenAndTheLastIsExact) 
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutatorReadyEvent.get(), kReadyTimeoutMs))
             << "the mutator did not start";
         for (unsigned long i = 0; i < creators; ++i) {
-            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readySemaphore.get(), kReadyTimeoutMs)) << "a creator did not start";
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readySemaphore.get(), kReadyTimeoutMs))
+                << "a creator did not start";
         }
         SetEvent(startEvent.get());
         const DWORD deadline = GetTickCount() + kCreatorsTimeoutMs;
